@@ -1,0 +1,490 @@
+#include "control/decode/answer_text.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+#include "control/decode/options.h"
+#include "control/decode/text_tables.h"
+#include "control/decode/vib.h"
+
+namespace mbus {
+namespace {
+
+constexpr const char* kDataFieldNames[16] = {"-----", "INT1 ", "INT2 ", "INT3 ", "INT4 ", "REAL4",
+                                             "INT6 ", "INT8 ", "Selct", "BCD2 ", "BCD4 ", "BCD6 ",
+                                             "BCD8 ", "Vari ", "BCD12", "Spec "};
+constexpr const char* kFunctionFieldNames[4] = {"Inst ", "Max  ", "Min  ", "Error"};
+
+struct VariantInfo {
+    const char* name;
+    bool hex;
+    enum Body { Names, Codes, Both, Normalised } body;
+};
+constexpr VariantInfo kVariants[] = {
+    {"Hex", true, VariantInfo::Names},  {"Dec", false, VariantInfo::Names},
+    {"Hex2", true, VariantInfo::Codes}, {"Dec2", false, VariantInfo::Codes},
+    {"Hex3", true, VariantInfo::Both},  {"Dec3", false, VariantInfo::Both},
+    {"Hex4", true, VariantInfo::Normalised}, {"Dec4", false, VariantInfo::Normalised},
+};
+
+// Upper-case hexadecimal of the low `digits` nibbles of v.
+void AppendHex(std::string& out, uint64_t v, int digits) {
+    char buf[16];
+    for (int i = digits - 1; i >= 0; --i) {
+        buf[i] = HTATab[v & 0x0F];
+        v >>= 4;
+    }
+    out.append(buf, static_cast<std::size_t>(digits));
+}
+
+// Decimal right-aligned with zeros to `digits` (wider numbers are kept whole).
+void AppendDec(std::string& out, int64_t v, int digits) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    const int n = static_cast<int>(r.ptr - buf);
+    if (v < 0) {
+        out += '-';
+        out.append(static_cast<std::size_t>(digits > n ? digits - n : 0), '0');
+        out.append(buf + 1, static_cast<std::size_t>(n - 1));
+        return;
+    }
+    if (n < digits) out.append(static_cast<std::size_t>(digits - n), '0');
+    out.append(buf, static_cast<std::size_t>(n));
+}
+
+void AppendByte(std::string& out, unsigned b, bool hex) {
+    if (hex) AppendHex(out, b, 2);
+    else AppendDec(out, static_cast<int64_t>(b & 0xFF), 3);
+}
+
+void AppendScientific(std::string& out, double d) {
+    char buf[48];
+    const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific, 6);
+    out.append(buf, r.ptr);
+}
+
+// Single-byte code page in which texts received from a meter are shown.
+text::CodePage MeterTextPage() {
+    const text::CodePage p = CodePageOfLanguage(CurrentLanguage());
+    return p == text::CodePage::Utf8 ? text::CodePage::Windows1252 : p;
+}
+
+void AppendMediumText(std::string& out, const MBTelegram& t) {
+    const std::size_t from = out.size();
+    text::AppendUtf8(out, std::string_view(t.mediumText, strnlen(t.mediumText, sizeof t.mediumText)),
+                     CodePageOfLanguage(t.mediumTextLanguage));
+    for (std::size_t i = from; i < out.size(); ++i)
+        if (out[i] == ' ') out[i] = '_';
+}
+
+void AppendDescription(std::string& out, const MBTelegram& t, const MBDataRecord& rec, bool normalised,
+                       Normalised* n = nullptr) {
+    char buf[1000];
+    TextBuilder b(buf, sizeof buf);
+    const int language = CurrentLanguage();
+    Normalised r;
+    if (normalised) r = DescribeVIBNormalised(rec.VIB(), rec.vibLength, static_cast<int>(t.structureKind), language, b);
+    else DescribeVIB(rec.VIB(), rec.vibLength, static_cast<int>(t.structureKind), language, b);
+    if (n) *n = r;
+    text::AppendUtf8(out, b.View(), CodePageOfLanguage(language));
+}
+
+void AppendValue(std::string& out, const MBDataRecord& rec, bool hex) {
+    if (!rec.hasValueText) return;
+    if (rec.dataField == 0x0F) {
+        for (unsigned char b : rec.RawValue()) AppendByte(out, b, hex);
+        return;
+    }
+    text::AppendUtf8(out, rec.valueText, MeterTextPage());
+}
+
+void AppendNormalisedValue(std::string& out, const MBTelegram& t, const MBDataRecord& rec, bool hex) {
+    if (!rec.hasValueText) return;
+    if (rec.dataField == 0x0F) {
+        AppendValue(out, rec, hex);
+        return;
+    }
+    char buf[1000];
+    TextBuilder b(buf, sizeof buf);
+    const Normalised n =
+        DescribeVIBNormalised(rec.VIB(), rec.vibLength, static_cast<int>(t.structureKind), CurrentLanguage(), b);
+    if (n.quantityClass == kNoQuantityClass || rec.valueText.empty()) {
+        AppendValue(out, rec, hex);
+        return;
+    }
+    AppendScientific(out, std::strtod(rec.valueText.c_str(), nullptr) * n.factor);
+}
+
+void AppendHeader(std::string& out, const AnswerView& v, bool hex) {
+    const MBTelegram& t = *v.telegram;
+    AppendByte(out, static_cast<unsigned>(v.frameType), hex);
+    AppendByte(out, static_cast<unsigned>(v.structureKind), hex);
+    AppendByte(out, static_cast<unsigned>(v.received), hex);
+    AppendByte(out, t.cField, hex);
+    AppendByte(out, t.aField, hex);
+    AppendByte(out, t.ciField, hex);
+    AppendHex(out, static_cast<uint32_t>(t.identNumber), 8);
+    if (strnlen(t.manufacturerText, sizeof t.manufacturerText) == 3) out.append(t.manufacturerText, 3);
+    else out += "XXX";
+    AppendByte(out, static_cast<unsigned>(t.version), hex);
+    AppendByte(out, static_cast<unsigned>(t.accessNumber), hex);
+    AppendByte(out, static_cast<unsigned>(t.status), hex);
+    if (hex) AppendHex(out, t.signature & 0xFFFF, 4);
+    else AppendDec(out, t.signature & 0xFFFF, 5);
+    AppendByte(out, static_cast<unsigned>(t.medium), hex);
+    AppendMediumText(out, t);
+    out += '|';
+}
+
+void AppendAddressing(std::string& out, const MBDataRecord& rec, bool hex) {
+    if (hex) {
+        AppendHex(out, static_cast<uint32_t>(rec.subunit), 8);
+        AppendHex(out, static_cast<uint32_t>(rec.tariff), 8);
+        AppendHex(out, static_cast<uint64_t>(rec.storageNumber), 16);
+    } else {
+        AppendDec(out, rec.subunit, 10);
+        AppendDec(out, rec.tariff, 10);
+        AppendDec(out, rec.storageNumber, 16);
+    }
+}
+
+void AppendVIBBytes(std::string& out, const MBDataRecord& rec, bool hex) {
+    const uint8_t* vib = rec.VIB();
+    const int n = rec.vibLength < rec.VIBCapacity() ? rec.vibLength : rec.VIBCapacity();
+    for (int i = 0; i < n; ++i) AppendByte(out, vib[i], hex);
+}
+
+void AppendRecord(std::string& out, const MBTelegram& t, const MBDataRecord& rec, const VariantInfo& info) {
+    const bool hex = info.hex;
+    AppendAddressing(out, rec, hex);
+    switch (info.body) {
+        case VariantInfo::Names:
+            out += DataFieldName(rec.dataField);
+            out += FunctionFieldName(rec.functionField);
+            AppendDescription(out, t, rec, false);
+            out += '|';
+            AppendValue(out, rec, hex);
+            break;
+        case VariantInfo::Codes:
+            AppendByte(out, static_cast<unsigned>(rec.dataField), hex);
+            AppendByte(out, static_cast<unsigned>(rec.functionField), hex);
+            AppendVIBBytes(out, rec, hex);
+            out += '|';
+            AppendValue(out, rec, hex);
+            break;
+        case VariantInfo::Both:
+            AppendByte(out, static_cast<unsigned>(rec.dataField), hex);
+            AppendByte(out, static_cast<unsigned>(rec.functionField), hex);
+            AppendDescription(out, t, rec, false);
+            out += '|';
+            AppendVIBBytes(out, rec, hex);
+            out += '|';
+            AppendValue(out, rec, hex);
+            break;
+        case VariantInfo::Normalised:
+            out += FunctionFieldName(rec.functionField);
+            AppendDescription(out, t, rec, true);
+            out += '|';
+            AppendNormalisedValue(out, t, rec, hex);
+            break;
+    }
+    out += '|';
+}
+
+// The record of a 1-based number, or null.
+const MBDataRecord* Record(const AnswerView& v, int dr) {
+    if (v.frameType != kFrameLong || v.telegram == nullptr) return nullptr;
+    if (dr < 1 || dr > v.telegram->RecordCount()) return nullptr;
+    return &v.telegram->records[static_cast<std::size_t>(dr - 1)];
+}
+
+// The header of a long-frame answer, or null.
+const MBTelegram* Header(const AnswerView& v) { return v.frameType == kFrameLong ? v.telegram : nullptr; }
+
+}  // namespace
+
+AnswerView AnswerView::Of(const MBTelegram& t, int received) {
+    AnswerView v;
+    v.frameType = t.frameType;
+    v.structureKind = static_cast<int>(t.structureKind);
+    v.received = received;
+    v.C = static_cast<int>(t.cField);
+    v.A = static_cast<int>(t.aField);
+    v.CI = static_cast<int>(t.ciField);
+    v.telegram = &t;
+    v.frame = std::span<const uint8_t>(t.telegram.data(), t.telegram.size());
+    return v;
+}
+
+const char* CookedVariantName(CookedVariant v) { return kVariants[static_cast<int>(v)].name; }
+
+bool ParseCookedVariant(std::string_view name, CookedVariant* v) {
+    for (CookedVariant c : kAllCookedVariants) {
+        const std::string_view n = CookedVariantName(c);
+        if (n.size() != name.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < n.size() && same; ++i)
+            same = (n[i] | 0x20) == (name[i] | 0x20);
+        if (same) {
+            *v = c;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string_view DataFieldName(int dataField) {
+    return (dataField >= 0 && dataField < 16) ? kDataFieldNames[dataField] : "Unknw";
+}
+
+std::string_view FunctionFieldName(int functionField) {
+    return (functionField >= 0 && functionField < 4) ? kFunctionFieldNames[functionField] : "Unknw";
+}
+
+void AppendCooked(std::string& out, const AnswerView& view, CookedVariant variant) {
+    const VariantInfo& info = kVariants[static_cast<int>(variant)];
+    AppendHeader(out, view, info.hex);
+    for (const MBDataRecord& rec : view.telegram->records) AppendRecord(out, *view.telegram, rec, info);
+}
+
+std::string CookedData(const AnswerView& view, CookedVariant variant) {
+    std::string out;
+    if (view.frameType == 255 || view.telegram == nullptr) return out;
+    out.reserve(64 + 48 * view.telegram->records.size());
+    AppendCooked(out, view, variant);
+    return out;
+}
+
+std::string RawData(const AnswerView& view, bool hex) {
+    std::string out;
+    if (view.frameType == 255) return out;
+    for (int b : {view.frameType, view.structureKind, view.received, view.C, view.A, view.CI})
+        AppendByte(out, static_cast<unsigned>(b), hex);
+    for (uint8_t b : view.frame) AppendByte(out, b, hex);
+    return out;
+}
+
+std::string RecordValue(const MBTelegram&, const MBDataRecord& rec, bool hex) {
+    std::string out;
+    AppendValue(out, rec, hex);
+    return out;
+}
+
+std::string RecordValueNormalised(const MBTelegram& t, const MBDataRecord& rec, bool hex) {
+    std::string out;
+    AppendNormalisedValue(out, t, rec, hex);
+    return out;
+}
+
+std::string RecordDescription(const MBTelegram& t, const MBDataRecord& rec) {
+    std::string out;
+    AppendDescription(out, t, rec, false);
+    return out;
+}
+
+std::string RecordDescriptionNormalised(const MBTelegram& t, const MBDataRecord& rec, int* quantityClass,
+                                        double* factor) {
+    std::string out;
+    Normalised n;
+    AppendDescription(out, t, rec, true, &n);
+    if (quantityClass) *quantityClass = n.quantityClass;
+    if (factor) *factor = n.factor;
+    return out;
+}
+
+namespace answer {
+
+int CField(const AnswerView& v) { return (v.frameType >= 1 && v.frameType <= 3) ? v.C : -1; }
+int AField(const AnswerView& v) { return (v.frameType >= 1 && v.frameType <= 3) ? v.A : -1; }
+int CIField(const AnswerView& v) { return (v.frameType == 2 || v.frameType == 3) ? v.CI : -1; }
+int LongFrameType(const AnswerView& v) { return v.structureKind; }
+
+int DeviceID(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    return t ? t->identNumber : -1;
+}
+
+int DeviceIDDec(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    if (!t) return -1;
+    const auto id = static_cast<uint32_t>(t->identNumber);
+    int64_t dec = 0;
+    for (int digit = 7; digit >= 0; --digit) dec = dec * 10 + ((id >> (4 * digit)) & 0x0F);
+    return static_cast<int>(dec);
+}
+
+int ManufacturerID(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    return t ? t->manufacturer : -1;
+}
+
+std::string ManufacturerIDAsc(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    return t ? std::string(t->manufacturerText, strnlen(t->manufacturerText, sizeof t->manufacturerText)) : std::string();
+}
+
+int GenerationNo(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    return t ? t->version : -1;
+}
+
+int TransmissionCount(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    return t ? t->accessNumber : -1;
+}
+
+int TelegramStatus(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    return t ? t->status : -1;
+}
+
+int Signature(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    return t ? static_cast<int>(t->signature) : -1;
+}
+
+int Medium(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    return t ? t->medium : -1;
+}
+
+std::string MediumAsc(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    std::string out;
+    if (t) AppendMediumText(out, *t);
+    return out;
+}
+
+int DataRecordNumber(const AnswerView& v) {
+    const MBTelegram* t = Header(v);
+    return t ? t->RecordCount() : -1;
+}
+
+int UnitNo(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? r->subunit : -1;
+}
+
+int TariffNo(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? r->tariff : -1;
+}
+
+int StorageNo(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? static_cast<int>(static_cast<uint32_t>(r->storageNumber & 0xFFFFFFFF)) : -1;
+}
+
+std::string StorageNoAsc(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? std::to_string(r->storageNumber) : std::string();
+}
+
+int DataField(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? r->dataField : -1;
+}
+
+std::string DataFieldAsc(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? std::string(DataFieldName(r->dataField)) : std::string();
+}
+
+int FunctionField(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? r->functionField : -1;
+}
+
+std::string FunctionFieldAsc(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? std::string(FunctionFieldName(r->functionField)) : std::string();
+}
+
+std::string VIBAsc(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? RecordDescription(*v.telegram, *r) : std::string();
+}
+
+std::string VIBAsc4(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? RecordDescriptionNormalised(*v.telegram, *r) : std::string();
+}
+
+std::string VIBUnitAsc(const AnswerView& v, int dr) { return std::string(UnitOf(VIBAsc(v, dr))); }
+std::string VIBUnitAsc4(const AnswerView& v, int dr) { return std::string(UnitOf(VIBAsc4(v, dr))); }
+
+std::string ValueDec(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? RecordValue(*v.telegram, *r, false) : std::string();
+}
+
+std::string ValueHex(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? RecordValue(*v.telegram, *r, true) : std::string();
+}
+
+std::string ValueDec4(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? RecordValueNormalised(*v.telegram, *r, false) : std::string();
+}
+
+std::string ValueHex4(const AnswerView& v, int dr) {
+    const MBDataRecord* r = Record(v, dr);
+    return r ? RecordValueNormalised(*v.telegram, *r, true) : std::string();
+}
+
+namespace {
+// The value bits of a record that has a value text and a numeric coding.
+bool DateBits(const AnswerView& v, int dr, uint32_t* bits) {
+    const MBDataRecord* r = Record(v, dr);
+    if (!r || !r->hasValueText) return false;
+    const int df = r->dataField;
+    if (df == 5) {
+        std::memcpy(bits, &r->realValue, sizeof *bits);
+        return true;
+    }
+    if ((df >= 1 && df <= 7) || (df >= 9 && df <= 12) || df == 14) {
+        *bits = static_cast<uint32_t>(r->value & 0xFFFFFFFF);
+        return true;
+    }
+    return false;
+}
+
+void AppendDate(std::string& out, unsigned date) {
+    const unsigned year = ((date >> 12) & 0x0F) * 8 + ((date >> 5) & 0x07);
+    AppendDec(out, date & 0x1F, 2);
+    out += '.';
+    AppendDec(out, (date >> 8) & 0x0F, 2);
+    out += '.';
+    AppendDec(out, year, 2);
+}
+}  // namespace
+
+std::string ValueDat(const AnswerView& v, int dr) {
+    uint32_t bits;
+    std::string out;
+    if (DateBits(v, dr, &bits)) AppendDate(out, bits & 0xFFFF);
+    return out;
+}
+
+std::string ValueDT(const AnswerView& v, int dr) {
+    uint32_t bits;
+    std::string out;
+    if (!DateBits(v, dr, &bits)) return out;
+    AppendDate(out, bits >> 16);
+    out += ' ';
+    AppendDec(out, (bits >> 8) & 0x1F, 2);
+    out += ':';
+    AppendDec(out, bits & 0x3F, 2);
+    return out;
+}
+
+int VIB(const AnswerView& v, int dr, int vibByte) {
+    const MBDataRecord* r = Record(v, dr);
+    if (!r || vibByte < 1 || vibByte > r->vibLength || vibByte > r->VIBCapacity()) return -1;
+    return r->VIB()[vibByte - 1];
+}
+
+}  // namespace answer
+}  // namespace mbus

@@ -1,0 +1,35 @@
+// Manufacturer and medium conversions of the application layer.
+
+#pragma once
+
+#include <cstdint>
+
+#include "control/decode/export.h"
+
+namespace mbus {
+// The manufacturer number of "UNK" (no manufacturer) and of "FIX" (fixed data structure).
+inline constexpr uint16_t kManufacturerUNK = 0x55CB;
+inline constexpr uint16_t kManufacturerFIX = 0x1938;
+
+// Free forms of the conversions; the classes below forward to them.
+void ExtractManufacturer(uint16_t number, char* text);               // 3 letters + zero
+void CalculateManufacturer(const char* text, uint16_t* number);      // first three characters
+void ExtractMedium(int variable, uint8_t code, char* text);          // text: at least 30 bytes
+void CalculateMedium(int variable, const char* text, uint8_t* code);
+void ChangeMediumLanguage(int fromLanguage, int toLanguage, char* text);  // text: at least 30 bytes
+}  // namespace mbus
+
+// Layer 7 object of a channel. Later it also owns the channel's link layer;
+// for now it carries the code conversions the host reaches through the ML7
+// properties.
+class MBUS_EXPORT MBLayer7 {
+public:
+    MBLayer7() = default;
+    virtual ~MBLayer7() = default;
+
+    void ExtractManufacturer(uint16_t number, char* text) { mbus::ExtractManufacturer(number, text); }
+    void CalculateManufacturer(const char* text, uint16_t* number) { mbus::CalculateManufacturer(text, number); }
+    void ExtractMedium(int variable, uint8_t code, char* text) { mbus::ExtractMedium(variable, code, text); }
+    void CalculateMedium(int variable, const char* text, uint8_t* code) { mbus::CalculateMedium(variable, text, code); }
+    void ChangeMediumLanguage(int from, int to, char* text) { mbus::ChangeMediumLanguage(from, to, text); }
+};

@@ -1,0 +1,127 @@
+#include "control/decode/text_tables.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace mbus::texts;
+
+char MBL7_MediumFix[kMediumFixRows][mbus::kLanguages][kMediumFixWidth];
+char MBL7_MediumVar[kMediumVarRows][mbus::kLanguages][kMediumVarWidth];
+char MBL7_FixStatus[kFixStatusRows][mbus::kLanguages][kFixStatusWidth];
+char MBL7_FixUnits[kFixUnitsRows][mbus::kLanguages][kFixUnitsWidth];
+char MBL7_VIFVar[kVIFVarRows][mbus::kLanguages][kVIFVarWidth];
+char MBL7_VIFVarFB[kVIFVarFBRows][mbus::kLanguages][kVIFVarFBWidth];
+char MBL7_VIFVarFD[kVIFVarFDRows][mbus::kLanguages][kVIFVarFDWidth];
+char MBL7_VIFEVar[kVIFEVarRows][mbus::kLanguages][kVIFEVarWidth];
+char MBL7_VIFEVarAction[kVIFEActionRows][mbus::kLanguages][kVIFEActionWidth];
+
+const char HTATab[17] = "0123456789ABCDEF";
+
+namespace mbus {
+namespace {
+
+const LanguageColumn* const kColumns[9] = {&kEnglish, &kGerman,    &kFrench,  &kPortuguese, &kRussian,
+                                           &kItalian, &kSlovenian, &kSwedish, &kCroatian};
+
+// Where a table lives: its base address, shape and the source column member.
+struct TableInfo {
+    char* base;
+    TableShape shape;
+    const char* (*source)(const LanguageColumn&, std::size_t row);
+};
+
+template <auto Member>
+const char* From(const LanguageColumn& c, std::size_t row) {
+    return (c.*Member)[row];
+}
+
+#define MBUS_TABLE(arr, rows, width, member) \
+    TableInfo { &arr[0][0][0], TableShape{#arr, rows, width}, &From<&LanguageColumn::member> }
+
+const TableInfo kTables[] = {
+    MBUS_TABLE(MBL7_MediumFix, kMediumFixRows, kMediumFixWidth, mediumFix),
+    MBUS_TABLE(MBL7_MediumVar, kMediumVarRows, kMediumVarWidth, mediumVar),
+    MBUS_TABLE(MBL7_FixStatus, kFixStatusRows, kFixStatusWidth, fixStatus),
+    MBUS_TABLE(MBL7_FixUnits, kFixUnitsRows, kFixUnitsWidth, fixUnits),
+    MBUS_TABLE(MBL7_VIFVar, kVIFVarRows, kVIFVarWidth, vifVar),
+    MBUS_TABLE(MBL7_VIFVarFB, kVIFVarFBRows, kVIFVarFBWidth, vifVarFB),
+    MBUS_TABLE(MBL7_VIFVarFD, kVIFVarFDRows, kVIFVarFDWidth, vifVarFD),
+    MBUS_TABLE(MBL7_VIFEVar, kVIFEVarRows, kVIFEVarWidth, vifeVar),
+    MBUS_TABLE(MBL7_VIFEVarAction, kVIFEActionRows, kVIFEActionWidth, vifeAction),
+};
+#undef MBUS_TABLE
+
+const TableInfo& Info(TextTable t) { return kTables[static_cast<int>(t)]; }
+
+char* CellPtr(const TableInfo& info, std::size_t row, int language) {
+    return info.base + (row * kLanguages + static_cast<std::size_t>(language)) * info.shape.width;
+}
+
+// Stores `bytes` in a cell, cut to width - 1 and zero-filled behind.
+void Store(char* cell, std::size_t width, std::string_view bytes) {
+    const std::size_t n = std::min(bytes.size(), width - 1);
+    std::memcpy(cell, bytes.data(), n);
+    std::memset(cell + n, 0, width - n);
+}
+
+bool IsMediumTable(TextTable t) { return t == TextTable::MediumFix || t == TextTable::MediumVar; }
+
+struct LoadTimeFill {
+    LoadTimeFill() { ResetTextTables(); }
+} const kLoadTimeFill;
+
+}  // namespace
+
+text::CodePage CodePageOfLanguage(int language) {
+    switch (language) {
+        case 4: return text::CodePage::Windows1251;
+        case 6:
+        case 8: return text::CodePage::Windows1250;
+        case 9: return text::CodePage::Utf8;
+        default: return text::CodePage::Windows1252;
+    }
+}
+
+TableShape ShapeOf(TextTable table) { return Info(table).shape; }
+
+void ResetTextTables() {
+    for (const TableInfo& info : kTables) {
+        for (std::size_t row = 0; row < info.shape.rows; ++row) {
+            for (int lang = 0; lang < 9; ++lang) {
+                const char* src = info.source(*kColumns[lang], row);
+                Store(CellPtr(info, row, lang), info.shape.width,
+                      text::FromUtf8(src ? src : "", CodePageOfLanguage(lang)));
+            }
+            // The user column starts as English, held in UTF-8.
+            const char* en = info.source(kEnglish, row);
+            const std::string utf8 = en ? en : "";
+            Store(CellPtr(info, row, kUserLanguage), info.shape.width,
+                  text::CutUtf8(utf8, info.shape.width - 1));
+        }
+    }
+}
+
+std::string_view Cell(TextTable table, int row, int language) {
+    const TableInfo& info = Info(table);
+    if (row < 0 || static_cast<std::size_t>(row) >= info.shape.rows || language < 0 || language >= kLanguages)
+        return {};
+    const char* cell = CellPtr(info, static_cast<std::size_t>(row), language);
+    return std::string_view(cell, strnlen(cell, info.shape.width));
+}
+
+std::string CellUtf8(TextTable table, int row, int language) {
+    return text::ToUtf8(Cell(table, row, language), CodePageOfLanguage(language));
+}
+
+bool WriteUserCell(TextTable table, int row, int language, std::string_view utf8) {
+    const TableInfo& info = Info(table);
+    if (language != kUserLanguage || row < 0 || static_cast<std::size_t>(row) >= info.shape.rows) return false;
+    std::string clean = text::FromUtf8(utf8, text::CodePage::Utf8);
+    clean.erase(std::find(clean.begin(), clean.end(), '\0'), clean.end());
+    if (IsMediumTable(table)) std::replace(clean.begin(), clean.end(), ' ', '_');
+    Store(CellPtr(info, static_cast<std::size_t>(row), language), info.shape.width,
+          text::CutUtf8(clean, info.shape.width - 1));
+    return true;
+}
+
+}  // namespace mbus

@@ -1,0 +1,309 @@
+// Decoding of data-record values: integers, reals, BCD, variable length,
+// and the calendar form of date records.
+
+#include <charconv>
+#include <cstring>
+
+#include "control/decode/telegram.h"
+#include "control/decode/text_tables.h"
+
+using namespace mbus;
+
+namespace {
+
+constexpr int64_t kPow10[] = {1LL,
+                              10LL,
+                              100LL,
+                              1000LL,
+                              10000LL,
+                              100000LL,
+                              1000000LL,
+                              10000000LL,
+                              100000000LL,
+                              1000000000LL,
+                              10000000000LL,
+                              100000000000LL,
+                              1000000000000LL,
+                              10000000000000LL,
+                              100000000000000LL};
+
+// Value bytes of each data-field coding (13, variable length, is not fixed).
+constexpr int kCodingBytes[16] = {0, 1, 2, 3, 4, 4, 6, 8, 0, 1, 2, 3, 4, -1, 6, 0};
+
+bool IsBCD(int coding) { return coding == 9 || coding == 10 || coding == 11 || coding == 12 || coding == 14; }
+bool IsInteger(int coding) { return (coding >= 1 && coding <= 4) || coding == 6 || coding == 7; }
+
+void AppendDecimal(std::string& out, int64_t v) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+// `digits` lowest decimal digits of |v|, zero-padded, "-" in front when negative.
+void AppendPadded(std::string& out, int64_t v, int digits) {
+    uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    char buf[24];
+    for (int i = digits - 1; i >= 0; --i) {
+        buf[i] = static_cast<char>('0' + mag % 10);
+        mag /= 10;
+    }
+    if (v < 0) out += '-';
+    out.append(buf, static_cast<std::size_t>(digits));
+}
+
+void AppendReal(std::string& out, float real) {
+    char buf[48];
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(real), std::chars_format::scientific, 6);
+    out.append(buf, r.ptr);
+}
+
+void Append2(std::string& out, int v) {
+    out += static_cast<char>('0' + (v / 10) % 10);
+    out += static_cast<char>('0' + v % 10);
+}
+
+void SetText(std::string* text, int* textLength, bool* hasText) {
+    *textLength = text->empty() ? 1 : static_cast<int>(text->size());
+    *hasText = true;
+}
+
+}  // namespace
+
+int MBTelegram::ReturnNumberOfValueBytes(uint8_t DIF, uint8_t LVAR) {
+    const int coding = DIF & 0x0F;
+    if (coding != 0x0D) return kCodingBytes[coding];
+    if (LVAR < 0xC0) return LVAR + 1;
+    if (LVAR < 0xD0) return LVAR - 0xC0 + 1;
+    if (LVAR < 0xE0) return LVAR - 0xD0 + 1;
+    if (LVAR < 0xF0) return LVAR - 0xE0 + 1;
+    if (LVAR <= 0xFA) return LVAR - 0xF0 + 1;
+    return -1;
+}
+
+void MBTelegram::CheckBCDforHEX(int coding, const uint8_t* data, const int* position, int64_t* value, int* invalid,
+                                int* topDone, int* negative) {
+    *topDone = 1;
+    if (!IsBCD(coding)) return;
+    *invalid = 0;
+    *negative = 0;
+    const int k = kCodingBytes[coding];
+    const uint8_t b = data[*position + k - 1];
+    const int64_t H = kPow10[2 * k - 1];
+    const int64_t L = kPow10[2 * k - 2];
+    const int hi = b >> 4, lo = b & 0x0F;
+    switch (hi) {
+        case 0xA:
+        case 0xB:
+        case 0xC: *value = hi * H + lo * L; break;
+        case 0xD: *invalid = 1; break;
+        case 0xE:
+            *value = -2 * H + lo * L;
+            if (lo == 0xE) *invalid = 1;
+            break;
+        case 0xF:
+            *negative = 1;
+            *value += lo * L;
+            break;
+        default: *value += hi * H + lo * L; break;
+    }
+}
+
+void MBTelegram::ExtractValueM1(int coding, const uint8_t* data, int length, int* position, int64_t* value,
+                                float* real, std::string* text, int* textLength, bool* hasText) {
+    const int64_t m = *value;
+    const int extraDigits = (m == 10) ? 1 : (m == 100) ? 2 : 0;
+    *value = 0;
+    *real = 0.0f;
+    text->clear();
+    *textLength = 0;
+    *hasText = false;
+    const int pos = *position;
+    coding &= 0x0F;
+
+    if (coding == 0 || coding == 8 || coding == 15) {
+        SetText(text, textLength, hasText);
+        return;
+    }
+    if (IsInteger(coding)) {
+        const int n = kCodingBytes[coding];
+        if (pos + n > length) return;
+        uint64_t u = 0;
+        for (int i = n - 1; i >= 0; --i) u = (u << 8) | data[pos + i];
+        if (n < 8 && (data[pos + n - 1] & 0x80)) u |= ~0ULL << (8 * n);  // sign extension
+        *value = static_cast<int64_t>(u * static_cast<uint64_t>(m));
+        *position = pos + n;
+        AppendDecimal(*text, *value);
+        SetText(text, textLength, hasText);
+        return;
+    }
+    if (coding == 5) {
+        if (pos + 4 > length) return;
+        const uint32_t bits = static_cast<uint32_t>(data[pos]) | static_cast<uint32_t>(data[pos + 1]) << 8 |
+                              static_cast<uint32_t>(data[pos + 2]) << 16 | static_cast<uint32_t>(data[pos + 3]) << 24;
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        *real = f * static_cast<float>(m);
+        *position = pos + 4;
+        AppendReal(*text, *real);
+        SetText(text, textLength, hasText);
+        return;
+    }
+    if (IsBCD(coding)) {
+        const int k = kCodingBytes[coding];
+        if (pos + k > length) return;
+        int invalid = 0, topDone = 0, negative = 0;
+        int64_t v = 0;
+        CheckBCDforHEX(coding, data, position, &v, &invalid, &topDone, &negative);
+        for (int j = 0; j < k - 1; ++j) {
+            const uint8_t b = data[pos + j];
+            v += (b >> 4) * kPow10[2 * j + 1] + (b & 0x0F) * kPow10[2 * j];
+        }
+        v = static_cast<int64_t>(static_cast<uint64_t>(v) * static_cast<uint64_t>(m));
+        if (invalid) v = 0;
+        if (negative) v = static_cast<int64_t>(0 - static_cast<uint64_t>(v));
+        *value = v;
+        *position = pos + k;
+        AppendPadded(*text, v, 2 * k + extraDigits);
+        SetText(text, textLength, hasText);
+        return;
+    }
+    // Coding 13: variable length, the LVAR byte first.
+    if (pos >= length) return;
+    const int L = data[pos];
+    int n;
+    if (L < 0xC0) {
+        n = L;
+        if (pos + 1 + n > length) return;
+        for (int i = n - 1; i >= 0; --i) *text += static_cast<char>(data[pos + 1 + i]);
+    } else if (L < 0xE0) {
+        n = L & 0x0F;
+        if (pos + 1 + n > length) return;
+        if (L >= 0xD0) *text += '-';
+        for (int i = n - 1; i >= 0; --i) {
+            const uint8_t b = data[pos + 1 + i];
+            *text += static_cast<char>('0' + (b >> 4));
+            *text += static_cast<char>('0' + (b & 0x0F));
+        }
+    } else if (L <= 0xFA) {
+        n = L - ((L < 0xF0) ? 0xE0 : 0xF0);
+        if (pos + 1 + n > length) return;
+        for (int i = n - 1; i >= 0; --i) {
+            const uint8_t b = data[pos + 1 + i];
+            *text += HTATab[b >> 4];
+            *text += HTATab[b & 0x0F];
+        }
+    } else {
+        return;  // reserved LVAR: no value
+    }
+    *position = pos + 1 + n;
+    SetText(text, textLength, hasText);
+    if (text->empty()) *textLength = 0;
+}
+
+void MBTelegram::ExtractValueM2(int coding, const uint8_t* data, int length, int* position, int64_t* value,
+                                float* real, std::string* text, int* textLength, bool* hasText) {
+    coding &= 0x0F;
+    if (coding == 0 || coding == 8 || coding == 15) {
+        // Nothing to decode in most-significant-first order.
+        *value = 0;
+        *real = 0.0f;
+        text->clear();
+        *textLength = 0;
+        *hasText = false;
+        return;
+    }
+    const int pos = *position;
+    if (coding != 13) {
+        const int n = kCodingBytes[coding];
+        if (pos + n > length) {
+            *value = 0;
+            *real = 0.0f;
+            text->clear();
+            *textLength = 0;
+            *hasText = false;
+            return;
+        }
+        uint8_t scratch[8];
+        for (int i = 0; i < n; ++i) scratch[i] = data[pos + n - 1 - i];
+        int p = 0;
+        ExtractValueM1(coding, scratch, n, &p, value, real, text, textLength, hasText);
+        *position = pos + n;
+        return;
+    }
+    // Variable length in received order.
+    *value = 0;
+    *real = 0.0f;
+    text->clear();
+    *textLength = 0;
+    *hasText = false;
+    if (pos >= length) return;
+    const int L = data[pos];
+    int n;
+    if (L < 0xC0) {
+        n = L;
+        if (pos + 1 + n > length) return;
+        text->append(reinterpret_cast<const char*>(data) + pos + 1, static_cast<std::size_t>(n));
+    } else if (L < 0xE0) {
+        n = L & 0x0F;
+        if (pos + 1 + n > length) return;
+        if (L >= 0xD0) *text += '-';
+        for (int i = 0; i < n; ++i) {
+            const uint8_t b = data[pos + 1 + i];
+            *text += static_cast<char>('0' + (b >> 4));
+            *text += static_cast<char>('0' + (b & 0x0F));
+        }
+    } else if (L <= 0xFA) {
+        n = L - ((L < 0xF0) ? 0xE0 : 0xF0);
+        if (pos + 1 + n > length) return;
+        for (int i = 0; i < n; ++i) {
+            const uint8_t b = data[pos + 1 + i];
+            *text += HTATab[b >> 4];
+            *text += HTATab[b & 0x0F];
+        }
+    } else {
+        return;
+    }
+    *position = pos + 1 + n;
+    SetText(text, textLength, hasText);
+    if (text->empty()) *textLength = 0;
+}
+
+void MBTelegram::IntToTime(int index) {
+    if (index < 0 || index >= RecordCount()) return;
+    MBDataRecord& rec = records[static_cast<std::size_t>(index)];
+    if (rec.value == 0) return;
+    std::string& t = rec.valueText;
+    t.clear();
+    rec.hasValueText = true;
+    unsigned date;
+    unsigned time = 0;
+    const bool typeF = rec.dataField == 4;
+    if (typeF) {
+        date = static_cast<unsigned>((rec.value >> 16) & 0xFFFF);
+        time = static_cast<unsigned>(rec.value & 0xFFFF);
+    } else if (rec.dataField == 2) {
+        date = static_cast<unsigned>(rec.value & 0xFFFF);
+    } else {
+        rec.valueTextLength = 0;
+        return;
+    }
+    if (typeF && (rec.value & 0x8000)) t += 'S';
+    const unsigned day = date & 0x1F;
+    const unsigned month = (date >> 8) & 0x0F;
+    const unsigned year = ((date >> 12) & 0x0F) * 8 + ((date >> 5) & 0x07);
+    if (day == 0) t += "--."; else { Append2(t, static_cast<int>(day)); t += '.'; }
+    if (month == 15) t += "--."; else { Append2(t, static_cast<int>(month)); t += '.'; }
+    if (year >= 100) {
+        t += "---- ";
+    } else {
+        t += (year >= 97) ? "19" : "20";
+        Append2(t, static_cast<int>(year));
+        t += ' ';
+    }
+    if (typeF) {
+        Append2(t, static_cast<int>((time >> 8) & 0x1F));
+        t += ':';
+        Append2(t, static_cast<int>(time & 0x3F));
+    }
+    rec.valueTextLength = static_cast<int32_t>(t.size());
+}

@@ -1,0 +1,40 @@
+// Conversion between the single-byte code pages of the text tables and
+// Unicode (UTF-8 inside the program, UTF-16 for component strings).
+
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mbus::text {
+
+enum class CodePage {
+    Windows1252,  // Western European
+    Windows1251,  // Cyrillic
+    Windows1250,  // Central European
+    Utf8,         // already Unicode: passed through unchanged
+};
+
+// Decodes single-byte text of the given code page. Never fails: every byte
+// of the three Windows code pages has a Unicode value.
+std::string ToUtf8(std::string_view bytes, CodePage page);
+std::u16string ToUtf16(std::string_view bytes, CodePage page);
+
+// Appends the UTF-8 form of `bytes` to `out` (no temporary string).
+void AppendUtf8(std::string& out, std::string_view bytes, CodePage page);
+
+// Encodes UTF-8 text into the code page. Characters the code page cannot
+// represent (and malformed UTF-8) become '?'; *lossless (when given) tells
+// whether that happened.
+std::string FromUtf8(std::string_view utf8, CodePage page, bool* lossless = nullptr);
+std::string FromUtf16(std::u16string_view utf16, CodePage page, bool* lossless = nullptr);
+
+// Plain UTF-8 <-> UTF-16 (malformed input becomes U+FFFD).
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// Longest prefix of `utf8` that has at most `maxBytes` bytes and does not
+// end inside a multi-byte character.
+std::string_view CutUtf8(std::string_view utf8, std::size_t maxBytes);
+
+}  // namespace mbus::text
