@@ -1,0 +1,62 @@
+// Number and date conversions for hosts.
+
+#include <gtest/gtest.h>
+
+#include "control/decode/conversions.h"
+
+namespace mbus {
+namespace {
+
+TEST(Conversions, LongToHexAsc) {
+    EXPECT_EQ(LongToHexAsc(0), "0");
+    EXPECT_EQ(LongToHexAsc(26), "1A");
+    EXPECT_EQ(LongToHexAsc(-1), "FFFFFFFF");
+    EXPECT_EQ(LongToHexAsc(0x00ABCDEF), "ABCDEF");
+}
+
+TEST(Conversions, HexAscToLong) {
+    EXPECT_EQ(HexAscToLong("1A"), 26);
+    EXPECT_EQ(HexAscToLong("1a"), 26);
+    EXPECT_EQ(HexAscToLong(""), 0);
+    EXPECT_EQ(HexAscToLong("FFFFFFFF"), -1);
+    EXPECT_EQ(HexAscToLong("123456789"), 0x23456789);     // nine characters: the last eight digits count
+    EXPECT_EQ(HexAscToLong("1234567890"), 0x23456789);    // the tenth is ignored
+    EXPECT_EQ(HexAscToLong("1G"), 0x1F);                  // between "0" and "f": counts as F
+    EXPECT_EQ(HexAscToLong("1 "), 0x10);                  // outside: counts as 0
+}
+
+TEST(Conversions, FloatToHexAsc) {
+    EXPECT_EQ(FloatToHexAsc("1.5"), "0000C03F");
+    EXPECT_EQ(FloatToHexAsc("-2"), "000000C0");
+    EXPECT_EQ(FloatToHexAsc("nonsense"), "00000000");
+}
+
+TEST(Conversions, DateToHexAsc) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"24.12.2008", "181C"},
+        {"24.12.2008 18:30", "1E12181C"},
+        {"S24.12.2008 18:30", "1E92181C"},
+        {" s 24.12.2008 18:30 ", "1E92181C"},
+        {"24,12,08", "181C"},
+        {"1.1.1999", "61C1"},
+        {"31.12.2099 23:59", "3B177FCC"},
+        {"32.12.2008", ""},
+        {"0.12.2008", ""},
+        {"24.13.2008", ""},
+        {"24.12.2100", ""},
+        {"24.12.1900", ""},
+        {"24.12.2008 24:00", ""},
+        {"24.12.2008 12:60", ""},
+        {"24.12.2008 12", "181C"},
+        {"24.xx.2008", ""},
+        {"", ""},
+        {"24122008", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DateToHexAsc(c.in), c.out) << c.in;
+}
+
+}  // namespace
+}  // namespace mbus
