@@ -12,161 +12,385 @@
 namespace mbus {
 namespace {
 
-void AppendInt(std::string& out, int64_t v) {
-    char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
+// Collects output in a stack buffer and hands it to the string in blocks:
+// a record is made of many small pieces, and one append per piece costs
+// more than the piece.
+class Sink {
+public:
+    explicit Sink(std::string& out) : out_(out) {}
+    ~Sink() { Flush(); }
+    Sink(const Sink&) = delete;
+    Sink& operator=(const Sink&) = delete;
+
+    [[gnu::always_inline]] void Put(char c) {
+        if (n_ == sizeof buf_) Flush();
+        buf_[n_++] = c;
+    }
+    void Put(const char* s, std::size_t len) {
+        if (n_ + len > sizeof buf_) {
+            Flush();
+            if (len > sizeof buf_) {
+                out_.append(s, len);
+                return;
+            }
+        }
+        for (std::size_t i = 0; i < len; ++i) buf_[n_ + i] = s[i];
+        n_ += len;
+    }
+    template <std::size_t N>
+    [[gnu::always_inline]] void Lit(const char (&s)[N]) {
+        if (n_ + N > sizeof buf_) Flush();
+        std::memcpy(buf_ + n_, s, N - 1);  // constant size: a few moves
+        n_ += N - 1;
+    }
+    // Room for `len` bytes written directly; Commit tells how many were used.
+    [[gnu::always_inline]] char* Reserve(std::size_t len) {
+        if (n_ + len > sizeof buf_) Flush();
+        return buf_ + n_;
+    }
+    [[gnu::always_inline]] void Commit(char* end) { n_ = static_cast<std::size_t>(end - buf_); }
+    void Flush() {
+        out_.append(buf_, n_);
+        n_ = 0;
+    }
+
+private:
+    std::string& out_;
+    char buf_[2048];
+    std::size_t n_ = 0;
+};
+
+// How each byte is written inside a JSON string: 0 as it is, 1 escaped,
+// 2 through the code page (upper half of a single-byte code page).
+struct ByteClasses {
+    uint8_t of[256] = {};
+    constexpr ByteClasses() {
+        for (int c = 0; c < 0x20; ++c) of[c] = 1;
+        of[static_cast<int>('"')] = of[static_cast<int>('\\')] = 1;
+        for (int c = 0x80; c < 0x100; ++c) of[c] = 2;
+    }
+};
+constexpr ByteClasses kClasses;
+
+char* PutEscaped(char* p, unsigned char c) {
+    *p++ = '\\';
+    switch (c) {
+        case '"': *p++ = '"'; break;
+        case '\\': *p++ = '\\'; break;
+        case '\n': *p++ = 'n'; break;
+        case '\r': *p++ = 'r'; break;
+        case '\t': *p++ = 't'; break;
+        default:
+            *p++ = 'u';
+            *p++ = '0';
+            *p++ = '0';
+            *p++ = HTATab[c >> 4];
+            *p++ = HTATab[c & 0x0F];
+    }
+    return p;
 }
 
-void AppendNumber(std::string& out, double d) {
-    if (!std::isfinite(d)) {
-        out += "null";
+// A text as a JSON string (quotes included). Single-byte code-page text is
+// converted to UTF-8 on the way; UTF-8 text passes as it is.
+void PutString(Sink& s, std::string_view bytes, text::CodePage page = text::CodePage::Utf8) {
+    const bool convert = page != text::CodePage::Utf8;
+    char* const start = s.Reserve(bytes.size() * 6 + 2);
+    char* p = start;
+    *p++ = '"';
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        const uint8_t cls = kClasses.of[c];
+        if (cls == 0 || (cls == 2 && !convert)) {
+            *p++ = ch;
+        } else if (cls == 1) {
+            p = PutEscaped(p, c);
+        } else {
+            std::string one;
+            text::AppendUtf8(one, std::string_view(&ch, 1), page);
+            std::memcpy(p, one.data(), one.size());
+            p += one.size();
+        }
+    }
+    *p++ = '"';
+    s.Commit(p);
+}
+
+[[gnu::always_inline]] inline void PutInt(Sink& s, int64_t v) {
+    char* p = s.Reserve(24);
+    if (v >= 0 && v < 100) {
+        if (v >= 10) *p++ = static_cast<char>('0' + v / 10);
+        *p++ = static_cast<char>('0' + v % 10);
+        s.Commit(p);
         return;
     }
-    char buf[40];
-    const auto r = std::to_chars(buf, buf + sizeof buf, d);
-    out.append(buf, r.ptr);
+    s.Commit(std::to_chars(p, p + 24, v).ptr);
 }
 
-void AppendHexBytes(std::string& out, const uint8_t* p, std::size_t n) {
-    out += '"';
-    for (std::size_t i = 0; i < n; ++i) {
-        out += HTATab[p[i] >> 4];
-        out += HTATab[p[i] & 0x0F];
+// The decimal exponent of a factor that is an exact power of ten.
+bool PowerOfTen(double factor, int* exponent) {
+    double p = 1.0;
+    if (factor >= 1.0) {
+        for (int e = 0; e <= 15; ++e, p *= 10.0)
+            if (factor == p) return *exponent = e, true;
+    } else {
+        static constexpr double kDown[] = {1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8,
+                                           1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+        for (int e = 0; e < 15; ++e)
+            if (factor == kDown[e]) return *exponent = -(e + 1), true;
     }
-    out += '"';
+    return false;
 }
 
-void Key(std::string& out, const char* key) {
-    out += '"';
-    out += key;
-    out += "\":";
+void PutNumber(Sink& s, double d) {
+    if (!std::isfinite(d)) {
+        s.Lit("null");
+        return;
+    }
+    int exponent;
+    if (PowerOfTen(d, &exponent)) {
+        s.Put('1');
+        if (exponent != 0) {
+            s.Put('e');
+            PutInt(s, exponent);
+        }
+        return;
+    }
+    char* p = s.Reserve(40);
+    s.Commit(std::to_chars(p, p + 40, d).ptr);
 }
 
-void Field(std::string& out, const char* key, int64_t v) {
-    Key(out, key);
-    AppendInt(out, v);
-    out += ',';
+void PutHexBytes(Sink& s, const uint8_t* bytes, std::size_t n) {
+    s.Put('"');
+    for (std::size_t i = 0; i < n; ++i) {
+        s.Put(HTATab[bytes[i] >> 4]);
+        s.Put(HTATab[bytes[i] & 0x0F]);
+    }
+    s.Put('"');
 }
 
-void Field(std::string& out, const char* key, std::string_view s) {
-    Key(out, key);
-    AppendJsonString(out, s);
-    out += ',';
+// "key": with its quotes and colon, from a string literal.
+template <std::size_t N>
+[[gnu::always_inline]] inline void Key(Sink& s, const char (&key)[N]) {
+    char* p = s.Reserve(N + 2);
+    *p = '"';
+    std::memcpy(p + 1, key, N - 1);  // constant size: a few moves
+    p[N] = '"';
+    p[N + 1] = ':';
+    s.Commit(p + N + 2);
 }
 
-void AppendRecordJson(std::string& out, const MBTelegram& t, const MBDataRecord& rec) {
-    out += '{';
-    if (rec.specialDIF != 0) Field(out, "specialDif", rec.specialDIF);
-    Field(out, "dataField", rec.dataField);
-    Field(out, "coding", std::string_view(DataFieldName(rec.dataField)).substr(0, 5));
-    Field(out, "function", rec.functionField);
-    Field(out, "storage", rec.storageNumber);
-    Field(out, "tariff", rec.tariff);
-    Field(out, "subunit", rec.subunit);
-    Key(out, "vib");
-    const int n = rec.vibLength < rec.VIBCapacity() ? rec.vibLength : rec.VIBCapacity();
-    AppendHexBytes(out, rec.VIB(), static_cast<std::size_t>(n));
-    out += ',';
+template <std::size_t N>
+void Field(Sink& s, const char (&key)[N], int64_t v) {
+    Key(s, key);
+    PutInt(s, v);
+    s.Put(',');
+}
 
+template <std::size_t N>
+void Field(Sink& s, const char (&key)[N], std::string_view utf8) {
+    Key(s, key);
+    PutString(s, utf8);
+    s.Put(',');
+}
+
+bool IsIntegerCoding(int df) { return (df >= 1 && df <= 4) || df == 6 || df == 7 || (df >= 9 && df <= 12) || df == 14; }
+
+// The normalised value: value x factor. An integer times a power of ten is
+// written exactly as "<integer>e<exponent>"; anything else as the nearest double.
+void PutNormalisedValue(Sink& s, const MBDataRecord& rec, double factor) {
+    if (!rec.hasValueText || rec.valueText.empty()) {
+        s.Lit("null");
+        return;
+    }
+    int exponent;
+    if (IsIntegerCoding(rec.dataField) && PowerOfTen(factor, &exponent)) {
+        PutInt(s, rec.value);
+        if (exponent != 0 && rec.value != 0) {
+            s.Put('e');
+            PutInt(s, exponent);
+        }
+    } else if (rec.dataField == 5) {
+        PutNumber(s, std::strtod(rec.valueText.c_str(), nullptr) * factor);
+    } else if (IsIntegerCoding(rec.dataField)) {
+        PutNumber(s, static_cast<double>(rec.value) * factor);
+    } else {
+        s.Lit("null");
+    }
+}
+
+// The JSON pieces that depend only on a record's VIB: its description and
+// unit, and the unit, quantity class and factor of its normalised value.
+struct VIBTexts {
+    std::string description;  // ,"description":"...","unit":"..."
+    std::string normalised;   // ,"unit":"...","quantityClass":N,"factor":F}}
+    int quantityClass = kNoQuantityClass;
+    double factor = 1.0;
+};
+
+void BuildVIBTexts(const MBDataRecord& rec, int kind, int language, VIBTexts& out) {
+    const text::CodePage page = CodePageOfLanguage(language);
     char buf[1000];
     TextBuilder b(buf, sizeof buf);
-    const int language = CurrentLanguage();
-    const text::CodePage page = CodePageOfLanguage(language);
-    DescribeVIB(rec.VIB(), rec.vibLength, static_cast<int>(t.structureKind), language, b);
-    std::string utf8;
-    text::AppendUtf8(utf8, b.View(), page);
-    Field(out, "description", utf8);
-    Field(out, "unit", UnitOf(utf8));
-
-    Key(out, "value");
-    if (!rec.hasValueText) out += "null";
-    else if (rec.dataField == 0x0F) AppendHexBytes(out, reinterpret_cast<const uint8_t*>(rec.valueText.data()),
-                                                   static_cast<std::size_t>(rec.valueTextLength));
-    else AppendJsonString(out, RecordValue(t, rec, true));
-    out += ',';
-
+    out.description.clear();
+    out.normalised.clear();
+    {
+        Sink s(out.description);
+        DescribeVIB(rec.VIB(), rec.vibLength, kind, language, b);
+        s.Lit(",\"description\":");
+        PutString(s, b.View(), page);
+        s.Lit(",\"unit\":");
+        PutString(s, UnitOf(b.View()), page);
+    }
     b.Clear();
-    const Normalised norm =
-        DescribeVIBNormalised(rec.VIB(), rec.vibLength, static_cast<int>(t.structureKind), language, b);
-    utf8.clear();
-    text::AppendUtf8(utf8, b.View(), page);
-    out += "\"normalised\":{";
-    Field(out, "description", utf8);
-    Field(out, "unit", UnitOf(utf8));
-    Field(out, "quantityClass", norm.quantityClass);
-    Key(out, "factor");
-    AppendNumber(out, norm.factor);
-    out += ',';
-    Key(out, "value");
-    const bool numeric = rec.hasValueText && rec.dataField != 0x0F && rec.dataField != 0x0D &&
-                         rec.dataField != 0 && rec.dataField != 8 && !rec.valueText.empty() &&
-                         norm.quantityClass != kNoQuantityClass;
-    if (numeric) AppendNumber(out, std::strtod(rec.valueText.c_str(), nullptr) * norm.factor);
-    else out += "null";
-    out += "}}";
+    const Normalised norm = DescribeVIBNormalised(rec.VIB(), rec.vibLength, kind, language, b);
+    out.quantityClass = norm.quantityClass;
+    out.factor = norm.factor;
+    Sink s(out.normalised);
+    s.Lit(",\"unit\":");
+    PutString(s, UnitOf(b.View()), page);
+    s.Lit(",\"quantityClass\":");
+    PutInt(s, norm.quantityClass);
+    s.Lit(",\"factor\":");
+    PutNumber(s, norm.factor);
+    s.Lit("}}");
+}
+
+// Most answers repeat a handful of VIBs, so their texts are kept per thread
+// in a small direct-mapped cache. An entry is valid for one VIB, structure
+// (fixed or variable), language and generation of the text tables.
+class VIBTextCache {
+public:
+    const VIBTexts& Get(const MBDataRecord& rec, int kind, int language) {
+        const bool fixed = kind == kFixedLsbFirst || kind == kFixedMsbFirst;
+        if (rec.IsPlainTextVIB() || rec.vibLength > kVIBInline) {
+            BuildVIBTexts(rec, kind, language, scratch_);
+            return scratch_;
+        }
+        Key key{};
+        key.length = static_cast<uint8_t>(rec.vibLength);
+        key.fixed = fixed;
+        key.language = static_cast<uint8_t>(language);
+        std::memcpy(key.vib, rec.VIB(), static_cast<std::size_t>(rec.vibLength));
+        key.generation = TextTablesGeneration();
+        uint32_t h = 2166136261u;
+        for (int i = 0; i < rec.vibLength; ++i) h = (h ^ key.vib[i]) * 16777619u;
+        h = (h ^ key.language ^ (fixed ? 0x80u : 0u)) * 16777619u;
+        Entry& e = entries_[h % kEntries];
+        if (!e.used || std::memcmp(&e.key, &key, sizeof key) != 0) {
+            BuildVIBTexts(rec, kind, language, e.texts);
+            e.key = key;
+            e.used = true;
+        }
+        return e.texts;
+    }
+
+private:
+    struct Key {
+        uint8_t vib[kVIBInline];
+        uint8_t length;
+        uint8_t language;
+        bool fixed;
+        uint8_t pad;
+        uint32_t generation;
+    };
+    struct Entry {
+        Key key{};
+        bool used = false;
+        VIBTexts texts;
+    };
+    static constexpr std::size_t kEntries = 256;
+    Entry entries_[kEntries];
+    VIBTexts scratch_;
+};
+
+void PutRecord(Sink& s, const MBTelegram& t, const MBDataRecord& rec) {
+    static thread_local VIBTextCache cache;
+    s.Put('{');
+    if (rec.specialDIF != 0) Field(s, "specialDif", rec.specialDIF);
+    Field(s, "dataField", rec.dataField);
+    Key(s, "coding");
+    char* p = s.Reserve(8);
+    p[0] = '"';
+    std::memcpy(p + 1, DataFieldName(rec.dataField).data(), 5);
+    p[6] = '"';
+    p[7] = ',';
+    s.Commit(p + 8);
+    Field(s, "function", rec.functionField);
+    Field(s, "storage", rec.storageNumber);
+    Field(s, "tariff", rec.tariff);
+    Field(s, "subunit", rec.subunit);
+    Key(s, "vib");
+    const int n = rec.vibLength < rec.VIBCapacity() ? rec.vibLength : rec.VIBCapacity();
+    PutHexBytes(s, rec.VIB(), static_cast<std::size_t>(n));
+
+    const VIBTexts& texts = cache.Get(rec, static_cast<int>(t.structureKind), CurrentLanguage());
+    s.Put(texts.description.data(), texts.description.size());
+
+    s.Lit(",\"value\":");
+    if (!rec.hasValueText) s.Lit("null");
+    else if (rec.dataField == 0x0F) PutHexBytes(s, reinterpret_cast<const uint8_t*>(rec.valueText.data()),
+                                                static_cast<std::size_t>(rec.valueTextLength));
+    else PutString(s, rec.valueText, MeterTextPage());
+
+    // The value in the base unit of its quantity, when the unit has one.
+    if (texts.quantityClass == kNoQuantityClass || rec.dataField == 0x0F) {
+        s.Lit(",\"normalised\":null}");
+        return;
+    }
+    s.Lit(",\"normalised\":{\"value\":");
+    PutNormalisedValue(s, rec, texts.factor);
+    s.Put(texts.normalised.data(), texts.normalised.size());
 }
 
 }  // namespace
 
-void AppendJsonString(std::string& out, std::string_view s) {
-    out += '"';
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out += HTATab[c >> 4];
-                    out += HTATab[c & 0x0F];
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    out += '"';
+void AppendJsonString(std::string& out, std::string_view utf8) {
+    Sink s(out);
+    PutString(s, utf8);
 }
 
 void AppendAnswerJson(std::string& out, const AnswerView& v) {
-    out += '{';
-    Field(out, "frameType", v.frameType);
-    Field(out, "structureKind", v.structureKind);
-    Field(out, "received", v.received);
-    Field(out, "c", v.C);
-    Field(out, "a", v.A);
-    Field(out, "ci", v.CI);
+    Sink s(out);
+    s.Put('{');
+    Field(s, "frameType", v.frameType);
+    Field(s, "structureKind", v.structureKind);
+    Field(s, "received", v.received);
+    Field(s, "c", v.C);
+    Field(s, "a", v.A);
+    Field(s, "ci", v.CI);
     if (const MBTelegram* t = v.telegram) {
-        char id[9];
+        char id[8];
         for (int i = 0; i < 8; ++i) id[i] = HTATab[(static_cast<uint32_t>(t->identNumber) >> (28 - 4 * i)) & 0x0F];
-        id[8] = '\0';
-        Field(out, "identNumber", id);
-        Field(out, "manufacturer", answer::ManufacturerIDAsc(AnswerView::Of(*t)));
-        Field(out, "manufacturerId", t->manufacturer);
-        Field(out, "version", t->version);
-        Field(out, "medium", t->medium);
-        Field(out, "mediumText", answer::MediumAsc(AnswerView::Of(*t)));
-        Field(out, "accessNumber", t->accessNumber);
-        Field(out, "status", t->status);
-        Field(out, "signature", t->signature);
-        Field(out, "accessDemand", t->accessDemand);
-        Field(out, "moreRecordsFollow", t->moreRecordsFollow);
-        Field(out, "fabricationNumber", t->fabricationNumber);
-        Field(out, "customer", t->customer);
-        Field(out, "customerLocation", t->customerLocation);
-        out += "\"records\":[";
+        Field(s, "identNumber", std::string_view(id, 8));
+        Key(s, "manufacturer");
+        PutString(s, std::string_view(t->manufacturerText, strnlen(t->manufacturerText, sizeof t->manufacturerText)),
+                  text::CodePage::Windows1252);
+        s.Put(',');
+        Field(s, "manufacturerId", t->manufacturer);
+        Field(s, "version", t->version);
+        Field(s, "medium", t->medium);
+        Key(s, "mediumText");
+        PutString(s, std::string_view(t->mediumText, strnlen(t->mediumText, sizeof t->mediumText)),
+                  CodePageOfLanguage(t->mediumTextLanguage));
+        s.Put(',');
+        Field(s, "accessNumber", t->accessNumber);
+        Field(s, "status", t->status);
+        Field(s, "signature", t->signature);
+        Field(s, "accessDemand", t->accessDemand);
+        Field(s, "moreRecordsFollow", t->moreRecordsFollow);
+        Field(s, "fabricationNumber", t->fabricationNumber);
+        Field(s, "customer", t->customer);
+        Field(s, "customerLocation", t->customerLocation);
+        s.Lit("\"records\":[");
         for (std::size_t i = 0; i < t->records.size(); ++i) {
-            if (i) out += ',';
-            AppendRecordJson(out, *t, t->records[i]);
+            if (i) s.Put(',');
+            PutRecord(s, *t, t->records[i]);
         }
-        out += ']';
+        s.Put(']');
     } else {
-        out += "\"records\":[]";
+        s.Lit("\"records\":[]");
     }
-    out += '}';
+    s.Put('}');
 }
 
 }  // namespace mbus

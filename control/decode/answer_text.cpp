@@ -28,46 +28,77 @@ constexpr VariantInfo kVariants[] = {
     {"Hex4", true, VariantInfo::Normalised}, {"Dec4", false, VariantInfo::Normalised},
 };
 
-// Upper-case hexadecimal of the low `digits` nibbles of v.
-void AppendHex(std::string& out, uint64_t v, int digits) {
-    char buf[16];
-    for (int i = digits - 1; i >= 0; --i) {
-        buf[i] = HTATab[v & 0x0F];
-        v >>= 4;
+// Number forms written through a pointer into a caller's buffer; each
+// returns the position behind what it wrote.
+// Two hexadecimal digits for every byte value.
+struct HexPairs {
+    char pair[256][2];
+    constexpr HexPairs() : pair() {
+        for (int b = 0; b < 256; ++b) {
+            pair[b][0] = "0123456789ABCDEF"[b >> 4];
+            pair[b][1] = "0123456789ABCDEF"[b & 0x0F];
+        }
     }
-    out.append(buf, static_cast<std::size_t>(digits));
+};
+constexpr HexPairs kHexPairs;
+
+// `digits` (even) hexadecimal digits of v, most significant first.
+char* PutHex(char* p, uint64_t v, int digits) {
+    for (int i = digits - 2; i >= 0; i -= 2) {
+        std::memcpy(p + i, kHexPairs.pair[v & 0xFF], 2);
+        v >>= 8;
+    }
+    return p + digits;
 }
 
 // Decimal right-aligned with zeros to `digits` (wider numbers are kept whole).
-void AppendDec(std::string& out, int64_t v, int digits) {
+char* PutDec(char* p, int64_t v, int digits) {
     char buf[24];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    const int n = static_cast<int>(r.ptr - buf);
+    const char* first = buf;
     if (v < 0) {
-        out += '-';
-        out.append(static_cast<std::size_t>(digits > n ? digits - n : 0), '0');
-        out.append(buf + 1, static_cast<std::size_t>(n - 1));
-        return;
+        *p++ = '-';
+        ++first;
     }
-    if (n < digits) out.append(static_cast<std::size_t>(digits - n), '0');
-    out.append(buf, static_cast<std::size_t>(n));
+    const int n = static_cast<int>(r.ptr - first);
+    for (int i = n; i < digits; ++i) *p++ = '0';
+    std::memcpy(p, first, static_cast<std::size_t>(n));
+    return p + n;
+}
+
+char* PutByte(char* p, unsigned b, bool hex) {
+    if (hex) return PutHex(p, b & 0xFF, 2);
+    b &= 0xFF;
+    p[0] = static_cast<char>('0' + b / 100);
+    p[1] = static_cast<char>('0' + b / 10 % 10);
+    p[2] = static_cast<char>('0' + b % 10);
+    return p + 3;
+}
+
+void AppendDec(std::string& out, int64_t v, int digits) {
+    char buf[32];
+    out.append(buf, static_cast<std::size_t>(PutDec(buf, v, digits) - buf));
 }
 
 void AppendByte(std::string& out, unsigned b, bool hex) {
-    if (hex) AppendHex(out, b, 2);
-    else AppendDec(out, static_cast<int64_t>(b & 0xFF), 3);
+    char buf[4];
+    out.append(buf, static_cast<std::size_t>(PutByte(buf, b, hex) - buf));
+}
+
+// Bytes as h2 or d3 each, appended in blocks.
+void AppendBytes(std::string& out, const uint8_t* bytes, std::size_t n, bool hex) {
+    char buf[3 * 64];
+    for (std::size_t i = 0; i < n;) {
+        char* p = buf;
+        for (std::size_t k = 0; k < 64 && i < n; ++k, ++i) p = PutByte(p, bytes[i], hex);
+        out.append(buf, static_cast<std::size_t>(p - buf));
+    }
 }
 
 void AppendScientific(std::string& out, double d) {
     char buf[48];
     const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific, 6);
-    out.append(buf, r.ptr);
-}
-
-// Single-byte code page in which texts received from a meter are shown.
-text::CodePage MeterTextPage() {
-    const text::CodePage p = CodePageOfLanguage(CurrentLanguage());
-    return p == text::CodePage::Utf8 ? text::CodePage::Windows1252 : p;
+    out.append(buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
 void AppendMediumText(std::string& out, const MBTelegram& t) {
@@ -93,7 +124,8 @@ void AppendDescription(std::string& out, const MBTelegram& t, const MBDataRecord
 void AppendValue(std::string& out, const MBDataRecord& rec, bool hex) {
     if (!rec.hasValueText) return;
     if (rec.dataField == 0x0F) {
-        for (unsigned char b : rec.RawValue()) AppendByte(out, b, hex);
+        const std::string_view raw = rec.RawValue();
+        AppendBytes(out, reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), hex);
         return;
     }
     text::AppendUtf8(out, rec.valueText, MeterTextPage());
@@ -118,72 +150,87 @@ void AppendNormalisedValue(std::string& out, const MBTelegram& t, const MBDataRe
 
 void AppendHeader(std::string& out, const AnswerView& v, bool hex) {
     const MBTelegram& t = *v.telegram;
-    AppendByte(out, static_cast<unsigned>(v.frameType), hex);
-    AppendByte(out, static_cast<unsigned>(v.structureKind), hex);
-    AppendByte(out, static_cast<unsigned>(v.received), hex);
-    AppendByte(out, t.cField, hex);
-    AppendByte(out, t.aField, hex);
-    AppendByte(out, t.ciField, hex);
-    AppendHex(out, static_cast<uint32_t>(t.identNumber), 8);
-    if (strnlen(t.manufacturerText, sizeof t.manufacturerText) == 3) out.append(t.manufacturerText, 3);
-    else out += "XXX";
-    AppendByte(out, static_cast<unsigned>(t.version), hex);
-    AppendByte(out, static_cast<unsigned>(t.accessNumber), hex);
-    AppendByte(out, static_cast<unsigned>(t.status), hex);
-    if (hex) AppendHex(out, t.signature & 0xFFFF, 4);
-    else AppendDec(out, t.signature & 0xFFFF, 5);
-    AppendByte(out, static_cast<unsigned>(t.medium), hex);
+    char buf[64];
+    char* p = buf;
+    p = PutByte(p, static_cast<unsigned>(v.frameType), hex);
+    p = PutByte(p, static_cast<unsigned>(v.structureKind), hex);
+    p = PutByte(p, static_cast<unsigned>(v.received), hex);
+    p = PutByte(p, t.cField, hex);
+    p = PutByte(p, t.aField, hex);
+    p = PutByte(p, t.ciField, hex);
+    p = PutHex(p, static_cast<uint32_t>(t.identNumber), 8);
+    std::memcpy(p, strnlen(t.manufacturerText, sizeof t.manufacturerText) == 3 ? t.manufacturerText : "XXX", 3);
+    p += 3;
+    p = PutByte(p, static_cast<unsigned>(t.version), hex);
+    p = PutByte(p, static_cast<unsigned>(t.accessNumber), hex);
+    p = PutByte(p, static_cast<unsigned>(t.status), hex);
+    p = hex ? PutHex(p, t.signature & 0xFFFF, 4) : PutDec(p, t.signature & 0xFFFF, 5);
+    p = PutByte(p, static_cast<unsigned>(t.medium), hex);
+    out.append(buf, static_cast<std::size_t>(p - buf));
     AppendMediumText(out, t);
     out += '|';
 }
 
-void AppendAddressing(std::string& out, const MBDataRecord& rec, bool hex) {
+// Subunit, tariff and storage number, then (for the code variants) the
+// data and function fields.
+char* PutAddressing(char* p, const MBDataRecord& rec, bool hex, bool codes) {
     if (hex) {
-        AppendHex(out, static_cast<uint32_t>(rec.subunit), 8);
-        AppendHex(out, static_cast<uint32_t>(rec.tariff), 8);
-        AppendHex(out, static_cast<uint64_t>(rec.storageNumber), 16);
+        p = PutHex(p, static_cast<uint32_t>(rec.subunit), 8);
+        p = PutHex(p, static_cast<uint32_t>(rec.tariff), 8);
+        p = PutHex(p, static_cast<uint64_t>(rec.storageNumber), 16);
     } else {
-        AppendDec(out, rec.subunit, 10);
-        AppendDec(out, rec.tariff, 10);
-        AppendDec(out, rec.storageNumber, 16);
+        p = PutDec(p, rec.subunit, 10);
+        p = PutDec(p, rec.tariff, 10);
+        p = PutDec(p, rec.storageNumber, 16);
     }
+    if (codes) {
+        p = PutByte(p, static_cast<unsigned>(rec.dataField), hex);
+        p = PutByte(p, static_cast<unsigned>(rec.functionField), hex);
+    }
+    return p;
 }
 
-void AppendVIBBytes(std::string& out, const MBDataRecord& rec, bool hex) {
-    const uint8_t* vib = rec.VIB();
+char* PutVIBBytes(char* p, const MBDataRecord& rec, bool hex) {
     const int n = rec.vibLength < rec.VIBCapacity() ? rec.vibLength : rec.VIBCapacity();
-    for (int i = 0; i < n; ++i) AppendByte(out, vib[i], hex);
+    const uint8_t* vib = rec.VIB();
+    for (int i = 0; i < n; ++i) p = PutByte(p, vib[i], hex);
+    return p;
 }
+
+// Room for the addressing fields, the codes and a full plain-text VIB.
+constexpr std::size_t kRecordHeadRoom = 64 + 3 * kVIBPlainText;
 
 void AppendRecord(std::string& out, const MBTelegram& t, const MBDataRecord& rec, const VariantInfo& info) {
     const bool hex = info.hex;
-    AppendAddressing(out, rec, hex);
+    char buf[kRecordHeadRoom];
+    char* p = PutAddressing(buf, rec, hex, info.body == VariantInfo::Codes || info.body == VariantInfo::Both);
     switch (info.body) {
         case VariantInfo::Names:
-            out += DataFieldName(rec.dataField);
-            out += FunctionFieldName(rec.functionField);
+            std::memcpy(p, DataFieldName(rec.dataField).data(), 5);
+            std::memcpy(p + 5, FunctionFieldName(rec.functionField).data(), 5);
+            out.append(buf, static_cast<std::size_t>(p + 10 - buf));
             AppendDescription(out, t, rec, false);
             out += '|';
             AppendValue(out, rec, hex);
             break;
         case VariantInfo::Codes:
-            AppendByte(out, static_cast<unsigned>(rec.dataField), hex);
-            AppendByte(out, static_cast<unsigned>(rec.functionField), hex);
-            AppendVIBBytes(out, rec, hex);
-            out += '|';
+            p = PutVIBBytes(p, rec, hex);
+            *p++ = '|';
+            out.append(buf, static_cast<std::size_t>(p - buf));
             AppendValue(out, rec, hex);
             break;
         case VariantInfo::Both:
-            AppendByte(out, static_cast<unsigned>(rec.dataField), hex);
-            AppendByte(out, static_cast<unsigned>(rec.functionField), hex);
+            out.append(buf, static_cast<std::size_t>(p - buf));
             AppendDescription(out, t, rec, false);
             out += '|';
-            AppendVIBBytes(out, rec, hex);
-            out += '|';
+            p = PutVIBBytes(buf, rec, hex);
+            *p++ = '|';
+            out.append(buf, static_cast<std::size_t>(p - buf));
             AppendValue(out, rec, hex);
             break;
         case VariantInfo::Normalised:
-            out += FunctionFieldName(rec.functionField);
+            std::memcpy(p, FunctionFieldName(rec.functionField).data(), 5);
+            out.append(buf, static_cast<std::size_t>(p + 5 - buf));
             AppendDescription(out, t, rec, true);
             out += '|';
             AppendNormalisedValue(out, t, rec, hex);
@@ -203,6 +250,11 @@ const MBDataRecord* Record(const AnswerView& v, int dr) {
 const MBTelegram* Header(const AnswerView& v) { return v.frameType == kFrameLong ? v.telegram : nullptr; }
 
 }  // namespace
+
+text::CodePage MeterTextPage() {
+    const text::CodePage p = CodePageOfLanguage(CurrentLanguage());
+    return p == text::CodePage::Utf8 ? text::CodePage::Windows1252 : p;
+}
 
 AnswerView AnswerView::Of(const MBTelegram& t, int received) {
     AnswerView v;

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "control/decode/telegram.h"
+#include "platform/text/codepage.h"
 
 namespace mbus {
 
@@ -51,6 +52,11 @@ std::string_view FunctionFieldName(int functionField);
 // The record's value as the cooked texts show it, and its normalised form.
 std::string RecordValue(const MBTelegram& t, const MBDataRecord& rec, bool hex);
 std::string RecordValueNormalised(const MBTelegram& t, const MBDataRecord& rec, bool hex);
+
+// Code page in which texts received from a meter (variable-length text
+// values) are read: that of the current language (Windows-1252 for the
+// user column).
+text::CodePage MeterTextPage();
 
 // Descriptions of a record's VIB in the current language, as UTF-8.
 std::string RecordDescription(const MBTelegram& t, const MBDataRecord& rec);

@@ -88,8 +88,11 @@ void MBTelegram::Reset() {
 }
 
 void MBTelegram::InitDStruct(int count) {
-    records.clear();
-    if (count > 0) records.resize(static_cast<std::size_t>(count));
+    // Records are reused: the array keeps its memory from answer to answer.
+    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
+    const std::size_t kept = std::min(n, records.size());
+    records.resize(n);
+    for (std::size_t i = 0; i < kept; ++i) records[i].Clear();
 }
 
 int MBTelegram::InterpretAnswer(int frameType_, uint8_t C, uint8_t A, uint8_t CI, const uint8_t* data, int length) {
@@ -301,6 +304,15 @@ int MBTelegram::CountDataRecordsInRSPUD(const uint8_t* data, int length) {
     return count;
 }
 
+[[gnu::always_inline]] inline void MBTelegram::ExtractValue(int lsbFirst, MBDataRecord& rec, const uint8_t* data, int length, int* position) {
+    if (lsbFirst)
+        ExtractValueM1(rec.dataField, data, length, position, &rec.value, &rec.realValue, &rec.valueText,
+                       &rec.valueTextLength, &rec.hasValueText);
+    else
+        ExtractValueM2(rec.dataField, data, length, position, &rec.value, &rec.realValue, &rec.valueText,
+                       &rec.valueTextLength, &rec.hasValueText);
+}
+
 void MBTelegram::InterpretVarDataRecord(int lsbFirst, const uint8_t* data, int length, int* position, int index) {
     if (index < 0 || index >= RecordCount()) return;
     MBDataRecord& rec = records[static_cast<std::size_t>(index)];
@@ -434,15 +446,6 @@ void MBTelegram::InterpretVarDataRecord(int lsbFirst, const uint8_t* data, int l
     }
     if (isDate) IntToTime(index);
     *position = p;
-}
-
-void MBTelegram::ExtractValue(int lsbFirst, MBDataRecord& rec, const uint8_t* data, int length, int* position) {
-    if (lsbFirst)
-        ExtractValueM1(rec.dataField, data, length, position, &rec.value, &rec.realValue, &rec.valueText,
-                       &rec.valueTextLength, &rec.hasValueText);
-    else
-        ExtractValueM2(rec.dataField, data, length, position, &rec.value, &rec.realValue, &rec.valueText,
-                       &rec.valueTextLength, &rec.hasValueText);
 }
 
 int MBTelegram::IsStartOfDR(int position) const {

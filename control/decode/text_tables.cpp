@@ -1,6 +1,7 @@
 #include "control/decode/text_tables.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 using namespace mbus::texts;
@@ -64,6 +65,8 @@ void Store(char* cell, std::size_t width, std::string_view bytes) {
     std::memset(cell + n, 0, width - n);
 }
 
+std::atomic<uint32_t> generation{0};
+
 bool IsMediumTable(TextTable t) { return t == TextTable::MediumFix || t == TextTable::MediumVar; }
 
 struct LoadTimeFill {
@@ -84,6 +87,8 @@ text::CodePage CodePageOfLanguage(int language) {
 
 TableShape ShapeOf(TextTable table) { return Info(table).shape; }
 
+uint32_t TextTablesGeneration() { return generation.load(std::memory_order_acquire); }
+
 void ResetTextTables() {
     for (const TableInfo& info : kTables) {
         for (std::size_t row = 0; row < info.shape.rows; ++row) {
@@ -99,6 +104,7 @@ void ResetTextTables() {
                   text::CutUtf8(utf8, info.shape.width - 1));
         }
     }
+    generation.fetch_add(1, std::memory_order_acq_rel);
 }
 
 std::string_view Cell(TextTable table, int row, int language) {
@@ -121,6 +127,7 @@ bool WriteUserCell(TextTable table, int row, int language, std::string_view utf8
     if (IsMediumTable(table)) std::replace(clean.begin(), clean.end(), ' ', '_');
     Store(CellPtr(info, static_cast<std::size_t>(row), language), info.shape.width,
           text::CutUtf8(clean, info.shape.width - 1));
+    generation.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -60,6 +61,10 @@ std::string CellUtf8(TextTable table, int row, int language);
 // cell width; in the two medium tables blanks become "_". Returns false (and
 // changes nothing) for any other language or a row out of range.
 bool WriteUserCell(TextTable table, int row, int language, std::string_view utf8);
+
+// A number that changes whenever a table cell changes (a write to the user
+// column or a reset), for caches of texts built from the tables.
+uint32_t TextTablesGeneration();
 
 // Fills every table from the source columns (done once at load; tests call
 // it again to undo writes to the user column).

@@ -36,7 +36,7 @@ bool IsInteger(int coding) { return (coding >= 1 && coding <= 4) || coding == 6 
 void AppendDecimal(std::string& out, int64_t v) {
     char buf[24];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
+    out.append(buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
 // `digits` lowest decimal digits of |v|, zero-padded, "-" in front when negative.
@@ -54,7 +54,7 @@ void AppendPadded(std::string& out, int64_t v, int digits) {
 void AppendReal(std::string& out, float real) {
     char buf[48];
     const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(real), std::chars_format::scientific, 6);
-    out.append(buf, r.ptr);
+    out.append(buf, static_cast<std::size_t>(r.ptr - buf));
 }
 
 void Append2(std::string& out, int v) {

@@ -55,10 +55,8 @@ struct MultiplierTables {
         for (int i = 0; i < 64; ++i) fix[i] = static_cast<uint8_t>(MultiplierOfText(texts::kEnglish.fixUnits[i]));
     }
 };
-const MultiplierTables& Multipliers() {
-    static const MultiplierTables tables;
-    return tables;
-}
+// Built at load time; the English column it reads is constant-initialised.
+const MultiplierTables kMultipliers;
 
 // The VIFE rule: "Non-metric unit" rewrites the units so far; any other
 // VIFE appends "->" and its text.
@@ -200,7 +198,7 @@ struct NonMetricPairs {
 }  // namespace
 
 int MultiplierOf(uint8_t vif, uint8_t extension, int structureKind) {
-    const MultiplierTables& m = Multipliers();
+    const MultiplierTables& m = kMultipliers;
     if (IsFixed(structureKind)) return m.fix[vif & 0x3F];
     if (vif == 0xFB) return m.fb[extension & 0x7F];
     if (vif == 0xFD) return m.fd[extension & 0x7F];

@@ -71,10 +71,15 @@ char EncodeOne(char32_t c, CodePage page, bool& lossless) {
 void AppendUtf8(std::string& out, std::string_view bytes, CodePage page) {
     if (page == CodePage::Utf8) { out.append(bytes); return; }
     const char16_t* upper = UpperHalf(page);
-    for (char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b < 0x80) out += ch;
-        else PutUtf8(out, upper[b - 0x80]);
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        // ASCII runs are copied whole; only upper-half bytes need the table.
+        std::size_t run = i;
+        while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) ++run;
+        out.append(bytes.data() + i, run - i);
+        if (run == bytes.size()) break;
+        PutUtf8(out, upper[static_cast<unsigned char>(bytes[run]) - 0x80]);
+        i = run + 1;
     }
 }
 
