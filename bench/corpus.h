@@ -1,4 +1,5 @@
 // The benchmark corpus: M-Bus answers classified once, ready to decode.
+// Tests read it too, so every telegram of it is checked for decoding.
 
 #pragma once
 
@@ -9,40 +10,29 @@
 #include <vector>
 
 #include "control/link/frame_shape.h"
+#include "tools/mbusctl/hex_input.h"
 
 namespace mbus::bench {
 
 struct Answer {
+    std::string title;
     std::vector<uint8_t> frame;
     FrameShape shape;
 };
 
-inline std::vector<uint8_t> ParseHex(const std::string& line) {
-    std::vector<uint8_t> out;
-    int pending = -1;
-    for (char c : line) {
-        int v = (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
-        if (v < 0) continue;
-        if (pending < 0) pending = v;
-        else {
-            out.push_back(static_cast<uint8_t>(pending << 4 | v));
-            pending = -1;
-        }
-    }
-    return out;
-}
-
+// Reads bench/corpus/telegrams.txt: "# title" lines, each followed by a
+// telegram as hex digit pairs.
 inline std::vector<Answer> LoadCorpus() {
     std::ifstream in(MBUS_SOURCE_DIR "/bench/corpus/telegrams.txt");
     if (!in) throw std::runtime_error("cannot read bench/corpus/telegrams.txt");
     std::vector<Answer> out;
-    std::string line;
+    std::string line, title;
     while (std::getline(in, line)) {
+        if (line.rfind("# ", 0) == 0) title = line.substr(2);
         if (line.empty() || line[0] == '#') continue;
-        Answer a;
-        a.frame = ParseHex(line);
-        a.shape = ClassifyFrame(a.frame);
-        out.push_back(std::move(a));
+        const cli::HexParse parsed = cli::ParseHexBytes(line);
+        if (!parsed.error.empty()) throw std::runtime_error("corpus: " + title + ": " + parsed.error);
+        out.push_back({title, parsed.bytes, ClassifyFrame(parsed.bytes)});
     }
     return out;
 }

@@ -67,6 +67,45 @@ void SetText(std::string* text, int* textLength, bool* hasText) {
     *hasText = true;
 }
 
+// Decodes a variable-length value (LVAR byte at `pos`) into `text`. The
+// characters, BCD digits and hexadecimal bytes are taken last byte first
+// (least significant byte first telegrams) or in received order. Returns
+// the bytes taken (LVAR included), or -1 when the value does not fit or
+// the LVAR is reserved.
+int DecodeVariable(const uint8_t* data, int length, int pos, bool lastByteFirst, std::string& text) {
+    if (pos >= length) return -1;
+    const int L = data[pos];
+    int n;
+    enum { Text, BCD, Hex } form;
+    if (L < 0xC0) { n = L; form = Text; }
+    else if (L < 0xE0) { n = L & 0x0F; form = BCD; }
+    else if (L <= 0xFA) { n = L - (L < 0xF0 ? 0xE0 : 0xF0); form = Hex; }
+    else return -1;  // reserved
+    if (pos + 1 + n > length) return -1;
+    if (form == BCD && L >= 0xD0) text += '-';
+    for (int k = 0; k < n; ++k) {
+        const uint8_t b = data[pos + 1 + (lastByteFirst ? n - 1 - k : k)];
+        if (form == Text) {
+            text += static_cast<char>(b);
+        } else if (form == BCD) {
+            text += static_cast<char>('0' + (b >> 4));
+            text += static_cast<char>('0' + (b & 0x0F));
+        } else {
+            text += HTATab[b >> 4];
+            text += HTATab[b & 0x0F];
+        }
+    }
+    return n + 1;
+}
+
+void ClearOutputs(int64_t* value, float* real, std::string* text, int* textLength, bool* hasText) {
+    *value = 0;
+    *real = 0.0f;
+    text->clear();
+    *textLength = 0;
+    *hasText = false;
+}
+
 }  // namespace
 
 int MBTelegram::ReturnNumberOfValueBytes(uint8_t DIF, uint8_t LVAR) {
@@ -112,11 +151,7 @@ void MBTelegram::ExtractValueM1(int coding, const uint8_t* data, int length, int
                                 float* real, std::string* text, int* textLength, bool* hasText) {
     const int64_t m = *value;
     const int extraDigits = (m == 10) ? 1 : (m == 100) ? 2 : 0;
-    *value = 0;
-    *real = 0.0f;
-    text->clear();
-    *textLength = 0;
-    *hasText = false;
+    ClearOutputs(value, real, text, textLength, hasText);
     const int pos = *position;
     coding &= 0x0F;
 
@@ -168,34 +203,12 @@ void MBTelegram::ExtractValueM1(int coding, const uint8_t* data, int length, int
         return;
     }
     // Coding 13: variable length, the LVAR byte first.
-    if (pos >= length) return;
-    const int L = data[pos];
-    int n;
-    if (L < 0xC0) {
-        n = L;
-        if (pos + 1 + n > length) return;
-        for (int i = n - 1; i >= 0; --i) *text += static_cast<char>(data[pos + 1 + i]);
-    } else if (L < 0xE0) {
-        n = L & 0x0F;
-        if (pos + 1 + n > length) return;
-        if (L >= 0xD0) *text += '-';
-        for (int i = n - 1; i >= 0; --i) {
-            const uint8_t b = data[pos + 1 + i];
-            *text += static_cast<char>('0' + (b >> 4));
-            *text += static_cast<char>('0' + (b & 0x0F));
-        }
-    } else if (L <= 0xFA) {
-        n = L - ((L < 0xF0) ? 0xE0 : 0xF0);
-        if (pos + 1 + n > length) return;
-        for (int i = n - 1; i >= 0; --i) {
-            const uint8_t b = data[pos + 1 + i];
-            *text += HTATab[b >> 4];
-            *text += HTATab[b & 0x0F];
-        }
-    } else {
-        return;  // reserved LVAR: no value
+    const int taken = DecodeVariable(data, length, pos, true, *text);
+    if (taken < 0) {
+        text->clear();
+        return;
     }
-    *position = pos + 1 + n;
+    *position = pos + taken;
     SetText(text, textLength, hasText);
     if (text->empty()) *textLength = 0;
 }
@@ -203,24 +216,18 @@ void MBTelegram::ExtractValueM1(int coding, const uint8_t* data, int length, int
 void MBTelegram::ExtractValueM2(int coding, const uint8_t* data, int length, int* position, int64_t* value,
                                 float* real, std::string* text, int* textLength, bool* hasText) {
     coding &= 0x0F;
+    const int pos = *position;
     if (coding == 0 || coding == 8 || coding == 15) {
         // Nothing to decode in most-significant-first order.
-        *value = 0;
-        *real = 0.0f;
-        text->clear();
-        *textLength = 0;
-        *hasText = false;
+        ClearOutputs(value, real, text, textLength, hasText);
         return;
     }
-    const int pos = *position;
     if (coding != 13) {
+        // Fixed length: the bytes reversed into a scratch value, decoded as
+        // least significant byte first.
         const int n = kCodingBytes[coding];
         if (pos + n > length) {
-            *value = 0;
-            *real = 0.0f;
-            text->clear();
-            *textLength = 0;
-            *hasText = false;
+            ClearOutputs(value, real, text, textLength, hasText);
             return;
         }
         uint8_t scratch[8];
@@ -230,40 +237,13 @@ void MBTelegram::ExtractValueM2(int coding, const uint8_t* data, int length, int
         *position = pos + n;
         return;
     }
-    // Variable length in received order.
-    *value = 0;
-    *real = 0.0f;
-    text->clear();
-    *textLength = 0;
-    *hasText = false;
-    if (pos >= length) return;
-    const int L = data[pos];
-    int n;
-    if (L < 0xC0) {
-        n = L;
-        if (pos + 1 + n > length) return;
-        text->append(reinterpret_cast<const char*>(data) + pos + 1, static_cast<std::size_t>(n));
-    } else if (L < 0xE0) {
-        n = L & 0x0F;
-        if (pos + 1 + n > length) return;
-        if (L >= 0xD0) *text += '-';
-        for (int i = 0; i < n; ++i) {
-            const uint8_t b = data[pos + 1 + i];
-            *text += static_cast<char>('0' + (b >> 4));
-            *text += static_cast<char>('0' + (b & 0x0F));
-        }
-    } else if (L <= 0xFA) {
-        n = L - ((L < 0xF0) ? 0xE0 : 0xF0);
-        if (pos + 1 + n > length) return;
-        for (int i = 0; i < n; ++i) {
-            const uint8_t b = data[pos + 1 + i];
-            *text += HTATab[b >> 4];
-            *text += HTATab[b & 0x0F];
-        }
-    } else {
+    ClearOutputs(value, real, text, textLength, hasText);
+    const int taken = DecodeVariable(data, length, pos, false, *text);
+    if (taken < 0) {
+        text->clear();
         return;
     }
-    *position = pos + 1 + n;
+    *position = pos + taken;
     SetText(text, textLength, hasText);
     if (text->empty()) *textLength = 0;
 }

@@ -1,40 +1,21 @@
 // Every telegram of the benchmark corpus classifies and decodes cleanly,
 // and a few of them render to known texts.
 
-#include <fstream>
-#include <span>
-
-#include "control/link/frame_shape.h"
+#include "bench/corpus.h"
 #include "tests/control/decode/test_support.h"
 
 namespace mbus::test {
 namespace {
 
-struct CorpusEntry {
-    std::string title;
-    Bytes frame;
-};
-
-std::vector<CorpusEntry> LoadCorpus() {
-    std::ifstream in(MBUS_SOURCE_DIR "/bench/corpus/telegrams.txt");
-    std::vector<CorpusEntry> out;
-    std::string line, title;
-    while (std::getline(in, line)) {
-        if (line.rfind("# ", 0) == 0) title = line.substr(2);
-        else if (!line.empty()) out.push_back({title, Hex(line)});
-    }
-    return out;
-}
-
 using CorpusTest = DecoderTest;
 
 TEST_F(CorpusTest, EveryTelegramIsWellFormedAndDecodes) {
-    const auto corpus = LoadCorpus();
+    const auto corpus = bench::LoadCorpus();
     ASSERT_GE(corpus.size(), 30u);
     int records = 0;
-    for (const CorpusEntry& e : corpus) {
+    for (const bench::Answer& e : corpus) {
         SCOPED_TRACE(e.title);
-        const FrameShape shape = ClassifyFrame(e.frame);
+        const FrameShape& shape = e.shape;
         ASSERT_NE(shape.result, 4) << "error bits " << shape.errors;
         const auto t = Decode(e.frame);
         if (shape.result == 3 && shape.CI != 0x70 && shape.CI != 0x71) {
@@ -53,7 +34,7 @@ TEST_F(CorpusTest, EveryTelegramIsWellFormedAndDecodes) {
 }
 
 TEST_F(CorpusTest, WaterMeterRendersAsExpected) {
-    const auto corpus = LoadCorpus();
+    const auto corpus = bench::LoadCorpus();
     const auto t = Decode(corpus.at(0).frame);
     EXPECT_EQ(CookedData(AnswerView::Of(*t), CookedVariant::Hex),
               "030101080172" "12345678" "QXA" "01" "1A" "00" "0000" "07" "Water|"

@@ -3,26 +3,15 @@
 #include "control/decode/options.h"
 #include "control/decode/text_tables.h"
 #include "control/link/frame_shape.h"
+#include "tools/mbusctl/hex_input.h"
 
 namespace mbus::test {
 
 Bytes Hex(std::string_view text) {
-    Bytes out;
-    int pending = -1;
-    for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else continue;
-        if (pending < 0) {
-            pending = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(pending << 4 | v));
-            pending = -1;
-        }
-    }
-    return out;
+    if (text.empty()) return {};
+    const cli::HexParse parsed = cli::ParseHexBytes(text);
+    EXPECT_EQ(parsed.error, "") << text;
+    return parsed.bytes;
 }
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
