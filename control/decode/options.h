@@ -33,8 +33,6 @@ struct MBUS_EXPORT MBusOptionStruct {
 
     // Puts every field back to its load-time value.
     void Reset();
-
-    int32_t Get(const Word& w) const { return w.load(std::memory_order_relaxed); }
 };
 
 // The option record of the library.
