@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "control/decode/text_tables.h"
+#include "control/decode/vib.h"
 
 namespace mbus {
 namespace {
@@ -122,6 +124,33 @@ std::string DateToHexAsc(std::string_view text) {
     } else {
         const uint32_t v = d | (y & 7) << 5 | m << 8 | ((y >> 3) & 0x0F) << 12;
         AppendLsbFirst(out, v, 2);
+    }
+    return out;
+}
+
+std::string CalcVIFUnitWithoutMultiplier(std::string_view hexVIB) {
+    std::vector<uint8_t> vib;
+    auto digit = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    for (std::size_t i = 0; i + 1 < hexVIB.size(); i += 2) {
+        const int hi = digit(hexVIB[i]), lo = digit(hexVIB[i + 1]);
+        if (hi >= 0 && lo >= 0) vib.push_back(static_cast<uint8_t>(hi << 4 | lo));
+    }
+    if (!vib.empty()) {
+        const uint8_t extension = vib.size() > 1 ? vib[1] : 0;
+        const int m = MultiplierOf(vib[0], extension, 1);
+        const uint8_t lower = m == 10 ? 1 : m == 100 ? 2 : 0;
+        if (lower != 0 && (vib[0] & 0x7F) < 0x7B) vib[0] = static_cast<uint8_t>(vib[0] - lower);
+        else if (lower != 0 && vib.size() > 1) vib[1] = static_cast<uint8_t>(vib[1] - lower);
+    }
+    std::string out;
+    for (uint8_t b : vib) {
+        out += HTATab[b >> 4];
+        out += HTATab[b & 0x0F];
     }
     return out;
 }

@@ -19,4 +19,10 @@ std::string FloatToHexAsc(std::string_view text);
 // empty when the text is not a valid date.
 std::string DateToHexAsc(std::string_view text);
 
+// A VIB given as hexadecimal digit pairs (a pair that is not two hex digits
+// is dropped) with the VIF, or the extension code after FBh/FDh, lowered to
+// the unit without decimal multiplier (by 1 for "10", by 2 for "100");
+// upper-case digit pairs without separators.
+std::string CalcVIFUnitWithoutMultiplier(std::string_view hexVIB);
+
 }  // namespace mbus

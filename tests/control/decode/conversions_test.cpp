@@ -58,5 +58,17 @@ TEST(Conversions, DateToHexAsc) {
     for (const auto& c : cases) EXPECT_EQ(DateToHexAsc(c.in), c.out) << c.in;
 }
 
+TEST(Conversions, CalcVIFUnitWithoutMultiplier) {
+    EXPECT_EQ(CalcVIFUnitWithoutMultiplier("07"), "06");        // Energy 10 [kWh]
+    EXPECT_EQ(CalcVIFUnitWithoutMultiplier("8722"), "8622");    // extension bit kept, VIFE untouched
+    EXPECT_EQ(CalcVIFUnitWithoutMultiplier("02"), "00");        // Energy 100 [mWh]
+    EXPECT_EQ(CalcVIFUnitWithoutMultiplier("fd03"), "FD01");    // Credit 1000 [currency]
+    EXPECT_EQ(CalcVIFUnitWithoutMultiplier("FB11"), "FB11");    // FB code not lowered
+    EXPECT_EQ(CalcVIFUnitWithoutMultiplier("40"), "40");
+    EXPECT_EQ(CalcVIFUnitWithoutMultiplier("13"), "13");
+    EXPECT_EQ(CalcVIFUnitWithoutMultiplier("0GX714"), "13");    // bad pairs dropped; 14h "Volume 10 [l]" lowered
+    EXPECT_EQ(CalcVIFUnitWithoutMultiplier(""), "");
+}
+
 }  // namespace
 }  // namespace mbus

@@ -56,6 +56,17 @@ TEST_F(TextTablesTest, EveryCellFitsItsWidthAndCodePageWithoutLoss) {
     }
 }
 
+TEST_F(TextTablesTest, NoCellHoldsTheFieldSeparatorOrControlCharacters) {
+    // Hosts cut the cooked texts at "|"; a text holding one would shift every field behind it.
+    for (int lang = 0; lang < 10; ++lang)
+        for (TextTable t : kTables)
+            for (std::size_t row = 0; row < ShapeOf(t).rows; ++row)
+                for (char c : Cell(t, static_cast<int>(row), lang)) {
+                    EXPECT_NE(c, '|') << ShapeOf(t).name << " " << row << " " << lang;
+                    EXPECT_FALSE(c >= 0 && c < 0x20) << ShapeOf(t).name << " " << row << " " << lang;
+                }
+}
+
 TEST_F(TextTablesTest, MediumNamesHaveNoBlanks) {
     for (int lang = 0; lang < 10; ++lang)
         for (TextTable t : {TextTable::MediumFix, TextTable::MediumVar})
