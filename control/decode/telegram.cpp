@@ -123,7 +123,9 @@ int MBTelegram::InterpretAnswer(int frameType_, uint8_t C, uint8_t A, uint8_t CI
             break;
         case 0x73:
         case 0x77:
-            if (length >= 19) InterpretFixed(data, length, CI);
+            // The extended long frame moves every position by two.
+            if (data[0] != 0x68 && length >= 21) InterpretFixed(data + 2, length - 2, CI);
+            else if (data[0] == 0x68 && length >= 19) InterpretFixed(data, length, CI);
             return 0;
         default: return 0;
     }
@@ -164,6 +166,8 @@ void MBTelegram::InterpretVariableHeader(const uint8_t* data, int length, uint8_
     mbus::ExtractMedium(1, static_cast<uint8_t>(medium), mediumText);
 }
 
+// `data` starts two bytes late in an extended long frame, so that the
+// positions below hold for both frame kinds.
 void MBTelegram::InterpretFixed(const uint8_t* data, int length, uint8_t CI) {
     const bool lsb = (CI == 0x73);
     if (cField & 0x20) accessDemand = 1;

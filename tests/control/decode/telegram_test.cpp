@@ -113,6 +113,16 @@ TEST_F(TelegramTest, FixedStructureMostSignificantFirst) {
     EXPECT_EQ(t->records[1].value, 1);
 }
 
+TEST_F(TelegramTest, FixedStructureInAnExtendedFrameIsShiftedByTwo) {
+    const Bytes payload = Hex("67 45 23 01 11 00 45 2C 34 12 00 00 78 56 00 00 AB");
+    const auto plain = Decode(LongFrame(0x08, 0x01, 0x73, payload));
+    const auto extended = Decode(ExtendedFrame(0x08, 0x01, 0x73, payload));
+    EXPECT_EQ(extended->identNumber, 0x01234567);
+    ASSERT_EQ(extended->RecordCount(), 3);
+    EXPECT_EQ(CookedData(AnswerView::Of(*extended), CookedVariant::Hex2),
+              CookedData(AnswerView::Of(*plain), CookedVariant::Hex2));
+}
+
 TEST_F(TelegramTest, ShortFixedStructureReadsNoCounterBeyondTheTelegram) {
     // 19 bytes: header complete, no counter fits.
     const auto t = Decode(LongFrame(0x08, 0x01, 0x73, Hex("01 00 00 00 00 00 05 2C 12 34")));
