@@ -75,16 +75,6 @@ struct LoadTimeFill {
 
 }  // namespace
 
-text::CodePage CodePageOfLanguage(int language) {
-    switch (language) {
-        case 4: return text::CodePage::Windows1251;
-        case 6:
-        case 8: return text::CodePage::Windows1250;
-        case 9: return text::CodePage::Utf8;
-        default: return text::CodePage::Windows1252;
-    }
-}
-
 TableShape ShapeOf(TextTable table) { return Info(table).shape; }
 
 uint32_t TextTablesGeneration() { return generation.load(std::memory_order_acquire); }

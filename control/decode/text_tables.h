@@ -37,8 +37,7 @@ extern MBUS_EXPORT const char HTATab[17];
 
 namespace mbus {
 
-// Code page of a language column (9, the user column, holds UTF-8).
-text::CodePage CodePageOfLanguage(int language);
+using text::CodePageOfLanguage;
 
 // Identifies one table for the generic accessors below.
 enum class TextTable { MediumFix, MediumVar, FixStatus, FixUnits, VIFVar, VIFVarFB, VIFVarFD, VIFEVar, VIFEAction };

@@ -49,7 +49,8 @@ FrameShape ClassifyFrame(std::span<const uint8_t> f) {
             return s;
         }
         case 0x68: {
-            if (n < 4 || f[3] != 0x68) return Fault(kErrStartsign);
+            if (n < 4) return Fault(kErrLengthbyte);
+            if (f[3] != 0x68) return Fault(kErrStartsign);
             if (f[1] != f[2] || n != static_cast<std::size_t>(f[1]) + 6u || f[1] < 3) return Fault(kErrLengthbyte);
             return CheckTail(f, 4, 4, f[1] == 3 ? 2 : 3);
         }

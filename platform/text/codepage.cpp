@@ -68,6 +68,16 @@ char EncodeOne(char32_t c, CodePage page, bool& lossless) {
 
 }  // namespace
 
+CodePage CodePageOfLanguage(int language) {
+    switch (language) {
+        case 4: return CodePage::Windows1251;
+        case 6:
+        case 8: return CodePage::Windows1250;
+        case 9: return CodePage::Utf8;
+        default: return CodePage::Windows1252;
+    }
+}
+
 void AppendUtf8(std::string& out, std::string_view bytes, CodePage page) {
     if (page == CodePage::Utf8) { out.append(bytes); return; }
     const char16_t* upper = UpperHalf(page);

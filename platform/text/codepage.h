@@ -15,6 +15,11 @@ enum class CodePage {
     Utf8,         // already Unicode: passed through unchanged
 };
 
+// Code page of a text-table language column: 0..3, 5, 7 Windows-1252,
+// 4 (Russian) Windows-1251, 6 and 8 (Slovenian, Croatian) Windows-1250,
+// 9 (the user column) UTF-8.
+CodePage CodePageOfLanguage(int language);
+
 // Decodes single-byte text of the given code page. Never fails: every byte
 // of the three Windows code pages has a Unicode value.
 std::string ToUtf8(std::string_view bytes, CodePage page);

@@ -1,0 +1,155 @@
+#include "platform/serial/port_map.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace mbus::serial {
+namespace {
+
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 999;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+void AddError(std::string& errors, int line, const std::string& what) {
+    if (!errors.empty()) errors += '\n';
+    errors += "line " + std::to_string(line) + ": " + what;
+}
+
+// Reads one non-comment line; returns an empty string when it is good,
+// else what is wrong with it.
+std::string ParseEntry(std::string_view line, int* number, std::string* device) {
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return "expected \"N = DEVICE\"";
+    const std::string_view left = Trim(line.substr(0, eq));
+    const std::string_view right = Trim(line.substr(eq + 1));
+    if (left.empty()) return "no port number before '='";
+    for (char c : left)
+        if (c < '0' || c > '9') return "\"" + std::string(left) + "\" is not a port number";
+    // More than four digits (after leading zeros) is out of range anyway; this also keeps
+    // the conversion below from overflowing.
+    std::string_view digits = left;
+    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+    int value = 0;
+    if (digits.size() <= 4)
+        for (char c : digits) value = value * 10 + (c - '0');
+    else
+        value = kLastPort + 1;
+    if (value < kFirstPort || value > kLastPort)
+        return "port number " + std::string(left) + " is outside " + std::to_string(kFirstPort) + ".." +
+               std::to_string(kLastPort);
+    if (right.empty()) return "no device after '='";
+    for (char c : right)
+        if (IsBlank(c)) return "unexpected text after the device in \"" + std::string(right) + "\"";
+    if (right == "sim:") return "no bus name after \"sim:\"";
+    *number = value;
+    *device = std::string(right);
+    return {};
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string HomeDirectory() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') return home;
+    // No HOME (a service, a stripped environment): the password database knows it.
+    std::vector<char> buffer(16384);
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr)
+        return found->pw_dir;
+    return {};
+}
+
+}  // namespace
+
+// Grammar of a line: optional blanks, a port number, '=', a device word, and
+// an optional comment; '#' starts a comment anywhere on a line. Lines that
+// cannot be read are skipped and reported in `errors`, one "line K: ..."
+// message a line. A later entry for the same port replaces an earlier one, so
+// a user can append an override without editing what is above.
+PortMap ParsePortMap(std::string_view text) {
+    PortMap map;
+    // A byte-order mark some editors put at the start.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    int lineNumber = 0;
+    while (!text.empty()) {
+        ++lineNumber;
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+
+        const size_t hash = line.find('#');
+        if (hash != std::string_view::npos) line = line.substr(0, hash);
+        line = Trim(line);
+        if (line.empty()) continue;
+
+        int number = 0;
+        std::string device;
+        const std::string problem = ParseEntry(line, &number, &device);
+        if (!problem.empty()) {
+            AddError(map.errors, lineNumber, problem);
+            continue;
+        }
+        map.entries[number] = std::move(device);
+    }
+    return map;
+}
+
+// $MBUS_PORT_MAP wins; else the user's configuration directory. A relative
+// $XDG_CONFIG_HOME is ignored, as the convention for that variable asks.
+std::string PortMapPath() {
+    const char* explicitPath = std::getenv("MBUS_PORT_MAP");
+    if (explicitPath != nullptr && explicitPath[0] != '\0') return explicitPath;
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config != nullptr && config[0] == '/') return std::string(config) + "/mbus/ports";
+    const std::string home = HomeDirectory();
+    if (home.empty()) return {};
+    return home + "/.config/mbus/ports";
+}
+
+// A missing file is the normal case (every port takes its default) and is
+// not an error; a file that exists but cannot be read is reported in `errors`.
+PortMap LoadPortMap() {
+    const std::string path = PortMapPath();
+    if (path.empty()) return {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        const int err = errno;
+        PortMap map;
+        if (err != ENOENT && err != ENOTDIR && Exists(path))
+            map.errors = path + ": cannot be read (" + std::strerror(err) + ")";
+        return map;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return ParsePortMap(text.str());
+}
+
+std::string DeviceOfPort(int number, const PortMap& map) {
+    const auto it = map.entries.find(number);
+    if (it != map.entries.end()) return it->second;
+    const std::string usb = "/dev/ttyUSB" + std::to_string(number - 1);
+    if (Exists(usb)) return usb;
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+}  // namespace mbus::serial

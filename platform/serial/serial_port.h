@@ -1,0 +1,67 @@
+// The serial port as the line layer sees it: open by port number, configure,
+// write, read what is there, UART error state, modem control and status.
+// Two fillings: the termios backend for real adapters and pseudo-terminals,
+// and the simulated backend attached to an in-process simulated bus.
+
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace mbus::serial {
+
+struct SerialConfig {
+    int baud = 2400;   // the rate the port is programmed for (already divided for high speed)
+    int dataBits = 8;  // 5..8
+    int stopBits = 1;  // 1, 2, or -1 for one and a half
+    int parity = 1;    // 0 none, 1 even, 2 odd
+    int rts = 0;       // 0 low, 1 high, 2 hardware handshake, 3 toggle (high while sending)
+    int dtr = 0;       // 0 low, 1 high, 2 handshake
+};
+
+// UART faults seen since the last call of TakeErrors.
+struct UartErrors {
+    bool parity = false;
+    bool framing = false;
+    bool other = false;  // overrun, break, buffer overflow, I/O error
+    bool Any() const { return parity || framing || other; }
+};
+
+struct ModemStatus {
+    bool cts = false, dsr = false, ri = false, dcd = false;
+};
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Applies a configuration; false (with errno-style code in LastError) when refused.
+    virtual bool Configure(const SerialConfig& config) = 0;
+    // Queues bytes for sending without blocking; returns how many were accepted (-1 on error).
+    virtual int Write(const uint8_t* data, int n) = 0;
+    // True when every written byte has left the port (the shift register included where known).
+    virtual bool OutputEmpty() = 0;
+    // Bytes that can be read now.
+    virtual int BytesWaiting() = 0;
+    // Reads up to `max` bytes that are there now, never blocking; -1 on error.
+    virtual int Read(uint8_t* data, int max) = 0;
+    virtual void PurgeInput() = 0;
+    virtual void PurgeOutput() = 0;
+    // UART faults since the last call, cleared by the call.
+    virtual UartErrors TakeErrors() = 0;
+    virtual void SetRTS(bool on) = 0;
+    virtual void SetDTR(bool on) = 0;
+    virtual void SetBreak(bool on) = 0;
+    virtual ModemStatus GetModemStatus() = 0;
+    // The platform error number of the last failure (0 when none).
+    virtual int LastError() const = 0;
+    // A readable name of what the port is ("/dev/ttyUSB0", "sim:demo").
+    virtual std::string Name() const = 0;
+};
+
+// Opens port `number` (1..999) through the port map (port_map.h). On
+// failure returns null and sets *error to the platform error number.
+std::unique_ptr<SerialPort> OpenPort(int number, int* error);
+
+}  // namespace mbus::serial

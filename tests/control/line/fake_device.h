@@ -1,0 +1,89 @@
+// A scripted far end for the simulated serial port: it records what the
+// master sends and answers with prepared bytes, echo and UART faults.
+
+#pragma once
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "platform/serial/simulated_port.h"
+
+namespace mbus::test {
+
+class FakeDevice : public serial::LineDevice {
+public:
+    struct Answer {
+        Answer(std::vector<uint8_t> b = {}, std::chrono::milliseconds d = {}) : bytes(std::move(b)), delay(d) {}
+        std::vector<uint8_t> bytes;
+        std::chrono::milliseconds delay{0};  // after the end of the master's frame
+        int parityErrorAt = -1;              // index of a byte received with a parity error
+        std::vector<uint8_t> late;           // bytes that follow after `lateDelay`
+        std::chrono::milliseconds lateDelay{0};
+    };
+
+    bool Paced() const override { return false; }
+
+    std::vector<serial::WireByte> OnMasterBytes(const std::vector<uint8_t>& bytes, serial::SimClock::time_point end,
+                                                const serial::SerialConfig& config) override {
+        std::lock_guard lock(mutex_);
+        sent.push_back(bytes);
+        lastConfig = config;
+        std::vector<serial::WireByte> out;
+        if (echo)
+            for (uint8_t b : bytes) out.push_back({end, b, false, false});
+        if (!answers.empty()) {
+            const Answer a = answers.front();
+            answers.pop_front();
+            for (std::size_t i = 0; i < a.bytes.size(); ++i)
+                out.push_back({end + a.delay, a.bytes[i], static_cast<int>(i) == a.parityErrorAt, false});
+            for (uint8_t b : a.late) out.push_back({end + a.lateDelay, b, false, false});
+        }
+        return out;
+    }
+
+    void OnBreak(bool on) override {
+        std::lock_guard lock(mutex_);
+        breaks.push_back(on);
+    }
+
+    std::mutex mutex_;
+    std::vector<std::vector<uint8_t>> sent;
+    std::deque<Answer> answers;
+    std::vector<bool> breaks;
+    serial::SerialConfig lastConfig;
+    bool echo = false;
+};
+
+// Registers a fake device as "sim:NAME" and points the port map at it as
+// port 1 for the lifetime of the object.
+class FakeLine {
+public:
+    explicit FakeLine(const std::string& name) : name_(name), device(std::make_shared<FakeDevice>()) {
+        serial::RegisterSimulatedBus(name_, device);
+        path_ = std::filesystem::temp_directory_path() / ("mbus-ports-" + name_ + "-" + std::to_string(::getpid()));
+        std::ofstream(path_) << "1 = sim:" << name_ << "\n";
+        ::setenv("MBUS_PORT_MAP", path_.c_str(), 1);
+    }
+    ~FakeLine() {
+        serial::UnregisterSimulatedBus(name_);
+        std::filesystem::remove(path_);
+        ::unsetenv("MBUS_PORT_MAP");
+    }
+
+private:
+    std::string name_;
+    std::filesystem::path path_;
+
+public:
+    std::shared_ptr<FakeDevice> device;
+};
+
+}  // namespace mbus::test

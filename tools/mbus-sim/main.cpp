@@ -1,0 +1,505 @@
+// mbus-sim: a simulated M-Bus on a pseudo-terminal. Any master program
+// opens the terminal whose path this prints and talks to the virtual slaves
+// as it would through a level converter.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/bus_description.h"
+#include "sim/sim_bus.h"
+
+namespace {
+
+using mbus::serial::SimClock;
+using mbus::serial::WireByte;
+namespace sim = mbus::sim;
+
+constexpr const char* kUsage =
+    "usage: mbus-sim [options]\n"
+    "\n"
+    "Serves a simulated M-Bus on a pseudo-terminal. Prints the terminal's path\n"
+    "(one line) and answers the master that opens it until SIGINT or SIGTERM.\n"
+    "\n"
+    "options:\n"
+    "  --slave FIELDS       a slave, e.g. \"primary=5 id=12345678 man=QXA medium=07\n"
+    "                       records=0413D2040000\" (repeatable; syntax below)\n"
+    "  --file FILE          slaves from a file, one per line ('#' starts a comment)\n"
+    "  --baud N|auto        the line's rate for pacing and baud switches (default\n"
+    "                       2400); auto follows the rate and format the master\n"
+    "                       program sets on the terminal (slaves start at 2400)\n"
+    "  --echo MODE          level-converter echo: none (default), full, or\n"
+    "                       partial[:K] (the last K bytes of each frame, default 1)\n"
+    "  --paced, --unpaced   bytes take their time at the baud rate (default), or\n"
+    "                       arrive at once\n"
+    "  --reply-delay MS     delay of an answer after a request in milliseconds\n"
+    "                       (default 33 bit times of the line)\n"
+    "  --fault FAULT        a fault for the next answer (repeatable, in order):\n"
+    "                       none, drop[@POS], flip[@POS][:MASK], extra[@POS][:BYTE],\n"
+    "                       parity[@POS], framing[@POS], silence; POS counts from 0,\n"
+    "                       negative from the end; without it, the last byte\n"
+    "  --random-faults P[:SEED]  afterwards a random fault with probability P (0..1)\n"
+    "                       per answer, from the generator seeded with SEED (1)\n"
+    "  --link PATH          also make PATH a symbolic link to the terminal\n"
+    "                       (an existing link is replaced; removed on exit)\n"
+    "  --verbose            log frames and answers to standard error\n"
+    "  --help               this text\n"
+    "\n"
+    "slave fields (KEY=VALUE, blank-separated; all optional):\n"
+    "  primary=N (0..250)  id=DIGITS (1..8)  man=LLL  version=HH  medium=HH\n"
+    "  status=HH  signature=HHHH  access=HH  records=HEX (again: next telegram)\n"
+    "  part=OFF:LEN  fab=DIGITS (8)  customer=DIGITS (12)  location=DIGITS (12)\n"
+    "  selci=51|52|55|56  c=08|18|28|38  ci=72|76  baud=300..38400\n"
+    "  HH: a hexadecimal byte; N, DIGITS, OFF, LEN: decimal.\n"
+    "\n"
+    "A byte with a parity or framing fault reaches the master as a UART would\n"
+    "deliver it under the terminal's settings: unchanged without INPCK, dropped\n"
+    "with IGNPAR, else as 00h.\n"
+    "\n"
+    "Exit codes: 0 after SIGINT/SIGTERM, 1 the terminal could not be set up,\n"
+    "2 bad usage.\n";
+
+struct Options {
+    std::vector<sim::VirtualSlave> slaves;
+    int baud = 2400;
+    bool autoBaud = false;
+    sim::EchoMode echo = sim::EchoMode::kNone;
+    int echoCount = 1;
+    bool paced = true;
+    std::optional<double> replyDelayMs;
+    std::vector<sim::Fault> faults;
+    double randomProbability = 0.0;
+    uint32_t seed = 1;
+    std::string link;
+    bool verbose = false;
+    bool help = false;
+};
+
+bool ParseInt(std::string_view text, long long* out) {
+    if (text.empty()) return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseDouble(const std::string& text, double* out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    *out = std::strtod(text.c_str(), &end);
+    return errno == 0 && end == text.c_str() + text.size();
+}
+
+// Parses the arguments; on a fault returns false with a message in *error.
+bool ParseArguments(const std::vector<std::string>& args, Options* o, std::string* error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (name.rfind("--", 0) == 0) {
+            const std::size_t eq = name.find('=');
+            if (eq != std::string::npos) {
+                inlineValue = name.substr(eq + 1);
+                name = name.substr(0, eq);
+            }
+        }
+        auto value = [&](std::string* out) {
+            if (inlineValue) {
+                *out = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                *error = name + " needs a value (mbus-sim --help)";
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (name == "--help" || name == "-h") {
+            o->help = true;
+        } else if (name == "--slave") {
+            if (!value(&v)) return false;
+            sim::VirtualSlave slave;
+            std::vector<std::string> errors;
+            if (!sim::ParseSlave(v, &slave, errors)) {
+                *error = "--slave \"" + v + "\": " + errors.front();
+                for (std::size_t e = 1; e < errors.size(); ++e) *error += "\n  and " + errors[e];
+                return false;
+            }
+            o->slaves.push_back(std::move(slave));
+        } else if (name == "--file") {
+            if (!value(&v)) return false;
+            std::ifstream in(v);
+            if (!in) {
+                *error = "--file \"" + v + "\": cannot read it (" + std::strerror(errno) + ")";
+                return false;
+            }
+            std::stringstream text;
+            text << in.rdbuf();
+            std::vector<std::string> errors;
+            std::vector<sim::VirtualSlave> slaves = sim::ParseBusDescription(text.str(), errors);
+            if (!errors.empty()) {
+                *error = v + ": " + errors.front();
+                for (std::size_t e = 1; e < errors.size(); ++e) *error += "\n" + v + ": " + errors[e];
+                return false;
+            }
+            for (auto& s : slaves) o->slaves.push_back(std::move(s));
+        } else if (name == "--baud") {
+            if (!value(&v)) return false;
+            long long baud = 0;
+            if (v == "auto") {
+                o->autoBaud = true;
+            } else if (ParseInt(v, &baud) && baud >= 50 && baud <= 4000000) {
+                o->baud = static_cast<int>(baud);
+                o->autoBaud = false;
+            } else {
+                *error = "--baud \"" + v + "\": give a rate in baud, e.g. --baud 2400, or --baud auto";
+                return false;
+            }
+        } else if (name == "--echo") {
+            if (!value(&v)) return false;
+            long long k = 1;
+            if (v == "none") {
+                o->echo = sim::EchoMode::kNone;
+            } else if (v == "full") {
+                o->echo = sim::EchoMode::kFull;
+            } else if (v == "partial" || (v.rfind("partial:", 0) == 0 && ParseInt(v.substr(8), &k) && k >= 1 && k <= 1000)) {
+                o->echo = sim::EchoMode::kPartial;
+                o->echoCount = static_cast<int>(k);
+            } else {
+                *error = "--echo \"" + v + "\": give none, full or partial[:K] with K >= 1, e.g. --echo partial:2";
+                return false;
+            }
+        } else if (name == "--paced" || name == "--unpaced") {
+            o->paced = name == "--paced";
+        } else if (name == "--reply-delay") {
+            if (!value(&v)) return false;
+            double ms = 0;
+            if (!ParseDouble(v, &ms) || ms < 0 || ms > 60000) {
+                *error = "--reply-delay \"" + v + "\": give milliseconds 0..60000, e.g. --reply-delay 50";
+                return false;
+            }
+            o->replyDelayMs = ms;
+        } else if (name == "--fault") {
+            if (!value(&v)) return false;
+            std::string why;
+            const std::optional<sim::Fault> fault = sim::ParseFault(v, &why);
+            if (!fault) {
+                *error = "--fault: " + why;
+                return false;
+            }
+            o->faults.push_back(*fault);
+        } else if (name == "--random-faults") {
+            if (!value(&v)) return false;
+            const std::size_t colon = v.find(':');
+            double p = 0;
+            long long seed = 1;
+            if (!ParseDouble(v.substr(0, colon), &p) || p < 0 || p > 1 ||
+                (colon != std::string::npos && (!ParseInt(v.substr(colon + 1), &seed) || seed < 0 || seed > 0xFFFFFFFFll))) {
+                *error = "--random-faults \"" + v + "\": give a probability 0..1 and optionally a seed, e.g. 0.1:42";
+                return false;
+            }
+            o->randomProbability = p;
+            o->seed = static_cast<uint32_t>(seed);
+        } else if (name == "--link") {
+            if (!value(&v)) return false;
+            if (v.empty()) {
+                *error = "--link needs a path";
+                return false;
+            }
+            o->link = v;
+        } else if (name == "--verbose" || name == "-v") {
+            o->verbose = true;
+        } else {
+            *error = "unknown argument \"" + args[i] + "\" (mbus-sim --help)";
+            return false;
+        }
+        if (inlineValue && (name == "--help" || name == "--paced" || name == "--unpaced" || name == "--verbose")) {
+            *error = name + " takes no value";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The self-pipe that turns SIGINT and SIGTERM into a readable descriptor.
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+int RateOf(speed_t speed) {
+    struct Rate {
+        speed_t code;
+        int baud;
+    };
+    static constexpr Rate kRates[] = {
+        {B50, 50},       {B75, 75},       {B110, 110},     {B134, 134},     {B150, 150},       {B200, 200},
+        {B300, 300},     {B600, 600},     {B1200, 1200},   {B1800, 1800},   {B2400, 2400},     {B4800, 4800},
+        {B9600, 9600},   {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+    };
+    for (const Rate& r : kRates)
+        if (r.code == speed) return r.baud;
+    return 0;
+}
+
+speed_t SpeedOf(int baud) {
+    switch (baud) {
+        case 300: return B300;
+        case 600: return B600;
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        default: return B0;
+    }
+}
+
+class Server {
+public:
+    Server(sim::SimBus& bus, const Options& o, int master, int slave)
+        : bus_(bus), options_(o), master_(master), slave_(slave) {}
+
+    // Serves until a signal arrives.
+    void Run() {
+        std::vector<uint8_t> buffer(4096);
+        for (;;) {
+            pollfd fds[2] = {{master_, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+            timespec wait{};
+            timespec* timeout = nullptr;
+            if (!outgoing_.empty()) {
+                const auto left = std::max(outgoing_.front().at - SimClock::now(), SimClock::duration::zero());
+                const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+                wait.tv_sec = static_cast<time_t>(ns / 1000000000);
+                wait.tv_nsec = static_cast<long>(ns % 1000000000);
+                timeout = &wait;
+            }
+            const int ready = ppoll(fds, 2, timeout, nullptr);
+            if (ready < 0 && errno != EINTR) {
+                std::perror("mbus-sim: poll");
+                return;
+            }
+            if (ready > 0 && (fds[1].revents & POLLIN)) return;
+            if (ready > 0 && (fds[0].revents & POLLIN)) {
+                const ssize_t n = read(master_, buffer.data(), buffer.size());
+                if (n > 0) {
+                    const std::vector<uint8_t> bytes(buffer.begin(), buffer.begin() + n);
+                    const std::vector<WireByte> back = bus_.OnMasterBytes(bytes, SimClock::now(), LineConfig());
+                    Schedule(back);
+                }
+            } else if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+                // Nobody has the terminal open at the moment; wait for the next one.
+                usleep(10000);
+            }
+            Deliver(SimClock::now());
+        }
+    }
+
+private:
+    // The line as the bus sees it: the fixed rate, or what the master set.
+    mbus::serial::SerialConfig LineConfig() const {
+        mbus::serial::SerialConfig c;
+        c.baud = options_.baud;
+        if (!options_.autoBaud) return c;
+        termios t{};
+        if (tcgetattr(slave_, &t) != 0) return c;
+        if (const int baud = RateOf(cfgetospeed(&t)); baud > 0) c.baud = baud;
+        switch (t.c_cflag & CSIZE) {
+            case CS5: c.dataBits = 5; break;
+            case CS6: c.dataBits = 6; break;
+            case CS7: c.dataBits = 7; break;
+            default: c.dataBits = 8; break;
+        }
+        c.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 2 : 1) : 0;
+        c.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+        return c;
+    }
+
+    void Schedule(const std::vector<WireByte>& bytes) {
+        for (const WireByte& b : bytes) {
+            auto pos = std::upper_bound(outgoing_.begin(), outgoing_.end(), b.at,
+                                        [](SimClock::time_point t, const WireByte& w) { return t < w.at; });
+            outgoing_.insert(pos, b);
+        }
+    }
+
+    // Writes every byte whose time has come, in one burst.
+    void Deliver(SimClock::time_point now) {
+        if (outgoing_.empty() || outgoing_.front().at > now) return;
+        termios t{};
+        const bool haveSettings = tcgetattr(slave_, &t) == 0;
+        std::vector<uint8_t> burst;
+        while (!outgoing_.empty() && outgoing_.front().at <= now) {
+            const WireByte b = outgoing_.front();
+            outgoing_.pop_front();
+            if ((b.parity || b.framing) && haveSettings && (t.c_iflag & INPCK)) {
+                if (t.c_iflag & IGNPAR) continue;  // the UART drops it
+                burst.push_back(0x00);             // the UART reports it as a zero byte
+                continue;
+            }
+            burst.push_back(b.value);
+        }
+        std::size_t done = 0;
+        while (done < burst.size()) {
+            const ssize_t n = write(master_, burst.data() + done, burst.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                // Nobody reads the terminal: the bytes are lost, as on a line.
+                if (options_.verbose)
+                    std::fprintf(stderr, "mbus-sim: %zu byte(s) lost, nobody reads the terminal\n", burst.size() - done);
+                break;
+            }
+        }
+    }
+
+    sim::SimBus& bus_;
+    const Options& options_;
+    const int master_;
+    const int slave_;
+    std::deque<WireByte> outgoing_;
+};
+
+// Removes the link on exit when it still points at our terminal.
+void RemoveLink(const std::string& link, const std::string& target) {
+    if (link.empty()) return;
+    char buffer[4096];
+    const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
+    if (n > 0 && std::string(buffer, static_cast<std::size_t>(n)) == target) unlink(link.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    Options options;
+    std::string error;
+    if (!ParseArguments(args, &options, &error)) {
+        std::cerr << "mbus-sim: " << error << "\n";
+        return 2;
+    }
+    if (options.help) {
+        std::cout << kUsage;
+        return 0;
+    }
+
+    auto bus = std::make_shared<sim::SimBus>();
+    bus->SetDefaultBaud(options.autoBaud ? 2400 : options.baud);
+    bus->SetEcho(options.echo, options.echoCount);
+    bus->SetPaced(options.paced);
+    if (options.replyDelayMs)
+        bus->SetReplyDelay(std::chrono::duration_cast<SimClock::duration>(
+            std::chrono::duration<double, std::milli>(*options.replyDelayMs)));
+    for (const sim::Fault& f : options.faults) bus->QueueFault(f);
+    if (options.randomProbability > 0) bus->SetRandomFaults(options.randomProbability, options.seed);
+    const SimClock::time_point started = SimClock::now();
+    if (options.verbose) {
+        bus->SetLog([started](const std::string& line) {
+            const double t = std::chrono::duration<double>(SimClock::now() - started).count();
+            std::fprintf(stderr, "[%10.3f] %s\n", t, line.c_str());
+        });
+    }
+    for (auto& s : options.slaves) bus->AddSlave(std::move(s));
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    char path[256] = {};
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, path, sizeof path) != 0) {
+        std::perror("mbus-sim: cannot open a pseudo-terminal");
+        return 1;
+    }
+    // Holding the terminal open ourselves keeps it alive between the master
+    // programs that open and close it; its settings start raw (bytes pass
+    // unchanged) at the line's rate, until a master program sets its own.
+    const int slave = open(path, O_RDWR | O_NOCTTY);
+    if (slave < 0) {
+        std::perror("mbus-sim: cannot open the terminal's far side");
+        return 1;
+    }
+    termios t{};
+    if (tcgetattr(slave, &t) == 0) {
+        cfmakeraw(&t);
+        if (const speed_t s = SpeedOf(options.autoBaud ? 2400 : options.baud); s != B0) cfsetspeed(&t, s);
+        tcsetattr(slave, TCSANOW, &t);
+    }
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+
+    if (!options.link.empty()) {
+        struct stat st {};
+        if (lstat(options.link.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                std::cerr << "mbus-sim: --link \"" << options.link
+                          << "\": exists and is not a symbolic link; not replacing it\n";
+                return 1;
+            }
+            unlink(options.link.c_str());
+        }
+        if (symlink(path, options.link.c_str()) != 0) {
+            std::cerr << "mbus-sim: --link \"" << options.link << "\": " << std::strerror(errno) << "\n";
+            return 1;
+        }
+    }
+
+    if (pipe(g_signalPipe) != 0) {
+        std::perror("mbus-sim: pipe");
+        RemoveLink(options.link, path);
+        return 1;
+    }
+    fcntl(g_signalPipe[1], F_SETFL, fcntl(g_signalPipe[1], F_GETFL) | O_NONBLOCK);
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::printf("%s\n", path);
+    std::fflush(stdout);
+    if (options.verbose) {
+        std::fprintf(stderr, "mbus-sim: serving %zu slave(s) on %s\n", bus->SlaveCount(), path);
+        for (std::size_t i = 0; i < bus->SlaveCount(); ++i)
+            bus->WithSlave(i, [i](const sim::VirtualSlave& s) {
+                std::fprintf(stderr, "mbus-sim: slave %zu: %s\n", i + 1, sim::DescribeSlave(s).c_str());
+            });
+    }
+
+    Server server(*bus, options, master, slave);
+    server.Run();
+
+    RemoveLink(options.link, path);
+    close(slave);
+    close(master);
+    close(g_signalPipe[0]);
+    close(g_signalPipe[1]);
+    return 0;
+}
