@@ -28,7 +28,7 @@
 //
 // Timing: paced, each byte takes CharacterTime(line); master bytes leave
 // the line back to back ending at `end`, a slave starts its answer the reply
-// delay after the last byte of the request (default 33 bit times of the
+// delay after the last byte of the request (default 100 bit times of the
 // line) and sends it back to back. Unpaced, everything arrives at `end`.
 // Echo of a level converter: none, full (every master byte comes back as
 // it is sent) or partial (the last k bytes of each master frame).
@@ -81,8 +81,11 @@ struct BusCounters {
 
 class SimBus : public serial::LineDevice {
 public:
-    // Reply delay when none is set: 33 bit times of the line.
-    static constexpr int kDefaultReplyDelayBits = 33;
+    // Reply delay when none is set: 100 bit times of the line. Slaves may
+    // answer after 11 to 330 bit times; a master discards what arrives
+    // during its dead time (61 bit times with the default line settings),
+    // so the default answers after that.
+    static constexpr int kDefaultReplyDelayBits = 100;
     // A pause this long ends a master frame in progress: its bytes are dropped.
     static constexpr serial::SimClock::duration kFramePause = std::chrono::milliseconds(500);
 

@@ -273,7 +273,7 @@ TEST_F(SimBusTest, BaudSwitchIsAcknowledgedAtTheOldRateAndTheNewOneHoldsAfterwar
     const auto ack = Send(ControlFrame(0x53, 2, 0xBD), 2400);
     ASSERT_EQ(ValuesOf(ack), Bytes{0xE5});
     const auto T2400 = serial::CharacterTime(Line(2400));
-    const auto delay = std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(33.0 / 2400));
+    const auto delay = std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(double(sim::SimBus::kDefaultReplyDelayBits) / 2400));
     EXPECT_EQ(ack[0].at, kEnd + delay + T2400);
     bus.WithSlave(1, [](VirtualSlave& s) {
         EXPECT_EQ(s.baud, 9600);
@@ -338,7 +338,7 @@ TEST_F(SimBusTest, PacedAnswerBytesFollowEachOtherAfterTheReplyDelay) {
     bus.SetPaced(true);
     const serial::SerialConfig line = Line(2400);
     const auto T = serial::CharacterTime(line);
-    const auto delay = std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(33.0 / 2400));
+    const auto delay = std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(double(sim::SimBus::kDefaultReplyDelayBits) / 2400));
     const auto back = bus.OnMasterBytes(ShortFrame(0x7B, 1), kEnd, line);
     ASSERT_GT(back.size(), 20u);
     for (std::size_t j = 0; j < back.size(); ++j)

@@ -52,7 +52,7 @@ constexpr const char* kUsage =
     "  --paced, --unpaced   bytes take their time at the baud rate (default), or\n"
     "                       arrive at once\n"
     "  --reply-delay MS     delay of an answer after a request in milliseconds\n"
-    "                       (default 33 bit times of the line)\n"
+    "                       (default 100 bit times of the line)\n"
     "  --fault FAULT        a fault for the next answer (repeatable, in order):\n"
     "                       none, drop[@POS], flip[@POS][:MASK], extra[@POS][:BYTE],\n"
     "                       parity[@POS], framing[@POS], silence; POS counts from 0,\n"
