@@ -339,7 +339,11 @@ int MBLayer2::ReceiveTelegram(int* C, int* A, int* CI, uint8_t** data, int* leng
         const int n = line.receiveCount.load();
         *data = line.receiveBuffer;
         *length = n;
-        if (line.textProtocolMode.load() != 0) {
+        if (n == 0) {
+            // Only our own echo came back: the slave did not answer.
+            line.errorWord.fetch_or(kErrTimeout);
+            result = kRecFault;
+        } else if (line.textProtocolMode.load() != 0) {
             const uint8_t* t = line.receiveBuffer;
             const bool cr = n > 0 && t[n - 1] == '\r';
             if (cr && EqualsNoCase(t, n - 1, "START")) {

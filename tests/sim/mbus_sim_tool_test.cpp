@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "control/link/frame_shape.h"
+#include "tests/sim/sim_process.h"
 #include "tests/sim/sim_test_support.h"
 
 extern char** environ;
@@ -27,108 +28,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// Reads what arrives on `fd` until `count` bytes came or `patience` passed.
-Bytes ReadFor(int fd, std::size_t count, std::chrono::milliseconds patience) {
-    Bytes out;
-    const auto deadline = Clock::now() + patience;
-    while (out.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-        uint8_t buffer[512];
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) break;
-        out.insert(out.end(), buffer, buffer + n);
-    }
-    return out;
-}
-
-// The running program with pipes on its standard output and error.
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& args) {
-        int out[2], err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, err[0]);
-        std::vector<std::string> all{MBUS_SIM_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, MBUS_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~SimProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-        if (err_ >= 0) close(err_);
-    }
-
-    bool Started() const { return pid_ > 0; }
-
-    // The first line of standard output (the terminal's path).
-    std::string ReadLine(std::chrono::milliseconds patience = 10s) {
-        const auto deadline = Clock::now() + patience;
-        for (;;) {
-            const std::size_t nl = pending_.find('\n');
-            if (nl != std::string::npos) {
-                const std::string line = pending_.substr(0, nl);
-                pending_.erase(0, nl + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return {};
-            const Bytes b = ReadFor(out_, 1, left);
-            if (b.empty()) return {};
-            pending_.append(b.begin(), b.end());
-        }
-    }
-
-    // Everything on standard error until the program closes it.
-    std::string ReadErrors(std::chrono::milliseconds patience = 10s) {
-        const Bytes b = ReadFor(err_, 1 << 20, patience);
-        return std::string(b.begin(), b.end());
-    }
-
-    // Waits for the exit; returns the exit code, or -1 (killed, or too slow).
-    int Wait(std::chrono::seconds patience = 20s) {
-        const auto deadline = Clock::now() + patience;
-        while (Clock::now() < deadline) {
-            int status = 0;
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
-    }
-
-    int Terminate(int signal = SIGTERM) {
-        kill(pid_, signal);
-        return Wait();
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1, err_ = -1;
-    std::string pending_;  // read from standard output, not yet taken
-};
 
 // Opens the terminal as a master program opens a serial port: raw, 8E1.
 int OpenTerminal(const std::string& path, speed_t speed = B2400, bool checkParity = false) {
@@ -161,7 +60,7 @@ std::string TempPath(const std::string& name) {
 
 TEST(MbusSimToolTest, ServesSndNkeAndReqUd2OnItsTerminal) {
     const std::string link = TempPath("mbus-sim-link");
-    SimProcess sim({"--slave", "primary=5 id=12345678 man=QXA version=1 medium=07 records=0413D2040000",
+    SimProcess sim(MBUS_SIM_PATH, {"--slave", "primary=5 id=12345678 man=QXA version=1 medium=07 records=0413D2040000",
                     "--link", link});
     ASSERT_TRUE(sim.Started());
     const std::string path = sim.ReadLine();
@@ -198,7 +97,7 @@ TEST(MbusSimToolTest, EchoAndQueuedFaultsFromTheCommandLine) {
         std::fputs("# test bus\nprimary=1\nprimary=2 medium=07\n", f);
         std::fclose(f);
     }
-    SimProcess sim({"--file", file, "--echo", "full", "--unpaced", "--fault", "silence", "--fault", "parity@0"});
+    SimProcess sim(MBUS_SIM_PATH, {"--file", file, "--echo", "full", "--unpaced", "--fault", "silence", "--fault", "parity@0"});
     const std::string path = sim.ReadLine();
     ASSERT_FALSE(path.empty());
     const int fd = OpenTerminal(path, B2400, /*checkParity=*/true);
@@ -220,7 +119,7 @@ TEST(MbusSimToolTest, EchoAndQueuedFaultsFromTheCommandLine) {
 }
 
 TEST(MbusSimToolTest, BaudSwitchFollowsTheTerminalsRate) {
-    SimProcess sim({"--baud", "auto", "--slave", "primary=1 records=0413D2040000"});
+    SimProcess sim(MBUS_SIM_PATH, {"--baud", "auto", "--slave", "primary=1 records=0413D2040000"});
     const std::string path = sim.ReadLine();
     ASSERT_FALSE(path.empty());
     const int fd = OpenTerminal(path, B2400);
@@ -253,7 +152,7 @@ TEST(MbusSimToolTest, BadArgumentsExitWithTwoAndSayWhatIsWrong) {
         {{"--verbose=yes"}, "--verbose takes no value"},
     };
     for (const auto& r : rows) {
-        SimProcess sim(r.args);
+        SimProcess sim(MBUS_SIM_PATH, r.args);
         ASSERT_TRUE(sim.Started());
         const std::string errors = sim.ReadErrors();
         EXPECT_EQ(sim.Wait(), 2) << r.args[0];
@@ -263,7 +162,7 @@ TEST(MbusSimToolTest, BadArgumentsExitWithTwoAndSayWhatIsWrong) {
 }
 
 TEST(MbusSimToolTest, HelpDescribesTheOptions) {
-    SimProcess sim({"--help"});
+    SimProcess sim(MBUS_SIM_PATH, {"--help"});
     const std::string first = sim.ReadLine();
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_EQ(first, "usage: mbus-sim [options]");

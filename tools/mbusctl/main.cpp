@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/mbusctl/decode_command.h"
+#include "tools/mbusctl/exchange_command.h"
 
 namespace {
 
@@ -13,9 +14,14 @@ constexpr const char* kUsage =
     "\n"
     "commands:\n"
     "  decode    decode M-Bus answers given as hex digit pairs\n"
+    "  exchange  send SND_NKE and REQ_UD2 to slaves on a port, print the answers\n"
     "  samples   decode and print the built-in sample answers\n"
     "\n"
-    "mbusctl COMMAND --help shows the options of a command.\n";
+    "mbusctl COMMAND --help shows the options of a command.\n"
+    "\n"
+    "Port numbers become devices through the port map, a text file of lines\n"
+    "\"N = /dev/ttyUSB0\" ($MBUS_PORT_MAP, else ~/.config/mbus/ports); a port\n"
+    "without an entry is /dev/ttyUSB<N-1> when that exists, else /dev/ttyS<N-1>.\n";
 
 }  // namespace
 
@@ -32,7 +38,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "decode") return mbus::cli::RunDecode(args, std::cin, std::cout, std::cerr);
+    if (command == "exchange") return mbus::cli::RunExchange(args, std::cout, std::cerr);
     if (command == "samples") return mbus::cli::RunSamples(args, std::cout, std::cerr);
-    std::cerr << "mbusctl: unknown command \"" << command << "\"; use decode or samples (mbusctl --help)\n";
+    std::cerr << "mbusctl: unknown command \"" << command << "\"; use decode, exchange or samples (mbusctl --help)\n";
     return 2;
 }
