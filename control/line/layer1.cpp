@@ -122,7 +122,10 @@ int MBLayer1::Failure(int statusCode, int platformError) {
     const int language = CurrentLanguage();
     lastErrorText = LineStatusText(kLinePortOpenFailed, language);
     if (statusCode == kLinePortOpenFailed) lastErrorText += std::to_string(platformError);
-    else lastErrorText += "\n" + LineStatusText(statusCode, language);
+    else {
+        lastErrorText += '\n';
+        lastErrorText += LineStatusText(statusCode, language);
+    }
     // A library has no window of its own: the message goes to the error stream.
     if (Option(MBusOption.OPTMessagesOn) != 0) std::fprintf(stderr, "MBus: %s\n", lastErrorText.c_str());
     return 0;

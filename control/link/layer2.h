@@ -93,7 +93,6 @@ private:
     int SendFrame(const uint8_t* frame, int n);
     int ClassifyC(int C, int A, int CI, int selection, bool shortFrame);
     mbus::link::FCBState ownFcb_;
-    int received_ = 0;
 };
 
 // The error word as text in the current language, code-page bytes (the
