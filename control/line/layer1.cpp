@@ -220,26 +220,16 @@ void MBLayer1::ResetDTR() { WithPort([](serial::SerialPort& p) { p.SetDTR(false)
 void MBLayer1::Break() { WithPort([](serial::SerialPort& p) { p.SetBreak(true); }); }
 void MBLayer1::BreakOff() { WithPort([](serial::SerialPort& p) { p.SetBreak(false); }); }
 
-int MBLayer1::GetCTSStatus() {
+int MBLayer1::ModemBit(bool serial::ModemStatus::*bit) {
     int r = 0;
-    WithPort([&](serial::SerialPort& p) { r = p.GetModemStatus().cts; });
+    WithPort([&](serial::SerialPort& p) { r = p.GetModemStatus().*bit ? 1 : 0; });
     return r;
 }
-int MBLayer1::GetDSRStatus() {
-    int r = 0;
-    WithPort([&](serial::SerialPort& p) { r = p.GetModemStatus().dsr; });
-    return r;
-}
-int MBLayer1::GetRIStatus() {
-    int r = 0;
-    WithPort([&](serial::SerialPort& p) { r = p.GetModemStatus().ri; });
-    return r;
-}
-int MBLayer1::GetDCDStatus() {
-    int r = 0;
-    WithPort([&](serial::SerialPort& p) { r = p.GetModemStatus().dcd; });
-    return r;
-}
+
+int MBLayer1::GetCTSStatus() { return ModemBit(&serial::ModemStatus::cts); }
+int MBLayer1::GetDSRStatus() { return ModemBit(&serial::ModemStatus::dsr); }
+int MBLayer1::GetRIStatus() { return ModemBit(&serial::ModemStatus::ri); }
+int MBLayer1::GetDCDStatus() { return ModemBit(&serial::ModemStatus::dcd); }
 
 int MBLayer1::SendBufferContent() {
     if (!sendThread_ || !IsOpen() || transmitActive.load() != 0) return 0;

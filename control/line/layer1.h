@@ -151,6 +151,7 @@ private:
     template <typename Fn>
     bool WithPort(Fn fn);
     void ReadErrorState();
+    int ModemBit(bool mbus::serial::ModemStatus::*bit);
     int Failure(int statusCode, int platformError);
 
     mutable std::mutex portMutex_;

@@ -50,7 +50,8 @@ public:
         bytes.push_back(b);
         if (faults_ && twice && twice->load(std::memory_order_relaxed)) bytes.push_back(b);
     }
-    // A two-byte L field of the extended frame: both bytes take the options.
+    // A two-byte L field of the extended frame: both bytes take the options
+    // (doubled: Llo, Llo, Lhi, Lhi).
     void Put16(uint16_t v, const std::atomic<int32_t>* wrong, const std::atomic<int32_t>* twice) {
         Put(static_cast<uint8_t>(v & 0xFF), wrong, twice);
         Put(static_cast<uint8_t>(v >> 8), wrong, twice);
@@ -244,19 +245,8 @@ int MBLayer2::SendLongFrame(int C, int A, int CI, const uint8_t* data, int n, in
     f.Put(start, &t.OPXSNDUDStartByte1Wrong, &t.OPXSNDUDStartByte1Twice);
     if (extended) {
         const auto L = static_cast<uint16_t>(n + 3);
-        f.Put16(L, &t.OPXSNDUDLengthByte1Wrong, nullptr);
-        // With the twice option each byte of the field doubles: Llo, Llo, Lhi, Lhi.
-        if (TestFaults() && t.OPXSNDUDLengthByte1Twice.load()) {
-            const uint8_t lo = f.bytes[f.bytes.size() - 2], hi = f.bytes.back();
-            f.bytes.resize(f.bytes.size() - 2);
-            f.bytes.insert(f.bytes.end(), {lo, lo, hi, hi});
-        }
-        f.Put16(L, &t.OPXSNDUDLengthByte2Wrong, nullptr);
-        if (TestFaults() && t.OPXSNDUDLengthByte2Twice.load()) {
-            const uint8_t lo = f.bytes[f.bytes.size() - 2], hi = f.bytes.back();
-            f.bytes.resize(f.bytes.size() - 2);
-            f.bytes.insert(f.bytes.end(), {lo, lo, hi, hi});
-        }
+        f.Put16(L, &t.OPXSNDUDLengthByte1Wrong, &t.OPXSNDUDLengthByte1Twice);
+        f.Put16(L, &t.OPXSNDUDLengthByte2Wrong, &t.OPXSNDUDLengthByte2Twice);
     } else {
         const auto L = static_cast<uint8_t>(n + 3);
         f.Put(L, &t.OPXSNDUDLengthByte1Wrong, &t.OPXSNDUDLengthByte1Twice);
