@@ -200,8 +200,11 @@ std::vector<WireByte> SimBus::OnMasterBytes(const std::vector<uint8_t>& bytes, S
             raw.push_back(b.value);
             if (b.baud != baud) baud = -1;  // sent partly at another rate: nobody understands it
         }
+        // Unpaced, an answer still comes after the reply delay (a master
+        // discards what arrives during its dead time), but all at once.
+        const SimClock::time_point answerAt = end + ReplyDelay(line);
         for (const LineByte& b : HandleFrame(raw, baud, frame.back().at, line))
-            out.push_back(wire(paced_ ? b.start + T : end, b.value, b.parity, b.framing));
+            out.push_back(wire(paced_ ? b.start + T : answerAt, b.value, b.parity, b.framing));
     }
     if (cutter_.Discarded() != discardedBefore) {
         const std::size_t dropped = cutter_.Discarded() - discardedBefore;

@@ -29,7 +29,8 @@
 // Timing: paced, each byte takes CharacterTime(line); master bytes leave
 // the line back to back ending at `end`, a slave starts its answer the reply
 // delay after the last byte of the request (default 100 bit times of the
-// line) and sends it back to back. Unpaced, everything arrives at `end`.
+// line) and sends it back to back. Unpaced, bytes take no time: the echo
+// arrives at `end`, an answer all at once after the reply delay.
 // Echo of a level converter: none, full (every master byte comes back as
 // it is sent) or partial (the last k bytes of each master frame).
 // Faults: a queue applied to the next answers, one fault per answer, and

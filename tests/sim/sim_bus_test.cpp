@@ -183,7 +183,7 @@ TEST_F(SimBusTest, PartialEchoReturnsTheLastBytesOfEachFrame) {
     Bytes two = ShortFrame(0x40, 1);
     const Bytes other = ShortFrame(0x40, 9);
     two.insert(two.end(), other.begin(), other.end());
-    EXPECT_EQ(Exchange(two), Hex("41 16 E5 49 16"));
+    EXPECT_EQ(Exchange(two), Hex("41 16 49 16 E5"));  // the echo comes while sending, the answer after
     EXPECT_TRUE(Exchange(Hex("00 11")).empty());  // noise is not echoed
 }
 
@@ -361,9 +361,13 @@ TEST_F(SimBusTest, PacedAnswerBytesFollowEachOtherAfterTheReplyDelay) {
     EXPECT_EQ(quick[0].at, expected);
 }
 
-TEST_F(SimBusTest, UnpacedEverythingArrivesAtTheEnd) {
+TEST_F(SimBusTest, UnpacedTheEchoArrivesAtTheEndAndTheAnswerAtOnceAfterTheReplyDelay) {
     bus.SetEcho(EchoMode::kFull);
-    for (const WireByte& b : Send(ShortFrame(0x7B, 1))) EXPECT_EQ(b.at, kEnd);
+    const auto back = Send(ShortFrame(0x7B, 1));
+    ASSERT_GT(back.size(), 5u);
+    const auto delay = std::chrono::duration_cast<SimClock::duration>(
+        std::chrono::duration<double>(double(SimBus::kDefaultReplyDelayBits) / 2400));
+    for (std::size_t i = 0; i < back.size(); ++i) EXPECT_EQ(back[i].at, i < 5 ? kEnd : kEnd + delay) << i;
     EXPECT_FALSE(bus.Paced());
 }
 

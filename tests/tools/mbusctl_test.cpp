@@ -113,3 +113,73 @@ TEST(HexInput, Forms) {
 
 }  // namespace
 }  // namespace mbus::cli
+
+// mbusctl exchange against an in-process simulated bus reached through the port map.
+#include <filesystem>
+#include <fstream>
+
+#include "sim/bus_description.h"
+#include "tools/mbusctl/exchange_command.h"
+
+namespace mbus::cli {
+namespace {
+
+class ExchangeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::vector<std::string> errors;
+        for (auto& s : sim::ParseBusDescription("primary=5 id=12345678 man=QXA medium=07 records=0413D2040000", errors))
+            bus->AddSlave(std::move(s));
+        bus->SetPaced(false);
+        serial::RegisterSimulatedBus("exchange-test", bus);
+        std::ofstream(map) << "3 = sim:exchange-test\n";
+        ::setenv("MBUS_PORT_MAP", map.c_str(), 1);
+    }
+    void TearDown() override {
+        serial::UnregisterSimulatedBus("exchange-test");
+        ::unsetenv("MBUS_PORT_MAP");
+        std::filesystem::remove(map);
+        MBusLanguage = 0;
+        MBusOption.Reset();
+    }
+    RunResult Exchange(std::vector<std::string> args) {
+        std::ostringstream out, err;
+        const int rc = RunExchange(args, out, err);
+        return {rc, out.str(), err.str()};
+    }
+    std::shared_ptr<sim::SimBus> bus = std::make_shared<sim::SimBus>();
+    std::string map = std::filesystem::temp_directory_path() / ("mbus-exchange-test-" + std::to_string(::getpid()));
+};
+
+TEST_F(ExchangeTest, ReadsASlaveAndReportsAnAbsentOne) {
+    const RunResult r = Exchange({"--port", "3", "--format", "hex2", "--retries", "0", "5", "6"});
+    EXPECT_EQ(r.rc, 1);  // address 6 did not answer
+    EXPECT_NE(r.out.find("SND_NKE to 5: single character E5h"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("12345678QXA"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("|1234|"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("REQ_UD2 to 6: no valid answer (Timeout ERROR)"), std::string::npos) << r.out;
+}
+
+TEST_F(ExchangeTest, UsageErrors) {
+    const struct {
+        std::vector<std::string> args;
+        int rc;
+        const char* message;
+    } cases[] = {
+        {{}, 2, "no address given"},
+        {{"300"}, 2, "\"300\" is no primary address"},
+        {{"--port", "0", "5"}, 2, "--port needs a number 1..999"},
+        {{"--parity", "X", "5"}, 2, "parity \"X\""},
+        {{"--wait", "sometimes", "5"}, 2, "wait mode \"sometimes\""},
+        {{"--bogus", "5"}, 2, "unknown option \"--bogus\""},
+        {{"--port", "4", "5"}, 1, "port 4:"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = Exchange(c.args);
+        EXPECT_EQ(r.rc, c.rc) << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
+}  // namespace mbus::cli
