@@ -3,7 +3,7 @@
 // simulated slave's address check and answer, and the simulated bus.
 //
 // Input: byte 0 sets the reception options (echo option, text-protocol
-// mode, unknown escapes as control answers), byte 1 the length of the
+// mode, unknown escapes as control answers, radio keys), byte 1 the length of the
 // "sent" frame that echo removal compares against; the rest is received.
 
 #include <cstddef>
@@ -14,6 +14,7 @@
 #include "control/decode/slave_values.h"
 #include "control/link/frame_shape.h"
 #include "control/link/layer2.h"
+#include "control/link/radio.h"
 #include "sim/sim_bus.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -25,6 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     size -= 2;
     if (size > static_cast<std::size_t>(mbus::line::kBufferSize)) size = mbus::line::kBufferSize;
 
+    // Bits 4 to 6 switch the radio decryption on: a DES key and the KAVOS option.
+    mbus::link::UpdateRadioKeys([&](mbus::link::RadioKeys& k) {
+        mbus::link::SetDESKeyHex(k, (options & 0x10) ? "133457799BBCDFF1" : "FFFFFFFFFFFFFFFF");
+        k.kavosOption = (options >> 5) & 3;
+    });
     l2.line.echoOption = options & 3;
     l2.line.textProtocolMode = (options >> 2) & 1;
     l2.escapeIsControl = (options >> 3) & 1;

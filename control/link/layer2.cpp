@@ -10,6 +10,7 @@
 #include "control/line/trace.h"
 #include "control/link/error_texts.h"
 #include "control/link/frame_shape.h"
+#include "control/link/radio.h"
 #include "platform/text/language_table.h"
 
 using namespace mbus;
@@ -387,8 +388,15 @@ int MBLayer2::Classify(uint8_t* d, int n, int* C, int* A, int* CI, uint8_t** out
             *C = shape.C;
             *A = shape.A;
             *CI = shape.CI;
-            // Radio telegrams (long frames) are checked and decrypted here once
-            // radio decryption is added.
+            if (shape.result == kRecLong && d[0] == 0x68) {
+                // Encrypted radio telegrams are decrypted in place; the frame
+                // may become shorter (never longer).
+                const RadioKeys keys = GetRadioKeys();
+                int count = n;
+                DESCheckAndDecryptRadioTelegram(d, &count, keys);
+                KAVOSCheckAndDecryptRadioTelegram(d, &count, keys);
+                *outLength = count;
+            }
             return shape.result;
         }
         case 0x16: {

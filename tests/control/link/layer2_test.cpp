@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "control/decode/options.h"
+#include "control/decode/telegram.h"
 #include "control/link/layer2.h"
 #include "tests/control/line/fake_device.h"
 #include "platform/text/codepage.h"
@@ -404,6 +405,51 @@ TEST(ErrorTexts, ErrorWordAsText) {
     char hex[3];
     MBHexToAsciiB(0xAB, hex);
     EXPECT_STREQ(hex, "AB");
+}
+
+}  // namespace
+}  // namespace mbus::test
+
+// An encrypted radio telegram is decrypted by the reception before it is reported.
+#include "control/link/des.h"
+#include "control/link/radio.h"
+
+namespace mbus::test {
+namespace {
+
+TEST(Reception, RadioTelegramIsDecryptedBeforeItIsReported) {
+    const Bytes key = Hex("13 34 57 79 9B BC DF F1");
+    // Plain data: one volume record, then fillers; the last filler is the marker.
+    Bytes plain = Hex("04 13 D2 04 00 00");
+    plain.resize(32, 0x2F);
+    Bytes cipher = plain;
+    const uint8_t iv[8] = {};
+    ASSERT_TRUE(link::DESEncryptCBC(key.data(), iv, cipher.data(), cipher.size()));
+    Bytes frame = Hex("68 30 30 68 08 01 72 78 56 34 12 01 47 41 07 2A 00 00 00 2F");  // version 41h
+    frame.insert(frame.end(), cipher.begin(), cipher.end());
+    uint8_t sum = 0;
+    for (std::size_t i = 4; i < frame.size(); ++i) sum = static_cast<uint8_t>(sum + frame[i]);
+    frame.push_back(sum);
+    frame.push_back(0x16);
+    ASSERT_EQ(frame.size(), 54u);
+
+    const link::RadioKeys saved = link::GetRadioKeys();
+    ASSERT_TRUE(link::SetDESKeyHex("133457799BBCDFF1"));
+    MBLayer2 l2;
+    std::copy(frame.begin(), frame.end(), l2.line.receiveBuffer);
+    l2.line.receiveCount = static_cast<int32_t>(frame.size());
+    int C, A, CI, len, got;
+    uint8_t* p;
+    EXPECT_EQ(l2.ReceiveTelegram(&C, &A, &CI, &p, &len, &got), link::kRecLong);
+    link::SetRadioKeys(saved);
+    ASSERT_EQ(len, 53);
+    EXPECT_EQ(p[1], 0x2F);
+    EXPECT_EQ(Bytes(p + 19, p + 25), Hex("04 13 D2 04 00 00"));
+    MBTelegram t;
+    t.InterpretAnswer(link::kRecLong, static_cast<uint8_t>(C), static_cast<uint8_t>(A), static_cast<uint8_t>(CI), p,
+                      len);
+    ASSERT_GE(t.RecordCount(), 1);
+    EXPECT_EQ(t.records[0].value, 1234);
 }
 
 }  // namespace
