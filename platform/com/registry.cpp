@@ -1,7 +1,8 @@
 #include "platform/com/registry.h"
 
+#include "platform/profile/config_path.h"
+
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -380,19 +381,6 @@ std::string RegistryTree::Serialize() const {
 
 namespace {
 
-std::string HomeDirectory() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] != '\0') return home;
-    // No HOME (a service, a stripped environment): the password database knows it.
-    std::vector<char> buffer(16384);
-    struct passwd pw;
-    struct passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr)
-        return found->pw_dir;
-    return {};
-}
-
 std::string ErrnoText(int err) { return std::strerror(err); }
 
 enum class ReadResult { Ok, Missing, Failed };
@@ -531,17 +519,7 @@ std::string WithPath(const std::string& path, const std::string& report) {
 
 }  // namespace
 
-// $MBUS_REGISTRY wins; else the user's configuration directory. A relative
-// $XDG_CONFIG_HOME is ignored, as the convention for that variable asks.
-std::string RegistryPath() {
-    const char* explicitPath = std::getenv("MBUS_REGISTRY");
-    if (explicitPath != nullptr && explicitPath[0] != '\0') return explicitPath;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') return std::string(config) + "/mbus/registry";
-    const std::string home = HomeDirectory();
-    if (home.empty()) return {};
-    return home + "/.config/mbus/registry";
-}
+std::string RegistryPath() { return profile::UserConfigFile("MBUS_REGISTRY", "registry"); }
 
 Registry::Registry() : path_(RegistryPath()) {}
 Registry::Registry(std::string path) : path_(std::move(path)) {}

@@ -1,6 +1,7 @@
 #include "platform/serial/port_map.h"
 
-#include <pwd.h>
+#include "platform/profile/config_path.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,19 +67,6 @@ bool Exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::string HomeDirectory() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] != '\0') return home;
-    // No HOME (a service, a stripped environment): the password database knows it.
-    std::vector<char> buffer(16384);
-    struct passwd pw;
-    struct passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr)
-        return found->pw_dir;
-    return {};
-}
-
 }  // namespace
 
 // Grammar of a line: optional blanks, a port number, '=', a device word, and
@@ -114,17 +102,7 @@ PortMap ParsePortMap(std::string_view text) {
     return map;
 }
 
-// $MBUS_PORT_MAP wins; else the user's configuration directory. A relative
-// $XDG_CONFIG_HOME is ignored, as the convention for that variable asks.
-std::string PortMapPath() {
-    const char* explicitPath = std::getenv("MBUS_PORT_MAP");
-    if (explicitPath != nullptr && explicitPath[0] != '\0') return explicitPath;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') return std::string(config) + "/mbus/ports";
-    const std::string home = HomeDirectory();
-    if (home.empty()) return {};
-    return home + "/.config/mbus/ports";
-}
+std::string PortMapPath() { return profile::UserConfigFile("MBUS_PORT_MAP", "ports"); }
 
 // A missing file is the normal case (every port takes its default) and is
 // not an error; a file that exists but cannot be read is reported in `errors`.
