@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "control/decode/export.h"
+#include "control/link/layer2.h"
 
 namespace mbus {
 // The manufacturer number of "UNK" (no manufacturer) and of "FIX" (fixed data structure).
@@ -19,17 +20,21 @@ void CalculateMedium(int variable, const char* text, uint8_t* code);
 void ChangeMediumLanguage(int fromLanguage, int toLanguage, char* text);  // text: at least 30 bytes
 }  // namespace mbus
 
-// Layer 7 object of a channel. Later it also owns the channel's link layer;
-// for now it carries the code conversions the host reaches through the ML7
-// properties.
+// Layer object of a channel: the conversions the host reaches through the
+// ML7 properties, and the channel's link layer (which holds the line). A
+// channel replaces the whole object when it opens or closes its port.
 class MBUS_EXPORT MBLayer7 {
 public:
-    MBLayer7() = default;
-    virtual ~MBLayer7() = default;
+    MBLayer7();
+    virtual ~MBLayer7();
+    MBLayer7(const MBLayer7&) = delete;
+    MBLayer7& operator=(const MBLayer7&) = delete;
 
     void ExtractManufacturer(uint16_t number, char* text) { mbus::ExtractManufacturer(number, text); }
     void CalculateManufacturer(const char* text, uint16_t* number) { mbus::CalculateManufacturer(text, number); }
     void ExtractMedium(int variable, uint8_t code, char* text) { mbus::ExtractMedium(variable, code, text); }
     void CalculateMedium(int variable, const char* text, uint8_t* code) { mbus::CalculateMedium(variable, text, code); }
     void ChangeMediumLanguage(int from, int to, char* text) { mbus::ChangeMediumLanguage(from, to, text); }
+
+    MBLayer2 link;
 };

@@ -126,6 +126,9 @@ public:
     uint8_t receiveBuffer[mbus::line::kBufferSize] = {};
     std::atomic<int32_t> receiveCount{0};
     std::atomic<int32_t> receiveCountCopy{0};
+    // Set by a send that expects no answer: the next reception poll reports
+    // an empty reception without listening.
+    std::atomic<int32_t> discardReception{0};
     std::atomic<int32_t> receiveActive{0};
     std::atomic<uint16_t> errorWord{0};
 

@@ -313,6 +313,10 @@ int MBLayer2::ReceiveTelegram(int* C, int* A, int* CI, uint8_t** data, int* leng
     *length = 0;
     *receivedSomething = 0;
     if (line.transmitActive.load() != 0 || line.receiveActive.load() != 0) return kRecBusy;
+    if (line.discardReception.exchange(0) != 0) {
+        line.receiveCount.store(0);
+        line.receiveCountCopy.store(0);
+    }
     if (line.receiveCount.load() == -1) {
         line.ReceiveBufferContent();
         return kRecBusy;

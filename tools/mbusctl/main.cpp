@@ -6,6 +6,7 @@
 
 #include "tools/mbusctl/decode_command.h"
 #include "tools/mbusctl/exchange_command.h"
+#include "tools/mbusctl/session_command.h"
 
 namespace {
 
@@ -16,6 +17,9 @@ constexpr const char* kUsage =
     "  decode    decode M-Bus answers given as hex digit pairs\n"
     "  exchange  send SND_NKE and REQ_UD2 to slaves on a port, print the answers\n"
     "  samples   decode and print the built-in sample answers\n"
+    "  session   drive the control through its dispatch interface, one call per\n"
+    "            line of standard input\n"
+    "  call      one call of the control: mbusctl call NAME [ARG...] [= VALUE]\n"
     "\n"
     "mbusctl COMMAND --help shows the options of a command.\n"
     "\n"
@@ -40,6 +44,9 @@ int main(int argc, char** argv) {
     if (command == "decode") return mbus::cli::RunDecode(args, std::cin, std::cout, std::cerr);
     if (command == "exchange") return mbus::cli::RunExchange(args, std::cout, std::cerr);
     if (command == "samples") return mbus::cli::RunSamples(args, std::cout, std::cerr);
-    std::cerr << "mbusctl: unknown command \"" << command << "\"; use decode, exchange or samples (mbusctl --help)\n";
+    if (command == "session") return mbus::cli::RunSession(args, std::cin, std::cout, std::cerr);
+    if (command == "call") return mbus::cli::RunCall(args, std::cout, std::cerr);
+    std::cerr << "mbusctl: unknown command \"" << command
+              << "\"; use decode, exchange, samples, session or call (mbusctl --help)\n";
     return 2;
 }

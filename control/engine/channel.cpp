@@ -1,0 +1,478 @@
+#include "control/engine/channel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "control/engine/locks.h"
+
+namespace mbus::engine {
+namespace {
+
+constexpr int kLongFrameC = 0x53;
+
+int ShortFrameC(int requestCode) {
+    switch (requestCode) {
+        case kRequestREQUD1: return 0x5A;
+        case kRequestREQUD2:
+        case kRequestSelectedReadData: return 0x5B;
+        default: return 0x40;
+    }
+}
+
+bool InSelectedRead(int code) { return code >= kRequestSelectedRead && code <= kRequestSelectedReadChoice; }
+
+// The value byte of the record with VIF FDh and VIFE `vife`, or -1.
+const MBDataRecord* FindFDRecord(const MBTelegram& t, uint8_t vife) {
+    for (const MBDataRecord& r : t.records)
+        if (r.vibLength >= 2 && r.VIB()[0] == 0xFD && (r.VIB()[1] & 0x7F) == vife) return &r;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string RequestLogLine(int command, const std::string& rest, bool tunnel) {
+    return std::to_string(tunnel ? command + 100 : command) + "|" + rest;
+}
+
+std::string DataEcho(std::span<const uint8_t> bytes, bool decimal) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    const std::size_t n = std::min<std::size_t>(bytes.size(), decimal ? 301 : 401);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint8_t b = bytes[i];
+        if (decimal) {
+            out += static_cast<char>('0' + b / 100);
+            out += static_cast<char>('0' + b / 10 % 10);
+            out += static_cast<char>('0' + b % 10);
+        } else {
+            out += kDigits[b >> 4];
+            out += kDigits[b & 0x0F];
+        }
+    }
+    return out;
+}
+
+Channel::Channel(int channelIndex) : index(channelIndex) {
+    answer_ = std::make_shared<const AnswerSnapshot>();
+    {
+        std::lock_guard lock(Locks().layers);
+        layers_ = NewLayers();
+    }
+    worker_ = std::make_unique<platform::SuspendableThread>([this] { Work(); });
+}
+
+Channel::~Channel() {
+    worker_->Stop();
+    {
+        std::lock_guard lock(Locks().log);
+        log_.reset();
+    }
+    {
+        std::lock_guard lock(Locks().layers);
+        std::unique_lock exclusive(layersMutex_);
+        layers_.reset();
+    }
+    std::lock_guard lock(Locks().decoder);
+    answer_.reset();
+}
+
+std::unique_ptr<MBLayer7> Channel::NewLayers() {
+    auto layers = std::make_unique<MBLayer7>();
+    layers->link.fcb = &fcb_;
+    return layers;
+}
+
+ConnectionParameters Channel::Parameters() const {
+    std::lock_guard lock(parametersMutex_);
+    return parameters_;
+}
+
+void Channel::SetParameters(const ConnectionParameters& p) {
+    std::lock_guard lock(parametersMutex_);
+    parameters_ = p;
+}
+
+void Channel::ReplaceLayers() {
+    std::lock_guard lock(Locks().layers);
+    std::unique_lock exclusive(layersMutex_);
+    // The old object goes first: it gives its line slot back.
+    layers_.reset();
+    layers_ = NewLayers();
+}
+
+int Channel::Open(int adapterInit) {
+    const ConnectionParameters p = Parameters();
+    std::lock_guard lock(Locks().layers);
+    std::unique_lock exclusive(layersMutex_);
+    layers_.reset();
+    layers_ = NewLayers();
+    MBLayer1& line = layers_->link.line;
+    // A dead time above 1000 asks for the echo handling of a level
+    // converter that echoes (1001: full echo, more: partial) with the
+    // usual dead time.
+    int deadTime = p.DT;
+    if (p.DT > 1000) {
+        line.echoOption.store(p.DT == 1001 ? 1 : 2);
+        deadTime = 11;
+    }
+    line.zeroPreamble.store(p.zeroPreamble != 0 ? 1 : 0);
+    const int parity = p.zeroPreamble != 0 ? 0 : p.parity;
+    if (line.CInit(p.port, p.baud, p.dataBits, p.stopBits, parity, p.rts, p.dtr, p.highSpeed, adapterInit) == 1)
+        line.MInit(p.TA, p.TO, p.TB, deadTime, p.waitMode, p.fifo);
+    return line.status.load();
+}
+
+void Channel::CloseCom() {
+    ReplaceLayers();
+    LogCommand("16|||", 0);
+}
+
+bool Channel::TunnelMode() const {
+    return WithLayers([](const MBLayer7& l) { return l.link.line.escapeWrapper.load() != 0; });
+}
+
+void Channel::SetLog(std::shared_ptr<TelegramLogHook> log) {
+    std::lock_guard lock(Locks().log);
+    log_ = std::move(log);
+}
+
+void Channel::LogCommand(const std::string& line, int status) {
+    std::lock_guard lock(Locks().log);
+    if (log_) log_->AppendCommand(line, status);
+}
+
+// ---- Posting ------------------------------------------------------------------
+
+void Channel::Post(const std::string& logLine, RequestCode code, int address, std::vector<uint8_t> buffer,
+                   bool noReceive) {
+    LogCommand(logLine, 4);
+    std::shared_lock lock(layersMutex_);
+    lastKind_.store(4);
+    receivedSomething_.store(0);
+    requestCode_.store(code);
+    targetAddress_.store(address);
+    {
+        std::lock_guard guard(requestMutex_);
+        requestBuffer_ = std::move(buffer);
+    }
+    if (noReceive) layers_->link.line.discardReception.store(1);
+    if (Send(*layers_, code) != 1) {
+        layers_->link.line.discardReception.store(0);
+        requestCode_.store(kRequestNone);
+        return;
+    }
+    transactionResult_.store(kTransactionRunning);
+    worker_->Resume();
+}
+
+void Channel::RequestShort(RequestCode code, int address) {
+    const int command = code == kRequestREQUD1 ? 4 : code == kRequestREQUD2 ? 5 : 3;
+    Post(RequestLogLine(command, std::to_string(address) + "||", TunnelMode()), code, address, {});
+}
+
+void Channel::RequestSndUd(int address, std::span<const uint8_t> ciAndData, bool decimal) {
+    if (ciAndData.empty()) return;
+    Post(RequestLogLine(7, std::to_string(address) + "||" + DataEcho(ciAndData, decimal), TunnelMode()),
+         kRequestSNDUD, address, std::vector<uint8_t>(ciAndData.begin(), ciAndData.end()));
+}
+
+void Channel::RequestRaw(std::span<const uint8_t> bytes, bool decimal, bool noReceive) {
+    if (bytes.empty()) return;
+    // Bytes sent without listening are one attempt: repeating them would
+    // send them again although nothing was expected.
+    Post(RequestLogLine(13, "||" + DataEcho(bytes, decimal), TunnelMode()), noReceive ? kRequestNone : kRequestRaw,
+         0, std::vector<uint8_t>(bytes.begin(), bytes.end()), noReceive);
+}
+
+void Channel::RequestListen() { Post(RequestLogLine(6, "||", false), kRequestListen, 0, {}); }
+
+void Channel::Select(const Selection& selection) {
+    std::vector<uint8_t> buffer;
+    buffer.reserve(selection.data.size() + 1);
+    buffer.push_back(selection.ci);
+    buffer.insert(buffer.end(), selection.data.begin(), selection.data.end());
+    Post(selection.logLine, kRequestSNDUD, 253, std::move(buffer));
+}
+
+void Channel::DeSelect() { Post(RequestLogLine(20, "||", TunnelMode()), kRequestSNDNKE, 253, {}); }
+
+void Channel::RequestSelectedRead(int address) {
+    // Ask the slave for its index of telegrams: CI 51h, record 04 FD 20 with 0.
+    std::vector<uint8_t> buffer = {0x51, 0x04, 0xFD, 0x20, 0x00, 0x00, 0x00, 0x00};
+    LogCommand(RequestLogLine(329, std::to_string(address) + "||", false), 4);
+    std::shared_lock lock(layersMutex_);
+    lastKind_.store(4);
+    receivedSomething_.store(0);
+    requestCode_.store(kRequestSelectedRead);
+    targetAddress_.store(address);
+    {
+        std::lock_guard guard(requestMutex_);
+        requestBuffer_ = std::move(buffer);
+    }
+    if (Send(*layers_, kRequestSelectedRead) != 1) {
+        requestCode_.store(kRequestNone);
+        return;
+    }
+    transactionResult_.store(kTransactionRunning);
+    worker_->Resume();
+}
+
+int Channel::Send(MBLayer7& layers, int requestCode) {
+    MBLayer2& link = layers.link;
+    const int address = targetAddress_.load();
+    auto& locks = Locks();
+    switch (requestCode) {
+        case kRequestREQUD1:
+        case kRequestREQUD2:
+        case kRequestSNDNKE:
+        case kRequestSelectedReadData: {
+            std::lock_guard lock(locks.sendShort);
+            return link.SendShortFrame(ShortFrameC(requestCode), address);
+        }
+        case kRequestSNDUD:
+        case kRequestSelectedRead:
+        case kRequestSelectedReadChoice: {
+            std::vector<uint8_t> buffer;
+            if (requestCode == kRequestSelectedReadChoice) {
+                buffer = selectedReadChoice_;
+            } else {
+                std::lock_guard guard(requestMutex_);
+                buffer = requestBuffer_;
+            }
+            if (buffer.empty()) return 0;
+            std::lock_guard lock(locks.sendLong);
+            const bool selection = address == 253 && requestCode == kRequestSNDUD;
+            return link.SendLongFrame(kLongFrameC, address, buffer[0], buffer.data() + 1,
+                                      static_cast<int>(buffer.size()) - 1, selection ? 1 : 0);
+        }
+        case kRequestRaw:
+        case kRequestNone: {
+            std::vector<uint8_t> buffer;
+            {
+                std::lock_guard guard(requestMutex_);
+                buffer = requestBuffer_;
+            }
+            std::lock_guard lock(locks.sendRaw);
+            return link.SendHex(buffer.data(), static_cast<int>(buffer.size()));
+        }
+        case kRequestListen: {
+            std::lock_guard lock(locks.listen);
+            return link.SendNothing();
+        }
+        default: return 0;
+    }
+}
+
+void Channel::Break() {
+    if (transactionResult_.load() == kTransactionRunning) breakRequest_.store(1);
+}
+
+// ---- The worker ---------------------------------------------------------------
+
+void Channel::Work() {
+    while (!worker_->StopRequested()) {
+        std::shared_lock lock(layersMutex_);
+        const int requestCode = requestCode_.load();
+        const int code = Poll(*layers_, requestCode);
+        if (code == link::kRecBusy) {
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if (InSelectedRead(requestCode)) {
+            if (!SelectedReadStep(*layers_, code)) return;
+            continue;
+        }
+        const int retries = Parameters().retries;
+        if (requestCode == kRequestNone || code != link::kRecFault || breakRequest_.load() != 0 ||
+            retryCounter_.load() >= retries) {
+            Finish(code);
+            return;
+        }
+        retryCounter_.fetch_add(1);
+        receivedSomething_.store(0);
+        Send(*layers_, requestCode);
+    }
+}
+
+int Channel::Poll(MBLayer7& layers, int requestCode) {
+    int C = 0, A = 0, CI = 0, length = 0, received = 0, code;
+    uint8_t* data = nullptr;
+    std::vector<uint8_t> answer;
+    MBLayer2& link = layers.link;
+    {
+        // The answer is copied out under the poll lock and decoded after it.
+        std::lock_guard lock(Locks().receivePoll);
+        code = link.ReceiveTelegram(&C, &A, &CI, &data, &length, &received);
+        if (code == link::kRecBusy) return code;
+        if (data != nullptr) answer.assign(data, data + std::clamp(length, 0, kAnswerCapacity));
+    }
+    if (received == 0 && link.line.errorWord.load() > 1) received = 1;
+    receivedSomething_.store(received);
+    if (InSelectedRead(requestCode)) {
+        // The worker looks at the index answer itself.
+        if (code == link::kRecLong) {
+            std::lock_guard guard(requestMutex_);
+            requestBuffer_ = std::move(answer);
+        }
+    } else if (code != link::kRecFault && link.line.ymodemMode.load() == 0 &&
+               link.line.textProtocolMode.load() == 0) {
+        StoreAnswer(layers, code, C, A, CI, answer.data(), static_cast<int>(answer.size()));
+    }
+    return code;
+}
+
+std::shared_ptr<AnswerSnapshot> Channel::Publish(MBLayer7& layers, int code, int C, int A, int CI,
+                                                 const uint8_t* data, int length) {
+    length = std::clamp(length, 0, kAnswerCapacity);
+    lastKind_.store(code);
+    c_.store(C);
+    a_.store(A);
+    ci_.store(CI);
+    auto snapshot = std::make_shared<AnswerSnapshot>();
+    if (data != nullptr) snapshot->bytes.assign(data, data + length);
+    snapshot->kind = code;
+    snapshot->C = C;
+    snapshot->A = A;
+    snapshot->CI = CI;
+    snapshot->receivedSomething = receivedSomething_.load();
+    auto telegram = std::make_shared<MBTelegram>();
+    telegram->receiveErrorWord = static_cast<int16_t>(layers.link.line.errorWord.load());
+    std::lock_guard lock(Locks().decoder);
+    snapshot->decoderResult =
+        telegram->InterpretAnswer(code, static_cast<uint8_t>(C), static_cast<uint8_t>(A), static_cast<uint8_t>(CI),
+                                  snapshot->bytes.data(), static_cast<int>(snapshot->bytes.size()));
+    snapshot->telegram = std::move(telegram);
+    answer_ = snapshot;
+    return snapshot;
+}
+
+void Channel::StoreAnswer(MBLayer7& layers, int code, int C, int A, int CI, const uint8_t* data, int length) {
+    const std::shared_ptr<AnswerSnapshot> snapshot = Publish(layers, code, C, A, CI, data, length);
+    LoggedAnswer logged;
+    logged.code = code;
+    logged.bytes = snapshot->bytes.data();
+    logged.length = static_cast<int>(snapshot->bytes.size());
+    logged.C = C;
+    logged.A = A;
+    logged.CI = CI;
+    logged.decoderResult = snapshot->decoderResult;
+    logged.receivedSomething = receivedSomething_.load();
+    std::lock_guard lock(Locks().log);
+    if (log_) log_->AttachAnswer(logged);
+}
+
+bool Channel::SelectedReadStep(MBLayer7& layers, int code) {
+    const int requestCode = requestCode_.load();
+    const bool failed = code == link::kRecFault;
+    if (breakRequest_.load() != 0 || (failed && retryCounter_.load() >= Parameters().retries)) {
+        Finish(link::kRecFault);
+        return false;
+    }
+    if (failed) {
+        retryCounter_.fetch_add(1);
+        receivedSomething_.store(0);
+        Send(layers, requestCode);
+        return true;
+    }
+    int next = kRequestNone;
+    if (requestCode == kRequestSelectedRead) {
+        next = kRequestSelectedReadData;
+    } else if (requestCode == kRequestSelectedReadData) {
+        std::vector<uint8_t> answer;
+        {
+            std::lock_guard guard(requestMutex_);
+            answer.swap(requestBuffer_);
+        }
+        if (code != link::kRecLong || answer.size() < 10) {
+            Finish(link::kRecFault);
+            return false;
+        }
+        MBTelegram index;
+        {
+            std::lock_guard lock(Locks().decoder);
+            index.InterpretAnswer(link::kRecLong, 0x08, 0xFD, 0x72, answer.data(), static_cast<int>(answer.size()));
+        }
+        const MBDataRecord* state = FindFDRecord(index, 0x2F);
+        const MBDataRecord* number = FindFDRecord(index, 0x21);
+        if (state == nullptr || number == nullptr || state->value > 254) {
+            Finish(link::kRecFault);
+            return false;
+        }
+        const auto chosen = static_cast<uint16_t>(number->value);
+        selectedReadChoice_ = {0x50, 0xB0, static_cast<uint8_t>(chosen >> 8), static_cast<uint8_t>(chosen & 0xFF)};
+        next = kRequestSelectedReadChoice;
+    } else {
+        // The slave acknowledged the choice of its telegram.
+        Finish(code);
+        return false;
+    }
+    retryCounter_.store(1);
+    receivedSomething_.store(0);
+    requestCode_.store(next);
+    if (Send(layers, next) != 1) {
+        Finish(link::kRecFault);
+        return false;
+    }
+    return true;
+}
+
+void Channel::Finish(int code) {
+    retryCounter_.store(1);
+    requestCode_.store(kRequestNone);
+    breakRequest_.store(0);
+    {
+        std::lock_guard guard(requestMutex_);
+        requestBuffer_.clear();
+    }
+    transactionResult_.store(code);
+}
+
+// ---- Answers handed in as text ------------------------------------------------
+
+void Channel::InterpretTelegram(std::span<const uint8_t> bytes) {
+    std::shared_lock lock(layersMutex_);
+    MBLayer2& link = layers_->link;
+    MBLayer1& line = link.line;
+    // Never while the line is busy with a transaction of its own.
+    if (line.transmitActive.load() != 0 || line.receiveActive.load() != 0) return;
+    const int n = static_cast<int>(std::min<std::size_t>(bytes.size(), sizeof line.receiveBuffer));
+    int C = 0, A = 0, CI = 0, length = 0, received = 0, code;
+    uint8_t* data = nullptr;
+    std::vector<uint8_t> answer;
+    {
+        std::lock_guard poll(Locks().receivePoll);
+        line.discardReception.store(0);
+        std::copy_n(bytes.begin(), n, line.receiveBuffer);
+        line.receiveCount.store(n);
+        line.receiveCountCopy.store(n);
+        line.errorWord.store(0);
+        code = link.ReceiveTelegram(&C, &A, &CI, &data, &length, &received);
+        if (code == link::kRecBusy) return;
+        if (data != nullptr) answer.assign(data, data + std::clamp(length, 0, kAnswerCapacity));
+        receivedSomething_.store(received);
+    }
+    // A fault is decoded too: the telegram then carries the error word.
+    Publish(*layers_, code, C, A, CI, answer.data(), static_cast<int>(answer.size()));
+}
+
+std::shared_ptr<const AnswerSnapshot> Channel::Answer() const {
+    std::lock_guard lock(Locks().decoder);
+    return answer_;
+}
+
+AnswerView AnswerSnapshot::View() const {
+    AnswerView v;
+    v.frameType = kind;
+    v.structureKind = telegram ? static_cast<int>(telegram->structureKind) : static_cast<int>(kNothing);
+    v.received = receivedSomething;
+    v.C = C;
+    v.A = A;
+    v.CI = CI;
+    v.telegram = telegram.get();
+    v.frame = bytes;
+    return v;
+}
+
+}  // namespace mbus::engine

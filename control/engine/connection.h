@@ -1,0 +1,28 @@
+// The line parameters a channel opens its port with.
+
+#pragma once
+
+#include <cstdint>
+
+namespace mbus::engine {
+
+struct ConnectionParameters {
+    int32_t port = 2;
+    int32_t baud = 2400;
+    int32_t dataBits = 8;
+    int32_t stopBits = 1;
+    int32_t parity = 1;    // 0 none, 1 even, 2 odd
+    int32_t rts = 0;       // 0 Reset, 1 Set, 2 Handshake, 3 Toggle
+    int32_t dtr = 0;       // 0 Reset, 1 Set, 2 Handshake
+    int32_t TA = 330;      // answer timeout, bit times
+    int32_t TO = 50;       // timeout offset, ms
+    int32_t TB = 4;        // byte timeout, bit times
+    int32_t waitMode = 2;  // 0 NoWait, 1 FullWait, 2 PartWait
+    int32_t DT = 11;       // dead time, bit times
+    int32_t retries = 3;   // transmissions of a request, the first included
+    int32_t fifo = 1;
+    int32_t highSpeed = 0;
+    int32_t zeroPreamble = 0;  // no parity and ten 00h bytes before every frame (scripts only)
+};
+
+}  // namespace mbus::engine

@@ -1,0 +1,10 @@
+#include "control/engine/locks.h"
+
+namespace mbus::engine {
+
+LibraryLocks& Locks() {
+    static LibraryLocks locks;
+    return locks;
+}
+
+}  // namespace mbus::engine

@@ -1,0 +1,139 @@
+// Channels on simulated buses: a bus that records the master's frames, a
+// port map pointing port numbers at buses, a log that keeps what a channel
+// records, and waiting for a transaction to end.
+
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/engine/channel.h"
+#include "platform/serial/simulated_port.h"
+#include "sim/bus_description.h"
+#include "sim/sim_bus.h"
+#include "tests/support/scratch.h"
+
+namespace mbus::engine::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A simulated bus that keeps every chunk of bytes the master sent.
+class RecordingBus final : public serial::LineDevice {
+public:
+    RecordingBus() : bus(std::make_shared<sim::SimBus>()) {}
+
+    void AddSlave(const std::string& description) {
+        sim::VirtualSlave slave;
+        std::vector<std::string> errors;
+        ASSERT_TRUE(sim::ParseSlave(description, &slave, errors)) << (errors.empty() ? "" : errors.front());
+        bus->AddSlave(std::move(slave));
+    }
+    std::vector<Bytes> Frames() const {
+        std::lock_guard lock(mutex_);
+        return frames_;
+    }
+
+    bool Paced() const override { return bus->Paced(); }
+    std::vector<serial::WireByte> OnMasterBytes(const std::vector<uint8_t>& bytes, serial::SimClock::time_point end,
+                                                const serial::SerialConfig& line) override {
+        {
+            std::lock_guard lock(mutex_);
+            frames_.push_back(bytes);
+        }
+        return bus->OnMasterBytes(bytes, end, line);
+    }
+
+    std::shared_ptr<sim::SimBus> bus;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Bytes> frames_;
+};
+
+// Ports 1..n of the port map lead to the buses "<prefix>1".."<prefix>n"
+// for the life of the object.
+class SimulatedPorts {
+public:
+    explicit SimulatedPorts(int count, const std::string& prefix = "engine-test-") {
+        std::ofstream map(scratch_.Path() + "/ports");
+        for (int i = 1; i <= count; ++i) {
+            auto bus = std::make_shared<RecordingBus>();
+            const std::string name = prefix + std::to_string(i) + "-" + std::to_string(serial_++);
+            serial::RegisterSimulatedBus(name, bus);
+            names_.push_back(name);
+            buses_.push_back(bus);
+            map << i << " = sim:" << name << "\n";
+        }
+        map.close();
+        env_.emplace("MBUS_PORT_MAP", scratch_.Path() + "/ports");
+    }
+    ~SimulatedPorts() {
+        for (const std::string& name : names_) serial::UnregisterSimulatedBus(name);
+    }
+    RecordingBus& Bus(int port) { return *buses_.at(static_cast<std::size_t>(port - 1)); }
+
+private:
+    static inline std::atomic<int> serial_{0};
+    testsupport::ScratchDirectory scratch_;
+    std::optional<testsupport::ScopedEnv> env_;
+    std::vector<std::string> names_;
+    std::vector<std::shared_ptr<RecordingBus>> buses_;
+};
+
+// Keeps what a channel logs.
+class RecordingLog final : public TelegramLogHook {
+public:
+    struct Entry {
+        std::string line;
+        int status = 0;
+        bool answered = false;
+        int code = -1;
+        Bytes bytes;
+    };
+    void AppendCommand(const std::string& line, int status) override {
+        std::lock_guard lock(mutex_);
+        entries_.push_back({line, status, false, -1, {}});
+    }
+    void AttachAnswer(const LoggedAnswer& a) override {
+        std::lock_guard lock(mutex_);
+        if (entries_.empty()) return;
+        entries_.back().answered = true;
+        entries_.back().code = a.code;
+        entries_.back().bytes.assign(a.bytes, a.bytes + a.length);
+    }
+    std::vector<Entry> Entries() const {
+        std::lock_guard lock(mutex_);
+        return entries_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Entry> entries_;
+};
+
+// Waits until the channel's transaction has ended; its result (255 when it
+// did not end within the time).
+inline int WaitForResult(const Channel& channel, std::chrono::seconds limit = std::chrono::seconds(30)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (channel.TransactionResult() == kTransactionRunning && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return channel.TransactionResult();
+}
+
+// A channel on port `port` of the map, opened with short timeouts.
+inline void OpenOnPort(Channel& channel, int port, int retries = 3) {
+    channel.UpdateParameters([&](ConnectionParameters& p) {
+        p.port = port;
+        p.retries = retries;
+    });
+    ASSERT_EQ(channel.Open(), 0);
+}
+
+}  // namespace mbus::engine::test

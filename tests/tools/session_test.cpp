@@ -1,0 +1,398 @@
+// mbusctl session and call: the line parser, the printed forms of results,
+// and sessions run against a small dispatch object of the test's own.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+
+#include "platform/com/types.h"
+#include "tests/support/scratch.h"
+#include "tools/mbusctl/session_command.h"
+#include "tools/mbusctl/session_line.h"
+
+namespace mbus::cli {
+namespace {
+
+using namespace mbus::com;
+using Kind = SessionLine::Kind;
+
+// ---- The line parser -------------------------------------------------------
+
+SessionLine Parsed(std::string_view text) {
+    const SessionParse p = ParseSessionLine(text);
+    EXPECT_EQ(p.error, "") << text;
+    return p.line;
+}
+
+TEST(SessionLine, CommentsAndBlankLinesAreEmpty) {
+    for (const char* text : {"", "   \t", "# a comment", "   # indented \"comment", "\r"})
+        EXPECT_EQ(Parsed(text).kind, Kind::Empty) << text;
+}
+
+TEST(SessionLine, CallsWithNumbersAndStrings) {
+    const SessionLine a = Parsed("  APPValueDec 3");
+    EXPECT_EQ(a.kind, Kind::Call);
+    EXPECT_EQ(a.name, "APPValueDec");
+    EXPECT_EQ(a.args, std::vector<SessionValue>{SessionValue::Integer(3)});
+
+    const SessionLine b = Parsed("Do_2 -12, +5 0x1F,\"x y\"   # trailing comment");
+    EXPECT_EQ(b.name, "Do_2");
+    EXPECT_EQ(b.args, (std::vector<SessionValue>{SessionValue::Integer(-12), SessionValue::Integer(5),
+                                                 SessionValue::Integer(31), SessionValue::String("x y")}));
+
+    EXPECT_EQ(Parsed("N \"a\\\\b\\\"c\\n\\r\\t\\x41\\xE4\"").args[0].text, "a\\b\"c\n\r\tA\xC3\xA4");
+    EXPECT_EQ(Parsed("N \"\"").args[0], SessionValue::String(""));
+    EXPECT_EQ(Parsed("N \"#, =\"").args[0].text, "#, =");
+}
+
+TEST(SessionLine, NumberRange) {
+    const SessionLine l = Parsed("N -2147483648 2147483647 0xFFFFFFFF 0x7fffffff 007 0X10");
+    const std::vector<SessionValue> expected{SessionValue::Integer(INT32_MIN), SessionValue::Integer(INT32_MAX),
+                                             SessionValue::Integer(-1),        SessionValue::Integer(INT32_MAX),
+                                             SessionValue::Integer(7),         SessionValue::Integer(16)};
+    EXPECT_EQ(l.args, expected);
+}
+
+TEST(SessionLine, PutsAndVerbs) {
+    const SessionLine put = Parsed("COMPort = 1");
+    EXPECT_EQ(put.kind, Kind::Put);
+    EXPECT_EQ(put.name, "COMPort");
+    EXPECT_TRUE(put.args.empty());
+    EXPECT_EQ(put.value, SessionValue::Integer(1));
+
+    const SessionLine indexed = Parsed("UserText 2, 9=\"W\\xE4rme\"");
+    EXPECT_EQ(indexed.kind, Kind::Put);
+    EXPECT_EQ(indexed.args, (std::vector<SessionValue>{SessionValue::Integer(2), SessionValue::Integer(9)}));
+    EXPECT_EQ(indexed.value, SessionValue::String("W\xC3\xA4rme"));
+
+    EXPECT_EQ(Parsed("wait").kind, Kind::Wait);
+    EXPECT_EQ(Parsed("wait").milliseconds, kDefaultWaitMs);
+    EXPECT_EQ(Parsed("WAIT 250").milliseconds, 250);
+    const SessionLine sleep = Parsed("sleep 0");
+    EXPECT_EQ(sleep.kind, Kind::Sleep);
+    EXPECT_EQ(sleep.milliseconds, 0);
+    EXPECT_TRUE(sleep.args.empty());
+}
+
+TEST(SessionLine, MalformedLinesSayWhatAndWhere) {
+    const struct {
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {"Foo \"abc", "unterminated string starting at column 5"},
+        {"Foo \"abc\\", "unterminated string starting at column 5"},
+        {"Foo \"a\\q\"", "bad escape \\q at column 7"},
+        {"Foo \"\\x4\"", "bad escape at column 6: \\x takes two hex digits"},
+        {"Foo \"a\"b", "unexpected 'b' at column 8 after the string"},
+        {"Foo 12a", "bad number \"12a\" at column 5: 'a' is no digit"},
+        {"Foo 2147483648", "number \"2147483648\" at column 5 is out of range"},
+        {"Foo -2147483649", "out of range (-2147483648..2147483647)"},
+        {"Foo 99999999999999999999", "out of range"},
+        {"Foo 0x100000000", "out of range (0x0..0xFFFFFFFF)"},
+        {"Foo -0x10", "a hex number takes no sign"},
+        {"Foo 0x", "hex digits missing after 0x"},
+        {"Foo -", "digits missing after the sign"},
+        {"Foo =", "missing value after the '=' at column 5"},
+        {"Foo = 1 2", "unexpected '2' at column 9 after the value"},
+        {"Foo = 1 = 2", "unexpected '=' at column 9 after the value"},
+        {"1abc", "expected a name at column 1, found '1'"},
+        {"\xFFx", "expected a name at column 1, found byte 0xFF"},
+        {"Foo bar", "unexpected 'b' at column 5: an argument is a number or a string in double quotes"},
+        {"Foo-1", "unexpected '-' at column 4 after the name"},
+        {"Foo , 1", "unexpected ',' at column 5 before the first argument"},
+        {"Foo 1, ,2", "argument missing after the ',' at column 6"},
+        {"Foo 1,", "argument missing after the ','"},
+        {"sleep", "sleep takes one argument"},
+        {"wait 1 2", "wait takes at most one argument"},
+        {"wait = 5", "wait takes no value"},
+        {"wait -1", "number of milliseconds >= 0"},
+        {"sleep \"x\"", "number of milliseconds >= 0"},
+    };
+    for (const auto& c : cases) {
+        const SessionParse p = ParseSessionLine(c.text);
+        EXPECT_NE(p.error.find(c.message), std::string::npos) << c.text << " -> " << p.error;
+        EXPECT_EQ(p.line.kind, Kind::Empty) << c.text;
+    }
+    EXPECT_EQ(ParseSessionLine("Foo bar").line.name, "Foo");
+}
+
+// ---- Printed forms -----------------------------------------------------------
+
+TEST(SessionFormat, PlainRawAndJson) {
+    const SessionValue text = SessionValue::String("a\r\nb\tc\x01\x7F\xC3\xA4\\");
+    EXPECT_EQ(FormatPlain(text, false), "a\\r\\nb\tc\\x01\\x7F\xC3\xA4\\");
+    EXPECT_EQ(FormatPlain(text, true), text.text);
+    EXPECT_EQ(FormatPlain(SessionValue::Integer(-5), false), "-5");
+    EXPECT_EQ(FormatPlain({}, false), "");
+
+    EXPECT_EQ(JsonString("q\"b\\\r\n\x1F\xE2\x82\xAC"), "\"q\\\"b\\\\\\u000D\\u000A\\u001F\xE2\x82\xAC\"");
+    // Malformed UTF-8 (a lone continuation byte, a cut sequence, a surrogate) becomes U+FFFD.
+    EXPECT_EQ(JsonString("\x80 \xE2\x82 \xED\xA0\x80"),
+              "\"\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
+
+    EXPECT_EQ(FormatJson(3, "APPReceiveTest", {SessionOutcome::Kind::Result, SessionValue::Integer(3), {}}),
+              "{\"line\":3,\"call\":\"APPReceiveTest\",\"result\":3}");
+    EXPECT_EQ(FormatJson(4, "APPManufacturerIDAsc", {SessionOutcome::Kind::Result, SessionValue::String("QXA"), {}}),
+              "{\"line\":4,\"call\":\"APPManufacturerIDAsc\",\"result\":\"QXA\"}");
+    EXPECT_EQ(FormatJson(5, "COMPort", {SessionOutcome::Kind::Put, SessionValue::Integer(1), {}}),
+              "{\"line\":5,\"call\":\"COMPort\",\"put\":1}");
+    EXPECT_EQ(FormatJson(6, "", {SessionOutcome::Kind::Error, {}, "bad \"x\""}),
+              "{\"line\":6,\"call\":null,\"error\":\"bad \\\"x\\\"\"}");
+    EXPECT_EQ(FormatJson(7, "Reset", {}), "{\"line\":7,\"call\":\"Reset\",\"result\":null}");
+}
+
+// ---- Sessions against a dispatch object ----------------------------------------
+//
+// Value       long property (get, put)
+// Text        string, read only: "Line 1\r\nZähler €"
+// Sub a b     method: a - b (long arguments)
+// Echo s      method: s (string argument)
+// Reset       method without value: Value = 0
+// Later       not built: E_NOTIMPL
+// APPReceiveTest  255 for the first `busyPolls` reads, then 3
+// SCRStatus   known only when scriptPolls >= 0: 1 for that many reads, then 0
+
+class FakeControl final : public IDispatch {
+public:
+    enum : DISPID { kValue = 1, kText, kSub, kEcho, kReset, kLater, kReceive, kScript };
+
+    int value = 7;
+    int busyPolls = 0, receivePolls = 0;
+    int scriptPolls = -1, scriptReads = 0;
+    std::vector<WORD> flags;  // of every Invoke
+
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+        *object = this;
+        return S_OK;
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+
+    HRESULT GetIDsOfNames(REFIID, const OLECHAR* const* names, UINT count, LCID, DISPID* ids) override {
+        static const struct {
+            const char* name;
+            DISPID id;
+        } kMembers[] = {{"value", kValue}, {"text", kText},   {"sub", kSub},           {"echo", kEcho},
+                        {"reset", kReset}, {"later", kLater}, {"appreceivetest", kReceive}, {"scrstatus", kScript}};
+        if (count != 1) return E_INVALIDARG;
+        std::string lower;
+        for (const OLECHAR* c = names[0]; *c != 0; ++c)
+            lower += static_cast<char>(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c);
+        for (const auto& m : kMembers) {
+            if (lower == m.name && (m.id != kScript || scriptPolls >= 0)) {
+                ids[0] = m.id;
+                return S_OK;
+            }
+        }
+        ids[0] = DISPID_UNKNOWN;
+        return DISP_E_UNKNOWNNAME;
+    }
+
+    HRESULT Invoke(DISPID id, REFIID, LCID, WORD wFlags, DISPPARAMS* p, VARIANT* result, EXCEPINFO*,
+                   UINT* argErr) override {
+        flags.push_back(wFlags);
+        const bool put = (wFlags & DISPATCH_PROPERTYPUT) != 0;
+        if (put && (id != kValue || p->cNamedArgs != 1 || p->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT))
+            return DISP_E_MEMBERNOTFOUND;
+        const UINT positional = p->cArgs - p->cNamedArgs;
+        auto expect = [&](UINT n) { return positional == n; };
+        auto typed = [&](UINT index, VARTYPE vt) {
+            if (p->rgvarg[index].vt == vt) return true;
+            *argErr = index;
+            return false;
+        };
+        switch (id) {
+        case kValue:
+            if (!expect(0)) return DISP_E_BADPARAMCOUNT;
+            if (put) {
+                if (!typed(0, VT_I4)) return DISP_E_TYPEMISMATCH;
+                value = p->rgvarg[0].lVal;
+            } else {
+                *result = MakeVariantI4(value);
+            }
+            return S_OK;
+        case kText:
+            if (!expect(0)) return DISP_E_BADPARAMCOUNT;
+            *result = MakeVariantBstr("Line 1\r\nZ\xC3\xA4hler \xE2\x82\xAC");
+            return S_OK;
+        case kSub:  // the last argument comes first
+            if (!expect(2)) return DISP_E_BADPARAMCOUNT;
+            if (!typed(0, VT_I4) || !typed(1, VT_I4)) return DISP_E_TYPEMISMATCH;
+            *result = MakeVariantI4(p->rgvarg[1].lVal - p->rgvarg[0].lVal);
+            return S_OK;
+        case kEcho:
+            if (!expect(1)) return DISP_E_BADPARAMCOUNT;
+            if (!typed(0, VT_BSTR)) return DISP_E_TYPEMISMATCH;
+            *result = MakeVariantBstr(BstrToUtf8(p->rgvarg[0].bstrVal));
+            return S_OK;
+        case kReset:
+            value = 0;
+            return S_OK;
+        case kLater: return E_NOTIMPL;
+        case kReceive: *result = MakeVariantI4(++receivePolls <= busyPolls ? 255 : 3); return S_OK;
+        case kScript: *result = MakeVariantI4(scriptReads++ < scriptPolls ? 1 : 0); return S_OK;
+        }
+        return DISP_E_MEMBERNOTFOUND;
+    }
+};
+
+struct RunResult {
+    int rc;
+    std::string out, err;
+};
+
+RunResult Session(FakeControl& control, const std::string& lines, std::vector<std::string> options = {}) {
+    std::istringstream in(lines);
+    std::ostringstream out, err;
+    const int rc = RunSessionWith(&control, options, in, out, err);
+    return {rc, out.str(), err.str()};
+}
+
+const char* kScript =
+    "# set and read back\n"
+    "value = 42\n"
+    "Value\n"
+    "\n"
+    "Text\n"
+    "Sub 10, 3\n"
+    "Echo \"a\\tb\\x41\\\\\"\n"
+    "Reset\n"
+    "Value\n";
+
+TEST(SessionRun, PrintsOneResultPerLine) {
+    FakeControl control;
+    const RunResult r = Session(control, kScript);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "42\nLine 1\\r\\nZ\xC3\xA4hler \xE2\x82\xAC\n7\na\tbA\\\n0\n");
+    // The put went as a put, everything else as method-or-get.
+    ASSERT_EQ(control.flags.size(), 7u);
+    EXPECT_EQ(control.flags[0], DISPATCH_PROPERTYPUT);
+    for (std::size_t i = 1; i < control.flags.size(); ++i)
+        EXPECT_EQ(control.flags[i], DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+}
+
+TEST(SessionRun, RawKeepsLineBreaks) {
+    FakeControl control;
+    EXPECT_EQ(Session(control, "Text\n", {"--raw"}).out, "Line 1\r\nZ\xC3\xA4hler \xE2\x82\xAC\n");
+}
+
+TEST(SessionRun, JsonGivesOneObjectPerCall) {
+    FakeControl control;
+    const RunResult r = Session(control, kScript + std::string("Later\n"), {"--json"});
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out,
+              "{\"line\":2,\"call\":\"value\",\"put\":42}\n"
+              "{\"line\":3,\"call\":\"Value\",\"result\":42}\n"
+              "{\"line\":5,\"call\":\"Text\",\"result\":\"Line 1\\u000D\\u000AZ\xC3\xA4hler \xE2\x82\xAC\"}\n"
+              "{\"line\":6,\"call\":\"Sub\",\"result\":7}\n"
+              "{\"line\":7,\"call\":\"Echo\",\"result\":\"a\\u0009bA\\\\\"}\n"
+              "{\"line\":8,\"call\":\"Reset\",\"result\":null}\n"
+              "{\"line\":9,\"call\":\"Value\",\"result\":0}\n"
+              "{\"line\":10,\"call\":\"Later\",\"error\":\"Later is not available in this version of the "
+              "control\"}\n");
+}
+
+TEST(SessionRun, FailedLinesAreReportedAndTheSessionGoesOn) {
+    FakeControl control;
+    const RunResult r = Session(control,
+                                "Nothing\n"
+                                "Sub 1\n"
+                                "Later\n"
+                                "Sub \"x\" 1\n"
+                                "Value = \"y\"\n"
+                                "Text = 1\n"
+                                "Sub 1 \"2\n"
+                                "Value\n");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "7\n");
+    EXPECT_EQ(r.err,
+              "mbusctl session: line 1: unknown name \"Nothing\"\n"
+              "mbusctl session: line 2: Sub: wrong number of arguments (1 given)\n"
+              "mbusctl session: line 3: Later is not available in this version of the control\n"
+              "mbusctl session: line 4: Sub: argument 1 has the wrong type\n"
+              "mbusctl session: line 5: Value: the value has the wrong type\n"
+              "mbusctl session: line 6: Text cannot be set\n"
+              "mbusctl session: line 7: unterminated string starting at column 7\n");
+}
+
+TEST(SessionRun, WaitPollsUntilTheReceptionEnds) {
+    FakeControl control;
+    control.busyPolls = 3;
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = Session(control, "wait 5000\nAPPReceiveTest\n");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, "3\n");
+    EXPECT_EQ(control.receivePolls, 5);  // 3 busy, the one that ended the wait, the call
+}
+
+TEST(SessionRun, WaitTimesOut) {
+    FakeControl control;
+    control.busyPolls = 1000000;
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = Session(control, "wait 40\nValue\n", {"--json"});
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.err, "mbusctl session: line 1: wait: no result within 40 ms (APPReceiveTest still 255)\n");
+    EXPECT_EQ(r.out,
+              "{\"line\":1,\"call\":\"wait\",\"error\":\"wait: no result within 40 ms (APPReceiveTest still "
+              "255)\"}\n{\"line\":2,\"call\":\"Value\",\"result\":7}\n");
+}
+
+TEST(SessionRun, WaitFollowsARunningScript) {
+    FakeControl control;
+    control.scriptPolls = 3;
+    control.busyPolls = 1000000;  // would time out if the wait looked at the reception
+    const RunResult r = Session(control, "wait 5000\n");
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(control.scriptReads, 4);
+    EXPECT_EQ(control.receivePolls, 0);
+}
+
+TEST(SessionRun, Options) {
+    FakeControl control;
+    const RunResult help = Session(control, "", {"--help"});
+    EXPECT_EQ(help.rc, 0);
+    EXPECT_NE(help.out.find("usage: mbusctl session"), std::string::npos);
+    EXPECT_EQ(Session(control, "", {"--bogus"}).rc, 2);
+    const RunResult stray = Session(control, "Value\n", {"Value"});
+    EXPECT_EQ(stray.rc, 2);
+    EXPECT_NE(stray.err.find("the calls come from standard input"), std::string::npos);
+    EXPECT_TRUE(control.flags.empty());
+}
+
+// ---- Creating the control ----------------------------------------------------
+
+TEST(SessionCall, BadUsageIsToldBeforeTheControlIsCreated) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCall({"--json"}, out, err), 2);
+    EXPECT_NE(err.str().find("no name given"), std::string::npos);
+    err.str("");
+    EXPECT_EQ(RunCall({"Echo", "abc"}, out, err), 2);
+    EXPECT_NE(err.str().find("keep the quotes from the shell"), std::string::npos) << err.str();
+    EXPECT_EQ(err.str().find("registering"), std::string::npos);
+}
+
+TEST(SessionCall, AnUnregisteredControlIsRegisteredFromItsLibrary) {
+    testsupport::ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const testsupport::ScopedEnv registry("MBUS_REGISTRY", dir.File("registry"));
+    const testsupport::ScopedEnv library("MBUS_CONTROL_LIBRARY", dir.File("missing.so"));
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCall({"APPReceiveTest"}, out, err), 2);
+    EXPECT_NE(err.str().find("mbusctl call: registering " + dir.File("missing.so") + "\n"), std::string::npos)
+        << err.str();
+    EXPECT_NE(err.str().find("cannot load"), std::string::npos);
+    EXPECT_EQ(out.str(), "");
+}
+
+}  // namespace
+}  // namespace mbus::cli
