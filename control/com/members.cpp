@@ -533,7 +533,7 @@ const Member kMembers[] = {
      CALL(if (IsAddress(a.L(0))) OnLink([&](MBLayer2& l) { l.FCBitHandling(a.L(0), a.L(1)); }))},
     {73, "ML2GetLastCField", G, "", I, GET(L([] {
          int32_t c = 255;
-         OnLink([&](MBLayer2& l) { c = l.lastCField; });
+         OnLink([&](MBLayer2& l) { c = l.lastCField.load(); });
          return c;
      }())),
      nullptr, nullptr},

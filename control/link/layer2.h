@@ -10,6 +10,7 @@
 
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -82,7 +83,7 @@ public:
     void RemoveEcho();
 
     MBLayer1 line;
-    uint8_t lastCField = 255;
+    std::atomic<uint8_t> lastCField{255};  // read by hosts while the worker sends
     // The FCB tables in use: the channel's, or this object's own.
     mbus::link::FCBState* fcb;
     // An unknown escape sequence counts as a control answer.

@@ -147,7 +147,7 @@ TEST(FcbSequences, Table) {
             else if (C == 0x53) l2.SendControlFrame(C, A, 0x51, 0);
             else if (C == 0x73) l2.SendControlFrame(C, A, 0x51, 0);
             else l2.SendShortFrame(C, A);
-            got.push_back(l2.lastCField);
+            got.push_back(l2.lastCField.load());
         }
         EXPECT_EQ(got, c.expectedC);
         while (l2.line.transmitActive.load() != 0) std::this_thread::sleep_for(1ms);
