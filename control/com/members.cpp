@@ -409,8 +409,8 @@ using answer::CField, answer::AField, answer::CIField;
 #define COM(id, name, field) {id, name, GP, "", I, &ComGet<&CP::field>, &ComPut<&CP::field>, nullptr}
 #define OPT(id, name) {id, #name, GP, "", I, &OptGet<&O::name>, &OptPut<&O::name>, nullptr}
 #define OPX(id, name) {id, #name, GP, "", I, &OpxGet<&TO::name>, &OpxPut<&TO::name>, nullptr}
-#define LNG(id, name, table) \
-    {id, name, GP, "long Language, long Code", T, &CellGet<TextTable::table>, &CellPut<TextTable::table>, nullptr}
+#define LNG(id, name, code, table) \
+    {id, name, GP, "long Language, long " code, T, &CellGet<TextTable::table>, &CellPut<TextTable::table>, nullptr}
 #define LATER(id, name, kind, args, value) {id, name, kind, args, value, nullptr, nullptr, nullptr}
 
 const Member kMembers[] = {
@@ -613,13 +613,13 @@ const Member kMembers[] = {
      nullptr},
     {131, "LNGLayer7ErrorMessage", GP, "long Language, long ErrNumber", T, &Layer7MessageGet, &Layer7MessagePut,
      nullptr},
-    LNG(132, "LNGMediumFix", MediumFix),
-    LNG(133, "LNGMediumVar", MediumVar),
-    LNG(134, "LNGVIF", VIFVar),
-    LNG(135, "LNGVIFFB", VIFVarFB),
-    LNG(136, "LNGVIFFD", VIFVarFD),
-    LNG(137, "LNGVIFE", VIFEVar),
-    LNG(138, "LNGVIFEActions", VIFEAction),
+    LNG(132, "LNGMediumFix", "Medium", MediumFix),
+    LNG(133, "LNGMediumVar", "Medium", MediumVar),
+    LNG(134, "LNGVIF", "VIFCode", VIFVar),
+    LNG(135, "LNGVIFFB", "VIFCode", VIFVarFB),
+    LNG(136, "LNGVIFFD", "VIFCode", VIFVarFD),
+    LNG(137, "LNGVIFE", "VIFECode", VIFEVar),
+    LNG(138, "LNGVIFEActions", "VIFECode", VIFEAction),
     {139, "APPCloseCom", M, "", N, nullptr, nullptr, CALL(if (auto ch = Ch()) ch->CloseCom())},
     {140, "APPVIB", G, "long DRNumber, long VIBByte", I, &VIBByte, nullptr, nullptr},
     {141, "APPRetrieveCookedDataDec2", G, "", T, &Cooked<CookedVariant::Dec2>, nullptr, nullptr},
@@ -628,12 +628,12 @@ const Member kMembers[] = {
     {144, "APPChannel", GP, "", I, GET(L(Library::Instance().CurrentIndex())),
      PUT(Library::Instance().Select(v.number)), nullptr},
     {145, "APPListenOnly", M, "", N, nullptr, nullptr, CALL(if (auto ch = Ch()) ch->RequestListen())},
-    LNG(146, "LNGUnitFixed", FixUnits),
+    LNG(146, "LNGUnitFixed", "UnitCode", FixUnits),
     {147, "APPInterpretTelegramHex", M, "string DataStr", N, nullptr, nullptr, CALL(Interpret(a.S(0), false))},
     {148, "APPInterpretTelegramDec", M, "string DataStr", N, nullptr, nullptr, CALL(Interpret(a.S(0), true))},
     {149, "APPLongFrameType", G, "", I, &AnswerLong<answer::LongFrameType>, nullptr, nullptr},
     {150, "APPDeviceIDDec", G, "", I, &AnswerLong<answer::DeviceIDDec>, nullptr, nullptr},
-    LNG(151, "LNGStatusFixed", FixStatus),
+    LNG(151, "LNGStatusFixed", "StatusCode", FixStatus),
     {152, "APPDeSelect", M, "", N, nullptr, nullptr, CALL(if (auto ch = Ch()) ch->DeSelect())},
     {153, "APPSelect", M, "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium", N,
      nullptr, nullptr, CALL(SelectWith([&](bool tunnel) { return engine::BuildSelect(a.L(0), Secondary(a, 1), tunnel); }))},
