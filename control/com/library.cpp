@@ -29,7 +29,7 @@ Library::~Library() {
 bool Library::ClassObjectRequested() {
     MBusOption.Reset();
     MBusTestOption.Reset();
-    std::array<std::shared_ptr<engine::Channel>, 4> old;
+    std::array<std::shared_ptr<ChannelRecord>, 4> old;
     {
         std::lock_guard lock(tableMutex_);
         old.swap(channels_);
@@ -39,9 +39,9 @@ bool Library::ClassObjectRequested() {
     for (auto& slot : MBusChannel) slot.store(0);
     MBusLanguage.store(0);
     current_.store(0);
-    std::shared_ptr<engine::Channel> zero;
+    std::shared_ptr<ChannelRecord> zero;
     try {
-        zero = std::make_shared<engine::Channel>(0);
+        zero = std::make_shared<ChannelRecord>(0);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -50,12 +50,20 @@ bool Library::ClassObjectRequested() {
     return true;
 }
 
-std::shared_ptr<engine::Channel> Library::Current() const { return ChannelAt(current_.load()); }
+std::shared_ptr<ChannelRecord> Library::CurrentRecord() const { return RecordAt(current_.load()); }
 
-std::shared_ptr<engine::Channel> Library::ChannelAt(int index) const {
+std::shared_ptr<ChannelRecord> Library::RecordAt(int index) const {
     if (index < 0 || index > 3) return nullptr;
     std::lock_guard lock(tableMutex_);
     return channels_[static_cast<std::size_t>(index)];
+}
+
+std::shared_ptr<engine::Channel> Library::Current() const { return ChannelAt(current_.load()); }
+
+std::shared_ptr<engine::Channel> Library::ChannelAt(int index) const {
+    std::shared_ptr<ChannelRecord> record = RecordAt(index);
+    if (!record) return nullptr;
+    return std::shared_ptr<engine::Channel>(record, &record->channel);
 }
 
 void Library::Select(int index) {
@@ -65,7 +73,7 @@ void Library::Select(int index) {
         auto& slot = channels_[static_cast<std::size_t>(index)];
         if (!slot) {
             try {
-                slot = std::make_shared<engine::Channel>(index);
+                slot = std::make_shared<ChannelRecord>(index);
             } catch (const std::exception&) {
                 return;  // the selection is ignored
             }
@@ -84,7 +92,7 @@ void Library::ExitLater() {
 }
 
 void Library::DestroyChannels() {
-    std::array<std::shared_ptr<engine::Channel>, 4> old;
+    std::array<std::shared_ptr<ChannelRecord>, 4> old;
     {
         std::lock_guard lock(tableMutex_);
         old.swap(channels_);

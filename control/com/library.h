@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "control/engine/channel.h"
+#include "control/com/channel_record.h"
 
 namespace mbus::control {
 
@@ -25,6 +25,9 @@ public:
     bool ClassObjectRequested();
 
     // The record of the current channel; null after APPExit.
+    std::shared_ptr<ChannelRecord> CurrentRecord() const;
+    std::shared_ptr<ChannelRecord> RecordAt(int index) const;
+    // The channel engine's part of them.
     std::shared_ptr<engine::Channel> Current() const;
     std::shared_ptr<engine::Channel> ChannelAt(int index) const;
     int CurrentIndex() const { return current_.load(); }
@@ -42,7 +45,7 @@ private:
     Library();
 
     mutable std::mutex tableMutex_;
-    std::array<std::shared_ptr<engine::Channel>, 4> channels_;
+    std::array<std::shared_ptr<ChannelRecord>, 4> channels_;
     std::atomic<int> current_{0};
     bool firstRequestDone_ = false;
     std::mutex exitMutex_;

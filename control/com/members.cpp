@@ -31,6 +31,7 @@ using engine::ConnectionParameters;
 using CP = ConnectionParameters;
 
 std::shared_ptr<Channel> Ch() { return Library::Instance().Current(); }
+std::shared_ptr<ChannelRecord> Rec() { return Library::Instance().CurrentRecord(); }
 
 Value L(int32_t n) { return Value::Long(n); }
 Value S(std::string s) { return Value::String(std::move(s)); }
@@ -395,6 +396,54 @@ void DebugFileNamePut(const Args&, const Value& v) {
     mbus::line::SetTraceFileName(name);
 }
 
+
+// ---- LOG and SCR ---------------------------------------------------------------------------
+
+template <class F>
+Value WithLog(F f, Value otherwise) {
+    const auto r = Rec();
+    return r ? f(*r->log) : otherwise;
+}
+template <CookedVariant V>
+Value LogCooked(const Args& a) {
+    return WithLog([&](TelegramLog& l) { return S(l.RetrieveCooked(a.L(0), a.L(1), V)); }, S({}));
+}
+template <bool HexForm>
+Value LogRaw(const Args& a) {
+    return WithLog([&](TelegramLog& l) { return S(l.RetrieveRaw(a.L(0), a.L(1), HexForm)); }, S({}));
+}
+
+// A script option of the current channel with the range its puts accept.
+template <std::atomic<int32_t> ScriptRunner::*F, int32_t Low, int32_t High>
+Value ScriptOptionGet(const Args&) {
+    const auto r = Rec();
+    return L(r ? (r->script.*F).load() : 0);
+}
+template <std::atomic<int32_t> ScriptRunner::*F, int32_t Low, int32_t High>
+void ScriptOptionPut(const Args&, const Value& v) {
+    const auto r = Rec();
+    if (r && v.number >= Low && v.number <= High) (r->script.*F).store(v.number);
+}
+
+std::string SlaveListText(bool hex, int32_t block) {
+    const auto r = Rec();
+    if (!r) return {};
+    std::string text = r->script.SlaveList();
+    if (hex) text = HexSlaveList(text);
+    if (block < 0) return text;
+    const std::size_t from = static_cast<std::size_t>(block) * 510;
+    return from < text.size() ? text.substr(from, 510) : std::string();
+}
+
+// The pause after each step cannot change while a script runs.
+void PutLineDelay(const Args& a, const Value& v) {
+    const auto r = Rec();
+    if (r && r->script.Status() == 0) ScriptOptionPut<&ScriptRunner::lineDelay, 0, 1000>(a, v);
+}
+
+// Script text: the characters of the host's string as 8-bit text.
+std::string ScriptText(const std::string& utf8) { return text::FromUtf8(utf8, text::CodePage::Windows1252); }
+
 #define GET(expr) [](const Args& a) -> Value { (void)a; return expr; }
 #define PUT(stmt) [](const Args& a, const Value& v) { (void)a; (void)v; stmt; }
 #define CALL(stmt) [](const Args& a) { (void)a; stmt; }
@@ -412,6 +461,10 @@ using answer::CField, answer::AField, answer::CIField;
 #define LNG(id, name, code, table) \
     {id, name, GP, "long Language, long " code, T, &CellGet<TextTable::table>, &CellPut<TextTable::table>, nullptr}
 #define LATER(id, name, kind, args, value) {id, name, kind, args, value, nullptr, nullptr, nullptr}
+#define SCROPT(id, name, field, low, high)                                                              \
+    {id, name, GP, "", I, &ScriptOptionGet<&ScriptRunner::field, low, high>,                            \
+     &ScriptOptionPut<&ScriptRunner::field, low, high>, nullptr}
+#define LOGRANGE "long StartIndex, long EndIndex"
 
 const Member kMembers[] = {
     COM(1, "COMBaudrate", baud),
@@ -706,46 +759,53 @@ const Member kMembers[] = {
     LATER(189, "SP1REQUD1", M, "long Address", N),
     LATER(190, "SP1REQUD2", M, "long Address", N),
     LATER(191, "SP1GetSlaveList", M, "", N),
-    LATER(192, "SP1RetrieveSlaveListDec", GP, "", T),
-    LATER(193, "SP1RetrieveSlaveListHex", GP, "", T),
+    {192, "SP1RetrieveSlaveListDec", GP, "", T, GET(S(SlaveListText(false, -1))), PUT(), nullptr},
+    {193, "SP1RetrieveSlaveListHex", GP, "", T, GET(S(SlaveListText(true, -1))), PUT(), nullptr},
     LATER(194, "SP1DownloadAllData", M, "", N),
     LATER(195, "SP1DownloadAllDataCurrentBlock", G, "", I),
     LATER(196, "SP1ChangeBaudrate", M, "long Baudrate", N),
     LATER(197, "SP1DeleteAllData", M, "", N),
-    LATER(198, "LOGMaxEntries", GP, "", I),
-    LATER(199, "LOGUpperBound", G, "", I),
-    LATER(200, "LOGReset", M, "", N),
-    LATER(201, "LOGRetrieveRawDataDec", G, "long StartIndex, long EndIndex", T),
-    LATER(202, "LOGRetrieveRawDataHex", G, "long StartIndex, long EndIndex", T),
-    LATER(203, "LOGRetrieveCookedDataDec", G, "long StartIndex, long EndIndex", T),
-    LATER(204, "LOGRetrieveCookedDataHex", G, "long StartIndex, long EndIndex", T),
-    LATER(205, "LOGRetrieveCookedDataDec2", G, "long StartIndex, long EndIndex", T),
-    LATER(206, "LOGRetrieveCookedDataHex2", G, "long StartIndex, long EndIndex", T),
+    {198, "LOGMaxEntries", GP, "", I, GET(WithLog([](TelegramLog& l) { return L(l.Capacity()); }, L(0))),
+     PUT(if (auto r = Rec()) r->log->SetCapacity(v.number)), nullptr},
+    {199, "LOGUpperBound", G, "", I, GET(WithLog([](TelegramLog& l) { return L(l.UpperBound()); }, L(-1))), nullptr,
+     nullptr},
+    {200, "LOGReset", M, "", N, nullptr, nullptr, CALL(if (auto r = Rec()) r->log->Reset())},
+    {201, "LOGRetrieveRawDataDec", G, LOGRANGE, T, &LogRaw<false>, nullptr, nullptr},
+    {202, "LOGRetrieveRawDataHex", G, LOGRANGE, T, &LogRaw<true>, nullptr, nullptr},
+    {203, "LOGRetrieveCookedDataDec", G, LOGRANGE, T, &LogCooked<CookedVariant::Dec>, nullptr, nullptr},
+    {204, "LOGRetrieveCookedDataHex", G, LOGRANGE, T, &LogCooked<CookedVariant::Hex>, nullptr, nullptr},
+    {205, "LOGRetrieveCookedDataDec2", G, LOGRANGE, T, &LogCooked<CookedVariant::Dec2>, nullptr, nullptr},
+    {206, "LOGRetrieveCookedDataHex2", G, LOGRANGE, T, &LogCooked<CookedVariant::Hex2>, nullptr, nullptr},
     LATER(207, "SP1SynchronizeClock", M, "", N),
-    LATER(208, "SCRExecute", M, "string Script", N),
-    LATER(209, "SCRBreak", M, "", N),
-    LATER(210, "SCRStatus", G, "", I),
-    LATER(211, "SCRComOpenTrial", GP, "", I),
-    LATER(212, "SCRMakeCallTrial", GP, "", I),
+    {208, "SCRExecute", M, "string Script", N, nullptr, nullptr,
+     CALL(if (auto r = Rec()) r->script.Execute(ScriptText(a.S(0))))},
+    {209, "SCRBreak", M, "", N, nullptr, nullptr, CALL(if (auto r = Rec()) r->script.Break())},
+    {210, "SCRStatus", G, "", I, GET(L(Rec() ? Rec()->script.Status() : 0)), nullptr, nullptr},
+    SCROPT(211, "SCRComOpenTrial", comOpenTrial, 1, 9999),
+    SCROPT(212, "SCRMakeCallTrial", makeCallTrial, 1, 9999),
     OPT(213, OPTOnlyVIFUnitsWithoutMultiplier),
-    LATER(215, "SCRSlaveSearchPrimary", M, "", N),
-    LATER(216, "SCRSlaveSearchSecondary", M, "long SearchMode", N),
-    LATER(217, "SCRSlaveSearchSecondaryFab", M, "long SearchMode", N),
-    LATER(218, "SCRSlaveSearchSecondaryCustom", M, "long SearchMode", N),
-    LATER(219, "SCRRetrieveSlaveListDec", GP, "", T),
-    LATER(220, "SCRRetrieveSlaveListHex", GP, "", T),
+    {215, "SCRSlaveSearchPrimary", M, "", N, nullptr, nullptr, CALL(if (auto r = Rec()) r->script.SearchPrimary())},
+    {216, "SCRSlaveSearchSecondary", M, "long SearchMode", N, nullptr, nullptr,
+     CALL(if (auto r = Rec()) r->script.SearchSecondary(a.L(0)))},
+    {217, "SCRSlaveSearchSecondaryFab", M, "long SearchMode", N, nullptr, nullptr,
+     CALL(if (auto r = Rec()) r->script.SearchSecondary(a.L(0) + 0x10000))},
+    {218, "SCRSlaveSearchSecondaryCustom", M, "long SearchMode", N, nullptr, nullptr,
+     CALL(if (auto r = Rec()) r->script.SearchSecondary(a.L(0) + 0x20000))},
+    {219, "SCRRetrieveSlaveListDec", GP, "", T, GET(S(SlaveListText(false, -1))), PUT(), nullptr},
+    {220, "SCRRetrieveSlaveListHex", GP, "", T, GET(S(SlaveListText(true, -1))), PUT(), nullptr},
     {221, "APPRetrieveCookedDataDec3", G, "", T, &Cooked<CookedVariant::Dec3>, nullptr, nullptr},
     {222, "APPRetrieveCookedDataHex3", G, "", T, &Cooked<CookedVariant::Hex3>, nullptr, nullptr},
-    LATER(223, "LOGRetrieveCookedDataDec3", G, "long StartIndex, long EndIndex", T),
-    LATER(224, "LOGRetrieveCookedDataHex3", G, "long StartIndex, long EndIndex", T),
+    {223, "LOGRetrieveCookedDataDec3", G, LOGRANGE, T, &LogCooked<CookedVariant::Dec3>, nullptr, nullptr},
+    {224, "LOGRetrieveCookedDataHex3", G, LOGRANGE, T, &LogCooked<CookedVariant::Hex3>, nullptr, nullptr},
     {225, "OPTCalcVIFUnitWithoutMultiplier", G, "string VIB", T, GET(S(CalcVIFUnitWithoutMultiplier(a.S(0)))),
      nullptr, nullptr},
-    LATER(226, "SCRLineDelay", GP, "", I),
-    LATER(227, "SCRSlaveSearchCurAddress", G, "", T),
+    {226, "SCRLineDelay", GP, "", I, &ScriptOptionGet<&ScriptRunner::lineDelay, 0, 1000>, &PutLineDelay, nullptr},
+    {227, "SCRSlaveSearchCurAddress", G, "", T, GET(S(Rec() ? Rec()->script.CurrentSearchAddress() : std::string())),
+     nullptr, nullptr},
     {228, "COMTimeoutParam", GP, "", I, &ComGet<&CP::waitMode>, &PutWaitMode, nullptr},
-    LATER(229, "SCRAutoBaudSNDUD", GP, "", I),
-    LATER(230, "SCRNoBaudChangeWhileConnected", GP, "", I),
-    LATER(231, "SCRAutoREQUD2on1F", GP, "", I),
+    SCROPT(229, "SCRAutoBaudSNDUD", autoBaudSwitch, INT32_MIN, INT32_MAX),
+    SCROPT(230, "SCRNoBaudChangeWhileConnected", noBaudChangeWhileConnected, INT32_MIN, INT32_MAX),
+    SCROPT(231, "SCRAutoREQUD2on1F", autoREQUD2on1F, 0, 100000),
     LATER(232, "SP2DownloadAllData", M, "", N),
     {233, "APPValueDat", G, "long DRNumber", T, &RecordText<answer::ValueDat>, nullptr, nullptr},
     {234, "APPValueDT", G, "long DRNumber", T, &RecordText<answer::ValueDT>, nullptr, nullptr},
@@ -771,13 +831,13 @@ const Member kMembers[] = {
      nullptr, nullptr},
     LATER(241, "SP3DownloadAllData", M, "long Address", N),
     LATER(242, "TELAdditionalTimeoutByte", GP, "", I),
-    LATER(243, "SP1RetrieveSlaveListDec1", G, "long BlockNum", T),
-    LATER(244, "SP1RetrieveSlaveListHex1", G, "long BlockNum", T),
-    LATER(245, "SCRRetrieveSlaveListDec1", G, "long BlockNum", T),
-    LATER(246, "SCRRetrieveSlaveListHex1", G, "long BlockNum", T),
+    {243, "SP1RetrieveSlaveListDec1", G, "long BlockNum", T, GET(S(SlaveListText(false, a.L(0)))), nullptr, nullptr},
+    {244, "SP1RetrieveSlaveListHex1", G, "long BlockNum", T, GET(S(SlaveListText(true, a.L(0)))), nullptr, nullptr},
+    {245, "SCRRetrieveSlaveListDec1", G, "long BlockNum", T, GET(S(SlaveListText(false, a.L(0)))), nullptr, nullptr},
+    {246, "SCRRetrieveSlaveListHex1", G, "long BlockNum", T, GET(S(SlaveListText(true, a.L(0)))), nullptr, nullptr},
     {247, "COMSetIRDAOn", M, "", N, nullptr, nullptr, CALL(OnLine([](MBLayer1& l) { l.SetIRDAOff(); }))},
     {248, "COMSetIRDAOff", M, "", N, nullptr, nullptr, CALL(OnLine([](MBLayer1& l) { l.SetIRDAOff(); }))},
-    LATER(249, "SCRSlaveSearchDelay", GP, "", I),
+    SCROPT(249, "SCRSlaveSearchDelay", searchDelay, 0, 10000),
     {250, "APPSendHexNoReceive", M, "string DataStr", N, nullptr, nullptr, CALL(Raw(HexPairs(a.S(0)), false, true))},
     {251, "OPTDESEncryption", G, "long Encrypt, string DESKey, string DESValue", T,
      GET(S(DESBlock(a.L(0), a.S(1), a.S(2)))), nullptr, nullptr},
@@ -791,15 +851,16 @@ const Member kMembers[] = {
      }))},
     LATER(255, "SP1SelectPrim", M,
           "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium, long PrimAddress", N),
-    LATER(256, "SCRSlaveSearchSecondaryPrim", M, "long SearchMode", N),
-    LATER(257, "SCRSlaveSearchListWithErrorMessages", GP, "", I),
+    {256, "SCRSlaveSearchSecondaryPrim", M, "long SearchMode", N, nullptr, nullptr,
+     CALL(if (auto r = Rec()) r->script.SearchSecondary(a.L(0) + 0x40000))},
+    SCROPT(257, "SCRSlaveSearchListWithErrorMessages", searchListWithErrors, INT32_MIN, INT32_MAX),
     LATER(258, "SP4YMODEMDownload", M, "string PathName", N),
     LATER(259, "SP4YMODEMUpload", M, "string FileName", N),
     LATER(260, "SP4YMODEMProgress", G, "", I),
     {261, "APPRetrieveCookedDataHex4", G, "", T, &Cooked<CookedVariant::Hex4>, nullptr, nullptr},
     {262, "APPRetrieveCookedDataDec4", G, "", T, &Cooked<CookedVariant::Dec4>, nullptr, nullptr},
-    LATER(263, "LOGRetrieveCookedDataDec4", G, "long StartIndex, long EndIndex", T),
-    LATER(264, "LOGRetrieveCookedDataHex4", G, "long StartIndex, long EndIndex", T),
+    {263, "LOGRetrieveCookedDataDec4", G, LOGRANGE, T, &LogCooked<CookedVariant::Dec4>, nullptr, nullptr},
+    {264, "LOGRetrieveCookedDataHex4", G, LOGRANGE, T, &LogCooked<CookedVariant::Hex4>, nullptr, nullptr},
     LATER(265, "TELCommandNewLineCharacter", GP, "", I),
     {266, "APPValueDec4", G, "long DRNumber", T, &RecordText<answer::ValueDec4>, nullptr, nullptr},
     {267, "APPValueHex4", G, "long DRNumber", T, &RecordText<answer::ValueHex4>, nullptr, nullptr},
@@ -809,12 +870,13 @@ const Member kMembers[] = {
     LATER(271, "SP4YMODEMUploadEndCommand", M, "", N),
     {272, "COMEchoOption", GP, "", I, GET(L(OnLine([](MBLayer1& l) { return l.echoOption.load(); }, 0))),
      PUT(OnLine([&](MBLayer1& l) { l.echoOption.store(v.number >= 0 && v.number <= 2 ? v.number : 0); })), nullptr},
-    LATER(273, "SCRSlaveSearchSecondarySpecial", M,
-          "long SearchMode, string StartAddr, string EndAddr, string Manufact, string Generation, string Medium", N),
+    {273, "SCRSlaveSearchSecondarySpecial", M,
+     "long SearchMode, string StartAddr, string EndAddr, string Manufact, string Generation, string Medium", N, nullptr,
+     nullptr, CALL(if (auto r = Rec()) r->script.SearchRange(a.L(0), a.S(1), a.S(2), a.S(3), a.S(4), a.S(5)))},
     {274, "APPDebugFileName", GP, "", T, &DebugFileNameGet, &DebugFileNamePut, nullptr},
-    LATER(275, "SCRSlaveSearchTimeoutRetries", GP, "", I),
-    LATER(276, "LOGInterpretSpecial", M, "", N),
-    LATER(277, "LOGInterpretSpecial2", M, "", N),
+    SCROPT(275, "SCRSlaveSearchTimeoutRetries", searchTimeoutRetries, 1, 50),
+    {276, "LOGInterpretSpecial", M, "", N, nullptr, nullptr, CALL(if (auto r = Rec()) r->log->InterpretSpecial())},
+    {277, "LOGInterpretSpecial2", M, "", N, nullptr, nullptr, CALL(if (auto r = Rec()) r->log->InterpretSpecial2())},
     {278, "OPTKAKey", GP, "", T, GET(S(Hex(link::GetRadioKeys().kavosUserKey.data(), 8))), PUT(PutKAVOSKey(v.text)),
      nullptr},
     {279, "OPTKAPasswordOption", GP, "", I, GET(L(link::GetRadioKeys().kavosOption)),

@@ -144,9 +144,9 @@ void Channel::LogCommand(const std::string& line, int status) {
 
 // ---- Posting ------------------------------------------------------------------
 
-void Channel::Post(const std::string& logLine, RequestCode code, int address, std::vector<uint8_t> buffer,
-                   bool noReceive) {
-    LogCommand(logLine, 4);
+bool Channel::Post(const std::string& logLine, int code, int address, std::vector<uint8_t> buffer, bool noReceive,
+                   FirstSend first) {
+    if (!logLine.empty()) LogCommand(logLine, 4);
     std::shared_lock lock(layersMutex_);
     lastKind_.store(4);
     receivedSomething_.store(0);
@@ -157,13 +157,20 @@ void Channel::Post(const std::string& logLine, RequestCode code, int address, st
         requestBuffer_ = std::move(buffer);
     }
     if (noReceive) layers_->link.line.discardReception.store(1);
-    if (Send(*layers_, code) != 1) {
+    const int firstCode = first == FirstSend::Raw ? kRequestRaw : first == FirstSend::Listen ? kRequestListen : code;
+    if (Send(*layers_, firstCode) != 1) {
         layers_->link.line.discardReception.store(0);
         requestCode_.store(kRequestNone);
-        return;
+        return false;
     }
     transactionResult_.store(kTransactionRunning);
     worker_->Resume();
+    return true;
+}
+
+bool Channel::Request(const std::string& logLine, int code, int address, std::vector<uint8_t> buffer,
+                      FirstSend first) {
+    return Post(logLine, code, address, std::move(buffer), false, first);
 }
 
 void Channel::RequestShort(RequestCode code, int address) {
@@ -200,7 +207,6 @@ void Channel::DeSelect() { Post(RequestLogLine(20, "||", TunnelMode()), kRequest
 void Channel::RequestSelectedRead(int address) {
     // Ask the slave for its index of telegrams: CI 51h, record 04 FD 20 with 0.
     std::vector<uint8_t> buffer = {0x51, 0x04, 0xFD, 0x20, 0x00, 0x00, 0x00, 0x00};
-    LogCommand(RequestLogLine(329, std::to_string(address) + "||", false), 4);
     std::shared_lock lock(layersMutex_);
     lastKind_.store(4);
     receivedSomething_.store(0);
@@ -285,7 +291,10 @@ void Channel::Work() {
             continue;
         }
         const int retries = Parameters().retries;
-        if (requestCode == kRequestNone || code != link::kRecFault || breakRequest_.load() != 0 ||
+        // Requests of modems and data loggers end with their first result
+        // until their own handling is in place.
+        const bool singleAttempt = requestCode == kRequestNone || requestCode >= 100;
+        if (singleAttempt || code != link::kRecFault || breakRequest_.load() != 0 ||
             retryCounter_.load() >= retries) {
             Finish(code);
             return;

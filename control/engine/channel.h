@@ -109,6 +109,15 @@ public:
     // The read with telegram selection of an address.
     void RequestSelectedRead(int address);
 
+    // A request as a script step hands it over: the log line (none when
+    // empty), the request code with its address and buffer, and how the
+    // first transmission goes (the code's own frame, the buffer's bytes as
+    // they are, or listening without sending). False when the send was
+    // refused: the log line stays with status 4 and nothing runs.
+    enum class FirstSend { ByCode, Raw, Listen };
+    bool Request(const std::string& logLine, int code, int address, std::vector<uint8_t> buffer,
+                 FirstSend first = FirstSend::ByCode);
+
     // Direct link-layer sends (one attempt, no repetition): `send` gets the
     // link layer and returns the send operation's result.
     template <class F>
@@ -162,8 +171,8 @@ private:
     bool SelectedReadStep(MBLayer7& layers, int code);
     void Finish(int code);
     // Common start of a posted request: log line, state, first send.
-    void Post(const std::string& logLine, RequestCode code, int address, std::vector<uint8_t> buffer,
-              bool noReceive = false);
+    bool Post(const std::string& logLine, int code, int address, std::vector<uint8_t> buffer, bool noReceive = false,
+              FirstSend first = FirstSend::ByCode);
     std::unique_ptr<MBLayer7> NewLayers();
 
     mutable std::mutex parametersMutex_;

@@ -42,8 +42,10 @@ const char* ModeSuffix(int mode) {
     }
 }
 
-// The eight address bytes and the log line up to the last group.
-Selection Base(int mode, const SecondaryAddress& a, bool tunnel) {
+// The eight address bytes and the log line up to the last group. A plain
+// selection of the manufacturer "1938" (fixed data structure) leaves
+// manufacturer, version and medium open.
+Selection Base(int mode, const SecondaryAddress& a, bool tunnel, bool plain = false) {
     Selection s;
     s.ci = SelectionCI(mode);
     const bool reverse = LsbFirst(s.ci);
@@ -51,7 +53,7 @@ Selection Base(int mode, const SecondaryAddress& a, bool tunnel) {
     std::vector<uint8_t> man = WildcardBytes(a.manufacturer, 2);
     std::vector<uint8_t> gen = WildcardBytes(a.generation, 1);
     std::vector<uint8_t> med = WildcardBytes(a.medium, 1);
-    if (a.manufacturer == "1938") man = {0xFF, 0xFF}, gen = {0xFF}, med = {0xFF};
+    if (plain && a.manufacturer == "1938") man = {0xFF, 0xFF}, gen = {0xFF}, med = {0xFF};
     AppendOrdered(s.data, id, reverse);
     AppendOrdered(s.data, man, reverse);
     s.data.push_back(gen[0]);
@@ -91,7 +93,7 @@ std::vector<uint8_t> WildcardBytes(std::string_view digits, int count) {
 }
 
 Selection BuildSelect(int mode, const SecondaryAddress& a, bool tunnel) {
-    Selection s = Base(mode, a, tunnel);
+    Selection s = Base(mode, a, tunnel, true);
     s.logLine += '|';
     return s;
 }

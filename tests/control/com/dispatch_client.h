@@ -9,6 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "control/com/control_object.h"
+#include "control/com/identifiers.h"
 #include "platform/com/ptr.h"
 #include "platform/com/types.h"
 
@@ -82,5 +84,16 @@ private:
     }
     com::ComPtr<com::IDispatch> d_;
 };
+
+// A control created in-process, as a client gets it from the class
+// factory: every creation resets the library.
+inline DispatchClient NewInProcessControl() {
+    void* raw = nullptr;
+    EXPECT_EQ(GetClassObject(CLSID_MBusOrlX4, com::IID_IClassFactory, &raw), com::S_OK);
+    auto factory = com::ComPtr<com::IClassFactory>::Adopt(raw);
+    raw = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, com::IID_IDispatch, &raw), com::S_OK);
+    return DispatchClient(com::ComPtr<com::IDispatch>::Adopt(raw));
+}
 
 }  // namespace mbus::control::test

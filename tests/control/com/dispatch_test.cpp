@@ -21,16 +21,7 @@ namespace {
 
 using namespace mbus::com;
 
-// A new control, as a client creates it: every creation resets the library.
-DispatchClient NewControl() {
-    ComPtr<IClassFactory> factory;
-    void* raw = nullptr;
-    EXPECT_EQ(GetClassObject(CLSID_MBusOrlX4, IID_IClassFactory, &raw), S_OK);
-    factory = ComPtr<IClassFactory>::Adopt(raw);
-    raw = nullptr;
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, &raw), S_OK);
-    return DispatchClient(ComPtr<IDispatch>::Adopt(raw));
-}
+DispatchClient NewControl() { return NewInProcessControl(); }
 
 const char* kWaterHex = "68151568080172785634120147010" "72A0000000413D2040000F616";
 
@@ -62,9 +53,14 @@ TEST_F(Control, FreshLibrary) {
     EXPECT_EQ(c_.Long("OPTFCBFCVoffat255"), 1);
     EXPECT_EQ(c_.Long("APPCField"), -1);
     EXPECT_EQ(c_.Text("APPRetrieveRawDataHex"), "");
-    // The telegram log comes with its own stage: it does not pretend.
+    EXPECT_EQ(c_.Long("LOGMaxEntries"), 0);
+    EXPECT_EQ(c_.Long("LOGUpperBound"), -1);
+    EXPECT_EQ(c_.Text("LOGRetrieveRawDataHex", {0, -1}), "");
+    EXPECT_EQ(c_.Long("SCRStatus"), 0);
+    EXPECT_EQ(c_.Text("SCRSlaveSearchCurAddress"), "");
+    // The modem comes with its own stage: it does not pretend.
     VARIANT r;
-    EXPECT_EQ(c_.Invoke("LOGMaxEntries", DISPATCH_PROPERTYGET, {}, &r), E_NOTIMPL);
+    EXPECT_EQ(c_.Invoke("TELStatus", DISPATCH_PROPERTYGET, {}, &r), E_NOTIMPL);
 }
 
 TEST_F(Control, ChannelSelection) {
@@ -246,7 +242,7 @@ TEST_F(Control, DispatchRules) {
     EXPECT_EQ(c_.Invoke("APPValueDec", DISPATCH_PROPERTYGET, {std::string("one")}, &r), DISP_E_TYPEMISMATCH);
     const Arg value = 1;
     EXPECT_EQ(c_.Invoke("APPVersion", DISPATCH_PROPERTYPUT, {}, &r, &value), DISP_E_MEMBERNOTFOUND);
-    EXPECT_EQ(c_.Invoke("SCRExecute", DISPATCH_METHOD, {std::string("5|1||")}, &r), E_NOTIMPL);
+    EXPECT_EQ(c_.Invoke("SP1Login", DISPATCH_METHOD, {std::string("secret")}, &r), E_NOTIMPL);
     EXPECT_EQ(c_.Get()->Invoke(9999, IID_NULL, 0, DISPATCH_METHOD, nullptr, &r, nullptr, nullptr),
               DISP_E_MEMBERNOTFOUND);
     // Parameter names resolve too.
@@ -299,7 +295,7 @@ TEST(DispatchTable, EveryMemberOnceInVirtualTableOrder) {
     EXPECT_NE(idl.find("[id(144), propput] HRESULT APPChannel([in] long newValue);"), std::string::npos);
     EXPECT_NE(idl.find("[id(59), propget] HRESULT APPValueDec([in] long DRNumber, [out, retval] BSTR* pVal);"),
               std::string::npos);
-    EXPECT_NE(idl.find("[id(208)] HRESULT SCRExecute([in] BSTR Script);  // not available in this build"),
+    EXPECT_NE(idl.find("[id(175)] HRESULT SP1Login([in] BSTR Password);  // not available in this build"),
               std::string::npos);
     EXPECT_LT(idl.find("id(1)"), idl.find("id(280)"));
 }

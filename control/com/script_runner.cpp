@@ -1,0 +1,768 @@
+#include "control/com/script_runner.h"
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include "control/decode/layer7.h"
+#include "control/engine/locks.h"
+#include "control/engine/selection.h"
+
+namespace mbus::control {
+namespace {
+
+using engine::Channel;
+using engine::Locks;
+using FirstSend = engine::Channel::FirstSend;
+
+// What the step returns: the wait before the next step.
+constexpr int kEnd = 0;
+constexpr int kAtOnce = 1;
+constexpr int kWaitPeriod = 95;
+constexpr int kPoll = 100;
+constexpr int kRetryOpen = 500;
+
+// Modem line settings until the modem's own properties exist.
+constexpr int kModemExtraTelegramTimeout = 6000;
+constexpr int kModemExtraByteTimeout = 5000;
+
+std::tm LocalNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+int MinuteOfDay() {
+    const std::tm t = LocalNow();
+    return t.tm_hour * 60 + t.tm_min;
+}
+
+bool NoTransaction(int command) {
+    return command == 0 || command == 2 || command == 14 || command == 15 || command == 16;
+}
+
+bool IsTunnel(int command) {
+    switch (command) {
+        case 103: case 104: case 105: case 107: case 108: case 109: case 113: case 120: return true;
+        default: return false;
+    }
+}
+
+std::string Three(int n) {
+    char s[8];
+    std::snprintf(s, sizeof s, "%03d", n % 1000);
+    return s;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// The SND_UD of command 28: the local time in two records.
+std::vector<uint8_t> ClockData() {
+    const std::tm t = LocalNow();
+    const int year = t.tm_year % 100;
+    const auto minute = static_cast<uint8_t>(t.tm_min), hour = static_cast<uint8_t>(t.tm_hour);
+    const auto day = static_cast<uint8_t>(t.tm_mday | (year & 0x07) << 5);
+    const auto month = static_cast<uint8_t>((t.tm_mon + 1) | ((year >> 3) & 0x0F) << 4);
+    const auto second = static_cast<uint8_t>((t.tm_sec / 10) << 4 | t.tm_sec % 10);
+    return {0x51, 0x04, 0x6D, minute, hour, day, month, 0x06, 0x6D, minute, hour, day, month, second, 0x00};
+}
+
+// The bytes of command 128: 1B 1B 1B 33, "hh:mm:ss%dd.mm.yy%w", CR.
+std::vector<uint8_t> InterfaceClock() {
+    const std::tm t = LocalNow();
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d%%%02d.%02d.%02d%%%d", t.tm_hour, t.tm_min, t.tm_sec, t.tm_mday,
+                  t.tm_mon + 1, t.tm_year % 100, t.tm_wday + 1);
+    std::vector<uint8_t> data = {0x1B, 0x1B, 0x1B, 0x33};
+    data.insert(data.end(), text, text + std::strlen(text));
+    data.push_back(0x0D);
+    return data;
+}
+
+// The selection of a search mask.
+engine::Selection MaskSelection(int command, int mode, const std::string& mask) {
+    const std::string_view m(mask);
+    if (command == kSearchCustomer) return engine::BuildSelectCustom(mode, m.substr(0, 12), m.substr(12, 12), false);
+    const engine::SecondaryAddress a{m.substr(0, 8), m.substr(8, 4), m.substr(12, 2), m.substr(14, 2)};
+    if (mask.size() == 18) return engine::BuildSelectPrim(mode, a, std::stoi(mask.substr(16, 2), nullptr, 16), false);
+    if (mask.size() == 24) return engine::BuildSelectFab(mode, a, m.substr(16, 8), false);
+    return engine::BuildSelect(mode, a, false);
+}
+
+}  // namespace
+
+// ---- Masks ----------------------------------------------------------------------
+
+bool SearchMask::Descend() {
+    for (std::size_t i = 0; i < openEnd && i < text.size();) {
+        if (bytes && i >= 8 && i < 16) {
+            if (text[i] == 'F' && text[i + 1] == 'F') {
+                text[i] = text[i + 1] = '0';
+                return true;
+            }
+            i += 2;
+            continue;
+        }
+        if (text[i] == 'F') {
+            text[i] = '0';
+            return true;
+        }
+        ++i;
+    }
+    return false;
+}
+
+bool SearchMask::Advance() {
+    std::size_t i = std::min(openEnd, text.size());
+    while (i > 0) {
+        if (bytes && i > 8 && i <= 16) {
+            // A byte of manufacturer, version or medium: counts 00..FE, then
+            // opens again as the wildcard FF and carries.
+            i -= 2;
+            if (text[i] == 'F' && text[i + 1] == 'F') continue;
+            const int value = HexValue(text[i]) * 16 + HexValue(text[i + 1]);
+            static const char kDigits[] = "0123456789ABCDEF";
+            const int next = value < 0 ? 0xFF : value + 1;
+            text[i] = kDigits[(next >> 4) & 0x0F];
+            text[i + 1] = kDigits[next & 0x0F];
+            if (next < 0xFF) return true;
+            continue;
+        }
+        --i;
+        const char c = text[i];
+        if (c == 'F') continue;
+        if (c >= '0' && c <= '8') {
+            ++text[i];
+            return true;
+        }
+        text[i] = 'F';  // past 9: open again and carry
+    }
+    if (!text.empty()) text[0] = 'F';
+    return false;
+}
+
+std::string SlaveListEntry(const MBTelegram& t) {
+    char head[32];
+    std::snprintf(head, sizeof head, "%03u%08X", t.aField % 1000, static_cast<unsigned>(t.identNumber));
+    std::string e = head;
+    char man[4] = {};
+    mbus::ExtractManufacturer(static_cast<uint16_t>(t.manufacturer), man);
+    e += std::string(man, 3);
+    char rest[16];
+    std::snprintf(rest, sizeof rest, "%03d%02d", t.version % 1000, t.medium % 100);
+    e += rest;
+    auto fixed = [&](const char* text, std::size_t width) {
+        std::string s(text);
+        s.resize(width, 'F');
+        e += s;
+    };
+    fixed(t.customerLocation, 12);
+    fixed(t.customer, 12);
+    fixed(t.fabricationNumber, 8);
+    return e;
+}
+
+// ---- Life cycle ------------------------------------------------------------------
+
+ScriptRunner::ScriptRunner(Channel& channel, TelegramLog& log) : channel_(channel), log_(log) {}
+
+ScriptRunner::~ScriptRunner() {
+    {
+        std::lock_guard lock(threadMutex_);
+        stopping_ = true;
+    }
+    breakRequest_.store(1);
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+bool ScriptRunner::Sleep(int milliseconds) {
+    std::unique_lock lock(threadMutex_);
+    return !wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return stopping_; });
+}
+
+bool ScriptRunner::Start(std::vector<ScriptItem> items) {
+    if (items.empty() || step_.load() != 0) return false;
+    if (thread_.joinable()) thread_.join();  // the last script's thread has ended
+    {
+        std::lock_guard lock(Locks().scriptStep);
+        items_ = std::move(items);
+        current_ = -1;
+        waitCounter_ = 0;
+        clockTarget_ = -1;
+        repeatCounter_ = 0;
+        openAttempts_ = 0;
+        modemAttempts_ = 0;
+        deferred_ = false;
+        consumed_ = channel_.Answer();
+        breakRequest_.store(0);
+    }
+    {
+        std::lock_guard lock(Locks().scriptStart);
+        entries_.clear();
+    }
+    step_.store(1);
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void ScriptRunner::Run() {
+    for (;;) {
+        int wait;
+        {
+            std::lock_guard lock(Locks().scriptStep);
+            wait = Step();
+        }
+        if (wait == kEnd) break;
+        if (wait > 0 && !Sleep(wait)) {
+            // Destruction: the next steps end the script.
+            continue;
+        }
+        const int delay = lineDelay.load();
+        if (delay >= 1 && delay <= 1000) Sleep(delay);
+    }
+    breakRequest_.store(0);
+    step_.store(0);
+}
+
+void ScriptRunner::ClearItems() {
+    items_.clear();
+    current_ = -1;
+}
+
+void ScriptRunner::Execute(std::string_view text) {
+    if (text.empty() || step_.load() != 0) return;
+    ParseSettings settings;
+    settings.autoBaudSwitch = autoBaudSwitch.load();
+    const engine::ConnectionParameters p = channel_.Parameters();
+    settings.fifo = p.fifo;
+    settings.baud = p.baud;
+    Start(ParseScript(text, settings));
+}
+
+void ScriptRunner::Break() {
+    std::lock_guard lock(Locks().scriptStep);
+    breakRequest_.store(1);
+}
+
+// ---- The step ----------------------------------------------------------------------
+
+int ScriptRunner::Step() {
+    const bool breakNow = breakRequest_.load() != 0;
+    if (waitCounter_ > 0) {
+        if (breakNow) {
+            waitCounter_ = 0;
+            ClearItems();
+            return kEnd;
+        }
+        --waitCounter_;
+        return kWaitPeriod;
+    }
+    if (clockTarget_ >= 0) {
+        if (breakNow) {
+            clockTarget_ = -1;
+            ClearItems();
+            return kEnd;
+        }
+        if (MinuteOfDay() != clockTarget_) return kPoll;
+        clockTarget_ = -1;
+    }
+    if (deferred_ && current_ >= 0 && !breakNow) {
+        deferred_ = false;
+        return ExecuteItem(items_[static_cast<std::size_t>(current_)]);
+    }
+    deferred_ = false;
+    if (current_ >= 0) {
+        const ScriptItem& finished = items_[static_cast<std::size_t>(current_)];
+        const int command = finished.command;
+        if (NoTransaction(command)) {
+            if (breakNow) {
+                ClearItems();
+                return kEnd;
+            }
+        } else {
+            if (channel_.TransactionResult() == engine::kTransactionRunning) {
+                if (breakNow) channel_.Break();
+                return pollPeriod.load();
+            }
+            channel_.WithLayers([](MBLayer7& l) { l.link.line.escapeWrapper.store(0); });
+            if (breakNow) {
+                {
+                    std::lock_guard lock(Locks().scriptStart);
+                    FinishList();
+                }
+                ClearItems();
+                return kEnd;
+            }
+        }
+        if (openAttempts_ != 0 || modemAttempts_ != 0)
+            return ExecuteItem(items_[static_cast<std::size_t>(current_)]);
+        const int remembered = step_.load();
+        step_.fetch_add(1);
+        if (command >= kSearchRead) {
+            const int wait = SearchDecision(finished);
+            if (wait >= 0) {
+                if (step_.load() == 0 || step_.load() > static_cast<int>(items_.size())) {
+                    ClearItems();
+                    return kEnd;
+                }
+                current_ = step_.load() - 1;
+                if (wait > kAtOnce) {
+                    deferred_ = true;
+                    return wait;
+                }
+                return ExecuteItem(items_[static_cast<std::size_t>(current_)]);
+            }
+        }
+        // A REQ_UD2 whose answer announces more data runs again.
+        const std::shared_ptr<const engine::AnswerSnapshot> answer = channel_.Answer();
+        if (answer->telegram) {
+            const bool fresh = answer != consumed_;
+            if (fresh && command % 100 == 5 && repeatCounter_ < autoREQUD2on1F.load() &&
+                answer->telegram->moreRecordsFollow != 0) {
+                ++repeatCounter_;
+                step_.store(remembered);
+            } else {
+                repeatCounter_ = 0;
+            }
+            consumed_ = answer;
+        } else {
+            repeatCounter_ = 0;
+        }
+    } else {
+        if (channel_.TransactionResult() == engine::kTransactionRunning) {
+            if (breakNow) channel_.Break();
+            return pollPeriod.load();
+        }
+        if (breakNow) {
+            ClearItems();
+            return kEnd;
+        }
+    }
+    const int step = step_.load();
+    if (step <= 0 || step > static_cast<int>(items_.size())) {
+        ClearItems();
+        return kEnd;
+    }
+    current_ = step - 1;
+    return ExecuteItem(items_[static_cast<std::size_t>(current_)]);
+}
+
+int ScriptRunner::ExecuteItem(ScriptItem& item) {
+    switch (item.command) {
+        case 0:
+        case 2: return Connection(item);
+        case 1:
+            if (item.argument >= 1 && item.argument <= 999)
+                channel_.UpdateParameters([&](engine::ConnectionParameters& p) { p.retries = item.argument; });
+            return kAtOnce;
+        case 14:
+            if (item.argument >= 1 && item.argument <= 29999) waitCounter_ = item.argument;
+            return kWaitPeriod;
+        case 15: {
+            // The next multiple of n minutes of the day (past midnight it wraps).
+            const int n = item.argument > 0 ? item.argument : 1;
+            clockTarget_ = (n * (MinuteOfDay() / n + 1)) % 1440;
+            return kPoll;
+        }
+        case 16:
+            channel_.CloseCom();
+            return kAtOnce;
+        case 30:
+        case 31:
+        case 32: return Modem(item);
+        default: return Transaction(item);
+    }
+}
+
+int ScriptRunner::Transaction(ScriptItem& item) {
+    const int command = item.command;
+    if (IsTunnel(command)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        channel_.WithLayers([](MBLayer7& l) { l.link.line.escapeWrapper.store(1); });
+    }
+    const int address = item.argument;
+    bool sent = false;
+    switch (command) {
+        case 3: case 103: sent = channel_.Request(item.line, engine::kRequestSNDNKE, address, {}); break;
+        case 4: case 104: sent = channel_.Request(item.line, engine::kRequestREQUD1, address, {}); break;
+        case 5: case 105: sent = channel_.Request(item.line, engine::kRequestREQUD2, address, {}); break;
+        case 6: sent = channel_.Request(item.line, engine::kRequestListen, 0, {}); break;
+        case 7: case 107: case 323: case 324:
+            sent = channel_.Request(item.line, engine::kRequestSNDUD, address, item.data);
+            break;
+        case 8: case 9: case 108: case 109:
+            sent = channel_.Request(item.line, engine::kRequestSNDUD, 253, item.data);
+            break;
+        case 13: case 113: case 121: sent = channel_.Request(item.line, engine::kRequestRaw, 0, item.data); break;
+        case 20: case 120: sent = channel_.Request(item.line, engine::kRequestSNDNKE, 253, {}); break;
+        case 28: sent = channel_.Request(item.line, engine::kRequestSNDUD, address, ClockData()); break;
+        case 100: case 123: case 125: case 126: case 127:
+            sent = channel_.Request(item.line, engine::kRequestListen, 0, item.data, FirstSend::Raw);
+            break;
+        case 128:
+            sent = channel_.Request(item.line, engine::kRequestListen, 0, InterfaceClock(), FirstSend::Raw);
+            break;
+        case 122: case 124: sent = channel_.Request(item.line, engine::kRequestNone, 0, item.data); break;
+        case 129: sent = channel_.Request({}, 200, 0, item.data, FirstSend::Raw); break;
+        case 229: sent = channel_.Request({}, 300, 0, {}, FirstSend::Listen); break;
+        case 329:
+            channel_.RequestSelectedRead(address);
+            sent = true;
+            break;
+        case kSearchPrimary:
+            sent = channel_.Request("3|" + std::to_string(address) + "||", engine::kRequestSNDNKE, address, {});
+            break;
+        case kSearchRead:
+            sent = channel_.Request("5|" + std::to_string(address) + "||", engine::kRequestREQUD2, address, {});
+            break;
+        case kSearchDeselect: sent = channel_.Request("20|||", engine::kRequestSNDNKE, 253, {}); break;
+        case kSearchSecondary:
+        case kSearchCustomer:
+        case kSearchRange: {
+            const engine::Selection s = MaskSelection(command, item.argument, mask_.text);
+            std::vector<uint8_t> data = {s.ci};
+            data.insert(data.end(), s.data.begin(), s.data.end());
+            sent = channel_.Request(s.logLine, engine::kRequestSNDUD, 253, std::move(data));
+            break;
+        }
+        default: return kPoll;
+    }
+    // A refused send leaves its entry with status 4; the next step goes on.
+    return sent ? pollPeriod.load() : kPoll;
+}
+
+int ScriptRunner::Connection(ScriptItem& item) {
+    if (!item.parameters) return kAtOnce;
+    channel_.SetParameters(*item.parameters);
+    const int status = channel_.Open(item.command == 2 ? 1 : 0);
+    if (status != 0) {
+        ++openAttempts_;
+        if (openAttempts_ < comOpenTrial.load()) return kRetryOpen;
+        openAttempts_ = 0;
+        channel_.LogCommand(item.line, status);
+        return kAtOnce;
+    }
+    openAttempts_ = 0;
+    channel_.LogCommand(item.line, 0);
+    return kAtOnce;
+}
+
+int ScriptRunner::Modem(ScriptItem& item) {
+    const char* lineEnd = "\r\n";
+    if (item.command == 32) {
+        const std::string bytes = lineEnd;
+        channel_.Request(item.line, 101, 0, {bytes.begin(), bytes.end()}, FirstSend::Raw);
+        return kPoll;
+    }
+    // Re-open the port with the modem's settings.
+    engine::ConnectionParameters p = channel_.Parameters();
+    if (item.argument >= 1 && item.argument <= 999) p.port = item.argument;
+    const int baud = item.mode % 1000000;
+    if (baud >= 300 && baud <= 921600) p.baud = baud;
+    static const int kFormats[12][3] = {{1, 1, -1}, {1, 1, 1}, {1, 1, 2}, {0, 1, 0}, {0, 1, 1}, {0, 1, 2},
+                                        {1, 0, 0},  {1, 0, 1}, {1, 0, 2}, {0, 0, 0}, {0, 0, 1}, {0, 0, 2}};
+    const int code = item.mode / 1000000;
+    const int* f = kFormats[code >= 1 && code <= 11 ? code : 0];
+    p.rts = f[0];
+    p.dtr = f[1];
+    p.parity = f[2] >= 0 ? f[2] : 0;
+    p.TO += kModemExtraTelegramTimeout;
+    p.TB += kModemExtraByteTimeout;
+    p.fifo = 1;
+    channel_.SetParameters(p);
+    if (channel_.Open() != 0) {
+        modemAttempts_ += 1;
+        if (modemAttempts_ < makeCallTrial.load()) return kRetryOpen;
+        modemAttempts_ = 0;
+        channel_.LogCommand(item.line, item.command == 30 ? 0 : 4);
+        return kAtOnce;
+    }
+    modemAttempts_ = 0;
+    std::string text(item.data.begin(), item.data.end());
+    if (item.command == 31) {
+        // "AT", an optional prefix in <...>, "D", the dial letter, the number.
+        std::string at = "AT";
+        if (text.size() > 2 && text[0] == '<' && (text[1] == 'A' || text[1] == 'a') && (text[2] == 'T' || text[2] == 't')) {
+            const std::size_t close = text.find('>');
+            if (close != std::string::npos) {
+                at = text.substr(1, close - 1);
+                text = text.substr(close + 1);
+            }
+        }
+        char letter = 'T';
+        if (!text.empty() && (text[0] == 'P' || text[0] == 'p' || text[0] == 'T' || text[0] == 't')) {
+            letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+            text.erase(0, 1);
+        }
+        text = at + "D" + letter + text;
+    }
+    text += lineEnd;
+    channel_.LogCommand(item.line, item.command == 30 ? 0 : 4);
+    channel_.Request({}, item.command == 30 ? 104 : 100, 0, {text.begin(), text.end()}, FirstSend::Raw);
+    return kPoll;
+}
+
+// ---- The slave search ------------------------------------------------------------
+
+void ScriptRunner::SearchPrimary() {
+    if (step_.load() != 0) return;
+    std::vector<ScriptItem> items(2);
+    items[0].command = kSearchPrimary;
+    items[0].argument = 0;
+    items[1].command = kSearchRead;
+    {
+        std::lock_guard lock(Locks().scriptStep);
+        probeCounter_ = 0;
+        mask_ = {};
+        extension_ = -1;
+    }
+    Start(std::move(items));
+}
+
+void ScriptRunner::SearchSecondary(int32_t mode) {
+    if (step_.load() != 0) return;
+    const int kind = mode & 0xFF;
+    const int selectionMode = kind == 1 || kind == 2 || kind == 3 ? kind : 0;
+    const int variant = (mode >> 16) & 0x0F;
+    std::vector<ScriptItem> items(3);
+    SearchMask mask;
+    items[0].command = kSearchSecondary;
+    int extension = -1;
+    if (variant == 1) {
+        mask = {"0FFFFFFFFFFFFFFFFFFFFFFF", 24, true};
+    } else if (variant == 2) {
+        items[0].command = kSearchCustomer;
+        mask = {"0FFFFFFFFFFFFFFFFFFFFFFF", 24, false};
+    } else if (variant == 4) {
+        mask = {"0FFFFFFFFFFFFFFF00", 16, true};
+        extension = 0;
+    } else {
+        mask = {"0FFFFFFFFFFFFFFF", 16, true};
+    }
+    items[0].argument = selectionMode;
+    items[1].command = kSearchRead;
+    items[1].argument = 253;
+    items[2].command = kSearchDeselect;
+    {
+        std::lock_guard lock(Locks().scriptStep);
+        probeCounter_ = 0;
+        mask_ = mask;
+        extension_ = extension;
+    }
+    Start(std::move(items));
+}
+
+void ScriptRunner::SearchRange(int32_t mode, std::string_view start, std::string_view end,
+                               std::string_view manufacturer, std::string_view generation, std::string_view medium) {
+    if (step_.load() != 0) return;
+    // Pairs of characters: a pair with a character outside '0'..'f' is
+    // skipped, other non-digits count as F.
+    auto digits = [](std::string_view text, std::size_t length) {
+        std::string out;
+        text = text.substr(0, std::min<std::size_t>(50, text.size()));
+        for (std::size_t i = 0; i + 1 < text.size() + 1 && i < text.size(); i += 2) {
+            const char pair[2] = {text[i], i + 1 < text.size() ? text[i + 1] : 'F'};
+            if (pair[0] < '0' || pair[0] > 'f' || pair[1] < '0' || pair[1] > 'f') continue;
+            for (char c : pair) {
+                const int v = HexValue(c);
+                out += v < 0 ? 'F' : "0123456789ABCDEF"[v];
+            }
+        }
+        out.resize(length, 'F');
+        return out;
+    };
+    const std::string tail = digits(manufacturer, 4) + digits(generation, 2) + digits(medium, 2);
+    std::vector<ScriptItem> items(3);
+    const int kind = mode & 0xFF;
+    items[0].command = kSearchRange;
+    items[0].argument = kind == 1 || kind == 2 || kind == 3 ? kind : 0;
+    items[1].command = kSearchRead;
+    items[1].argument = 253;
+    items[2].command = kSearchDeselect;
+    {
+        std::lock_guard lock(Locks().scriptStep);
+        probeCounter_ = 0;
+        mask_ = {digits(start, 8) + tail, 8, false};
+        endMask_ = digits(end, 8) + tail;
+        extension_ = -1;
+    }
+    Start(std::move(items));
+}
+
+std::string ScriptRunner::CurrentSearchAddress() {
+    std::lock_guard lock(Locks().scriptStep);
+    if (step_.load() == 0 || items_.empty()) return {};
+    const int first = items_.front().command;
+    if (first == kSearchPrimary) return Three(items_.front().argument);
+    if (first == kSearchSecondary || first == kSearchCustomer || first == kSearchRange) {
+        if (!mask_.text.empty() && mask_.text.size() <= 31) return mask_.text;
+    }
+    return {};
+}
+
+std::string ScriptRunner::SlaveList() const {
+    std::lock_guard lock(listMutex_);
+    return slaveList_;
+}
+
+void ScriptRunner::AddEntry(std::string entry) {
+    entry.resize(51, 'F');
+    std::lock_guard lock(Locks().scriptStart);
+    entries_.push_back(std::move(entry));
+}
+
+void ScriptRunner::FinishList() {
+    std::string text;
+    for (const std::string& e : entries_) text += e;
+    entries_.clear();
+    std::lock_guard lock(listMutex_);
+    slaveList_ = std::move(text);
+}
+
+int ScriptRunner::NextPrimaryAddress() {
+    probeCounter_ = 0;
+    ScriptItem& probe = items_[0];
+    if (probe.argument >= 250) {
+        {
+            std::lock_guard lock(Locks().scriptStart);
+            FinishList();
+        }
+        step_.store(0);
+        return kAtOnce;
+    }
+    ++probe.argument;
+    step_.store(1);
+    return kAtOnce;
+}
+
+// After the mask moved on: the next probe, or the end of the search.
+int ScriptRunner::AfterMask() {
+    // A range search ends once the lowest number the mask covers lies above
+    // the highest the end mask covers.
+    auto bound = [](const std::string& m, char wildcard) {
+        std::string b = m.substr(0, 8);
+        for (char& c : b)
+            if (c == 'F') c = wildcard;
+        return b;
+    };
+    const bool rangeDone = items_[0].command == kSearchRange && !mask_.Ended() &&
+                           bound(mask_.text, '0') > bound(endMask_, '9');
+    if (mask_.Ended() || rangeDone) {
+        if (extension_ >= 0 && extension_ < 250) {
+            ++extension_;
+            char ext[3];
+            std::snprintf(ext, sizeof ext, "%02X", extension_);
+            mask_.text = std::string("0FFFFFFFFFFFFFFF") + ext;
+            step_.store(1);
+            return kAtOnce;
+        }
+        step_.store(3);  // the deselection, then the end
+        return kAtOnce;
+    }
+    step_.store(1);
+    return kAtOnce;
+}
+
+int ScriptRunner::SearchDecision(const ScriptItem& finished) {
+    const int result = channel_.TransactionResult();
+    const bool received = channel_.ReceivedSomething() != 0;
+    const int retries = std::max(1, searchTimeoutRetries.load());
+    const int delay = std::clamp(searchDelay.load(), 0, 10000);
+    const bool withErrors = searchListWithErrors.load() != 0;
+    const bool primary = items_[0].command == kSearchPrimary;
+
+    if (finished.command == kSearchDeselect) {
+        {
+            std::lock_guard lock(Locks().scriptStart);
+            FinishList();
+        }
+        step_.store(0);
+        return kAtOnce;
+    }
+    if (primary) {
+        const int address = items_[0].argument;
+        if (finished.command == kSearchPrimary) {
+            if (received) {
+                probeCounter_ = 0;
+                items_[1].argument = address;
+                step_.store(2);
+                return kAtOnce;
+            }
+            if (++probeCounter_ >= retries) return NextPrimaryAddress();
+            step_.store(1);
+            return kAtOnce;
+        }
+        // The read of a primary address.
+        const auto answer = channel_.Answer();
+        const bool decoded = result == 3 && answer->telegram;
+        if (decoded) AddEntry(SlaveListEntry(*answer->telegram));
+        if (received && decoded) return NextPrimaryAddress();
+        if (received) {
+            if (withErrors) AddEntry(Three(500 + address) + "FFFFFFFFUNK00000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF");
+            const int next = NextPrimaryAddress();
+            return std::max(next, delay);
+        }
+        if (++probeCounter_ >= retries) return NextPrimaryAddress();
+        step_.store(1);
+        return kAtOnce;
+    }
+
+    // Secondary and range searches.
+    auto descend = [&]() {
+        if (mask_.Descend()) return;
+        // Fully fixed and still several answer.
+        if (withErrors) {
+            const std::string& m = mask_.text;
+            if (items_[0].command == kSearchCustomer) {
+                AddEntry("500FFFFFFFFUNK00000" + m + "FFFFFFFF");
+            } else {
+                char man[4] = {};
+                mbus::ExtractManufacturer(static_cast<uint16_t>(std::stoi(m.substr(8, 4), nullptr, 16)), man);
+                std::string e = "500" + m.substr(0, 8) + std::string(man, 3) + "0" + m.substr(12, 2) +
+                                Three(std::stoi(m.substr(14, 2), nullptr, 16)).substr(1);
+                e.resize(51, 'F');
+                if (m.size() == 24) e.replace(43, 8, m.substr(16, 8));
+                AddEntry(e);
+            }
+        }
+        mask_.Advance();
+    };
+    if (finished.command != kSearchRead) {
+        if (result != 4) {
+            probeCounter_ = retries;  // one slave acknowledged: read it
+            step_.store(2);
+            return kAtOnce;
+        }
+        if (received) {
+            probeCounter_ = 0;
+            descend();
+            const int next = AfterMask();
+            return std::max(next, delay);
+        }
+        if (++probeCounter_ >= retries) {
+            probeCounter_ = 0;
+            mask_.Advance();
+        }
+        return AfterMask();
+    }
+    // The read of the selected slave.
+    const auto answer = channel_.Answer();
+    if (result == 3 && answer->telegram) {
+        AddEntry(SlaveListEntry(*answer->telegram));
+        mask_.Advance();
+        return AfterMask();
+    }
+    probeCounter_ = 0;
+    descend();
+    const int next = AfterMask();
+    return std::max(next, delay);
+}
+
+}  // namespace mbus::control

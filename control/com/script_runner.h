@@ -1,0 +1,142 @@
+// Runs scripts and slave searches on one channel: the parsed items are
+// executed one per step on a thread of the channel's own, each transaction
+// handed to the channel's worker and awaited by polling, so that a script
+// runs one request at a time while the host goes on. Progress is the step
+// counter (SCRStatus); results go to the telegram log; a search leaves its
+// slave list.
+//
+// Locking: a step runs under the library's script step lock, which also
+// guards the item list and the search state; the waits between steps
+// happen outside it.
+
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/com/script_parser.h"
+#include "control/com/telegram_log.h"
+#include "control/engine/channel.h"
+
+namespace mbus::control {
+
+// Internal items of the slave search.
+enum SearchCommand : int32_t {
+    kSearchRead = 9000,       // REQ_UD2 to the item's address
+    kSearchDeselect = 9001,   // SND_NKE to 253; ends the search
+    kSearchPrimary = 9005,    // SND_NKE probe of the item's address
+    kSearchSecondary = 9006,  // selection with the mask
+    kSearchCustomer = 9007,   // customer selection with the mask
+    kSearchRange = 9008,      // selection with the mask, up to the end mask
+};
+
+// The secondary search masks: the first wildcard ("F") opens, the last
+// fixed digit counts on. `bytes` (standard variant): positions 8 to 15
+// count as four hexadecimal bytes.
+struct SearchMask {
+    std::string text;
+    std::size_t openEnd = 0;  // positions before this are searched; the rest stays
+    bool bytes = false;       // positions 8..15 are bytes (standard variant)
+
+    // Opens the first wildcard; false when there is none left.
+    bool Descend();
+    // Counts the last fixed position on; false when the mask has ended
+    // (its first character is then "F").
+    bool Advance();
+    bool Ended() const { return text.empty() || text[0] == 'F'; }
+};
+
+// The 51-character slave list entry of a decoded answer.
+std::string SlaveListEntry(const MBTelegram& t);
+
+class ScriptRunner {
+public:
+    ScriptRunner(engine::Channel& channel, TelegramLog& log);
+    ~ScriptRunner();
+    ScriptRunner(const ScriptRunner&) = delete;
+    ScriptRunner& operator=(const ScriptRunner&) = delete;
+
+    // SCRExecute: ignored while a script or search runs or for an empty text.
+    void Execute(std::string_view text);
+    void Break();
+    int32_t Status() const { return step_.load(); }
+
+    void SearchPrimary();
+    // Low byte: kind (1 56h, 2 51h, 3 55h, else 52h); bits 16..19: 1
+    // fabrication numbers, 2 customer numbers, 4 primary address extension.
+    void SearchSecondary(int32_t mode);
+    void SearchRange(int32_t mode, std::string_view start, std::string_view end, std::string_view manufacturer,
+                     std::string_view generation, std::string_view medium);
+    std::string CurrentSearchAddress();
+    // The slave list of the last search (decimal form).
+    std::string SlaveList() const;
+
+    // Options (puts outside their range are ignored by the callers).
+    std::atomic<int32_t> comOpenTrial{600};
+    std::atomic<int32_t> makeCallTrial{600};
+    std::atomic<int32_t> lineDelay{0};
+    std::atomic<int32_t> autoBaudSwitch{0};
+    std::atomic<int32_t> noBaudChangeWhileConnected{1};
+    std::atomic<int32_t> autoREQUD2on1F{50000};
+    std::atomic<int32_t> searchDelay{2000};
+    std::atomic<int32_t> searchTimeoutRetries{1};
+    std::atomic<int32_t> searchListWithErrors{0};
+    // How often a step looks at a running transaction (ms). The hosts' 100;
+    // tests of long searches shorten it.
+    std::atomic<int32_t> pollPeriod{100};
+
+private:
+    bool Start(std::vector<ScriptItem> items);
+    void Run();
+    int Step();
+    int ExecuteItem(ScriptItem& item);
+    int Transaction(ScriptItem& item);
+    int Connection(ScriptItem& item);
+    int Modem(ScriptItem& item);
+    // The decision after an internal search item; returns the wait before
+    // the next item runs, or -1 to go on as a script does.
+    int SearchDecision(const ScriptItem& finished);
+    int NextPrimaryAddress();
+    int AfterMask();
+    void AddEntry(std::string entry);
+    void FinishList();
+    void ClearItems();
+    bool Sleep(int milliseconds);
+
+    engine::Channel& channel_;
+    TelegramLog& log_;
+
+    // Under the script step lock.
+    std::vector<ScriptItem> items_;
+    int current_ = -1;
+    std::atomic<int32_t> step_{0};
+    std::atomic<int32_t> breakRequest_{0};
+    int waitCounter_ = 0;
+    int clockTarget_ = -1;
+    int repeatCounter_ = 0;
+    int openAttempts_ = 0;
+    int modemAttempts_ = 0;
+    bool deferred_ = false;  // the current item runs at the next step without a completion check
+    std::shared_ptr<const engine::AnswerSnapshot> consumed_;  // answer whose "more follows" was seen
+    int probeCounter_ = 0;
+    SearchMask mask_;
+    std::string endMask_;
+    int extension_ = -1;  // primary-address extension of the search, -1 none
+    std::vector<std::string> entries_;
+
+    mutable std::mutex listMutex_;
+    std::string slaveList_;
+
+    std::mutex threadMutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace mbus::control
