@@ -122,13 +122,17 @@ bool SearchMask::Advance() {
     std::size_t i = std::min(openEnd, text.size());
     while (i > 0) {
         if (bytes && i > 8 && i <= 16) {
-            // A byte of manufacturer, version or medium: counts 00..FE, then
-            // opens again as the wildcard FF and carries.
+            // A byte of manufacturer, version or medium. It counts through
+            // the values without an F digit (00..0E, 10..1E, .. E0..EE): a
+            // slave may read an F digit as a wildcard of its own, so such
+            // a probe would not single it out. After EE it opens again as
+            // the wildcard FF and carries.
             i -= 2;
             if (text[i] == 'F' && text[i + 1] == 'F') continue;
             const int value = HexValue(text[i]) * 16 + HexValue(text[i + 1]);
+            int next = value < 0 ? 0xFF : value + 1;
+            while (next < 0xFF && ((next & 0x0F) == 0x0F || (next >> 4) == 0x0F)) ++next;
             static const char kDigits[] = "0123456789ABCDEF";
-            const int next = value < 0 ? 0xFF : value + 1;
             text[i] = kDigits[(next >> 4) & 0x0F];
             text[i + 1] = kDigits[next & 0x0F];
             if (next < 0xFF) return true;

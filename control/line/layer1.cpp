@@ -273,7 +273,12 @@ void MBLayer1::SendJob() {
         AppendTraceLine(TraceKind::Send, slot, sendBuffer, sendCount);
         if (sendCount != 0) {
             int done = 0;
-            WithPort([](serial::SerialPort& p) { p.TakeErrors(); });
+            // What is still in the input belongs to an earlier answer (the
+            // tail of a garbled one): it must not count for this request.
+            WithPort([](serial::SerialPort& p) {
+                p.TakeErrors();
+                p.PurgeInput();
+            });
             // The port may accept less than all at once; the rest follows as it drains.
             while (done < sendCount) {
                 int w = -1;
@@ -301,6 +306,8 @@ void MBLayer1::SendJob() {
                 });
                 std::this_thread::yield();
             } while (Clock::now() < until);
+            // UART faults of the discarded bytes are not the answer's.
+            WithPort([](serial::SerialPort& p) { p.TakeErrors(); });
         }
         endOfTransmissionNs.store(NowNs());
         platform::SleepMs(1);

@@ -89,7 +89,7 @@ private:
 // factory: every creation resets the library.
 inline DispatchClient NewInProcessControl() {
     void* raw = nullptr;
-    EXPECT_EQ(GetClassObject(CLSID_MBusOrlX4, com::IID_IClassFactory, &raw), com::S_OK);
+    EXPECT_EQ(control::GetClassObject(CLSID_MBusOrlX4, com::IID_IClassFactory, &raw), com::S_OK);
     auto factory = com::ComPtr<com::IClassFactory>::Adopt(raw);
     raw = nullptr;
     EXPECT_EQ(factory->CreateInstance(nullptr, com::IID_IDispatch, &raw), com::S_OK);

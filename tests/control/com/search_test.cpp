@@ -1,0 +1,224 @@
+// The slave search on simulated buses: the masks, primary and secondary
+// searches on empty, single, colliding and crowded buses, breaks, and the
+// list texts.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+#include "control/com/library.h"
+#include "control/com/script_runner.h"
+#include "tests/control/com/dispatch_client.h"
+#include "tests/control/engine/engine_test_support.h"
+
+namespace mbus::control::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(SearchMask, DescendAndAdvance) {
+    SearchMask m{"0FFFFFFFFFFFFFFF", 16, true};
+    EXPECT_TRUE(m.Advance());
+    EXPECT_EQ(m.text, "1FFFFFFFFFFFFFFF");
+    EXPECT_TRUE(m.Descend());
+    EXPECT_EQ(m.text, "10FFFFFFFFFFFFFF");
+    m.text = "19FFFFFFFFFFFFFF";
+    EXPECT_TRUE(m.Advance());
+    EXPECT_EQ(m.text, "2FFFFFFFFFFFFFFF") << "9 opens again and carries";
+    m.text = "9FFFFFFFFFFFFFFF";
+    EXPECT_FALSE(m.Advance());
+    EXPECT_TRUE(m.Ended());
+    // With the identification number fixed, manufacturer, version and
+    // medium open as bytes and count as hexadecimal values.
+    m.text = "12345678FFFFFFFF";
+    EXPECT_TRUE(m.Descend());
+    EXPECT_EQ(m.text, "1234567800FFFFFF");
+    EXPECT_TRUE(m.Advance());
+    EXPECT_EQ(m.text, "1234567801FFFFFF");
+    m.text = "123456780EFFFFFF";
+    EXPECT_TRUE(m.Advance());
+    EXPECT_EQ(m.text, "1234567810FFFFFF") << "values with an F digit are left out";
+    m.text = "12345678EEFFFFFF";
+    EXPECT_TRUE(m.Advance());
+    EXPECT_EQ(m.text, "12345679FFFFFFFF");
+    m.text = "1234567800EEFFFF";
+    EXPECT_TRUE(m.Advance());
+    EXPECT_EQ(m.text, "1234567801FFFFFF");
+    m.text = "1234567800000000";
+    EXPECT_FALSE(SearchMask(m).Descend()) << "no wildcard left";
+    // The extension of the primary variant is not part of the search.
+    SearchMask ext{"9FFFFFFFFFFFFFFF05", 16, true};
+    EXPECT_FALSE(ext.Advance());
+    EXPECT_EQ(ext.text.substr(16), "05");
+}
+
+class Search : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Bus().bus->SetDefaultBaud(38400);
+        c_.Put("LOGMaxEntries", 100000);
+        c_.Put("COMPort", 1);
+        c_.Put("COMBaudrate", 38400);
+        c_.Put("COMTimeoutOffset", 5);
+        c_.Put("SCRSlaveSearchDelay", 0);
+        c_.Put("COMRetries", 1);
+        c_.Call("COMOpen");
+        ASSERT_EQ(c_.Long("COMIsOpen"), 0);
+        Library::Instance().CurrentRecord()->script.pollPeriod.store(2);
+    }
+    engine::test::RecordingBus& Bus() { return ports_.Bus(1); }
+    void AddSlave(int primary, const std::string& id, const std::string& man = "QXA") {
+        Bus().AddSlave("primary=" + std::to_string(primary) + " id=" + id + " man=" + man +
+                       " version=01 medium=07 records=0413D2040000");
+    }
+    bool Wait(std::chrono::seconds limit = 120s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (c_.Long("SCRStatus") != 0) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+    // The identification numbers of the slave list.
+    std::multiset<std::string> Found() {
+        const std::string list = c_.Text("SCRRetrieveSlaveListDec");
+        EXPECT_EQ(list.size() % 51, 0u);
+        std::multiset<std::string> ids;
+        for (std::size_t at = 0; at + 51 <= list.size(); at += 51) ids.insert(list.substr(at + 3, 8));
+        return ids;
+    }
+    std::vector<std::string> LogLines() {
+        std::vector<std::string> lines;
+        const int upper = c_.Long("LOGUpperBound");
+        for (int i = 0; i <= upper; ++i) {
+            const std::string e = c_.Text("LOGRetrieveRawDataHex", {i, 0});
+            lines.push_back(e.substr(0, e.find("|20")));  // up to the time stamp
+        }
+        return lines;
+    }
+
+    engine::test::SimulatedPorts ports_{1, "search-test-"};
+    DispatchClient c_ = NewInProcessControl();
+};
+
+TEST_F(Search, PrimaryOnAnEmptyBus) {
+    c_.Call("SCRSlaveSearchPrimary");
+    EXPECT_EQ(c_.Text("SCRSlaveSearchCurAddress").size(), 3u);
+    ASSERT_TRUE(Wait());
+    EXPECT_EQ(c_.Text("SCRRetrieveSlaveListDec"), "");
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), 251u);
+    EXPECT_EQ(lines.front(), "3|0||");
+    EXPECT_EQ(lines.back(), "3|250||");
+    EXPECT_EQ(Bus().Frames().size(), 251u) << "one transmission each with COMRetries 1";
+    EXPECT_EQ(c_.Text("SCRSlaveSearchCurAddress"), "");
+}
+
+TEST_F(Search, PrimaryFindsSlavesAndListsThem) {
+    AddSlave(5, "12345678");
+    AddSlave(12, "87654321", "QXB");
+    c_.Put("SCRSlaveSearchListWithErrorMessages", 1);
+    c_.Call("SCRSlaveSearchPrimary");
+    ASSERT_TRUE(Wait());
+    const std::string list = c_.Text("SCRRetrieveSlaveListDec");
+    ASSERT_EQ(list.size(), 102u) << list;
+    EXPECT_EQ(list.substr(0, 51), "00512345678QXA00107FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF");
+    EXPECT_EQ(list.substr(51, 3), "012");
+    const std::string hex = c_.Text("SCRRetrieveSlaveListHex");
+    EXPECT_EQ(hex.substr(0, 3), "005");
+    EXPECT_EQ(hex.substr(51, 3), "00C");
+    EXPECT_EQ(hex.substr(17, 2), "07");
+    EXPECT_EQ(c_.Text("SCRRetrieveSlaveListDec1", {0}), list);
+    EXPECT_EQ(c_.Text("SCRRetrieveSlaveListDec1", {1}), "");
+    // Each found address was probed and then read.
+    const std::vector<std::string> lines = LogLines();
+    EXPECT_EQ(lines.size(), 253u);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "5|12||"), lines.end());
+}
+
+TEST_F(Search, SecondaryWithOneSlave) {
+    AddSlave(1, "12345678");
+    c_.Call("SCRSlaveSearchSecondary", {0});
+    ASSERT_TRUE(Wait());
+    EXPECT_EQ(Found(), std::multiset<std::string>{"12345678"});
+    const std::vector<std::string> expected = {
+        "8||Standard: 0FFFFFFF,FFFF,FF,FF|", "8||Standard: 1FFFFFFF,FFFF,FF,FF|", "5|253||",
+        "8||Standard: 2FFFFFFF,FFFF,FF,FF|", "8||Standard: 3FFFFFFF,FFFF,FF,FF|", "8||Standard: 4FFFFFFF,FFFF,FF,FF|",
+        "8||Standard: 5FFFFFFF,FFFF,FF,FF|", "8||Standard: 6FFFFFFF,FFFF,FF,FF|", "8||Standard: 7FFFFFFF,FFFF,FF,FF|",
+        "8||Standard: 8FFFFFFF,FFFF,FF,FF|", "8||Standard: 9FFFFFFF,FFFF,FF,FF|", "20|||"};
+    EXPECT_EQ(LogLines(), expected);
+}
+
+TEST_F(Search, SecondaryDescendsOnACollision) {
+    AddSlave(1, "12345678");
+    AddSlave(2, "19999999", "QXB");
+    c_.Call("SCRSlaveSearchSecondary", {0});
+    ASSERT_TRUE(Wait());
+    EXPECT_EQ(Found(), (std::multiset<std::string>{"12345678", "19999999"}));
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_GE(lines.size(), 3u);
+    // Both acknowledge 1FFFFFFF with the same E5h; their answers to the read
+    // collide, and the next probe goes one digit deeper.
+    EXPECT_EQ(lines[1], "8||Standard: 1FFFFFFF,FFFF,FF,FF|");
+    EXPECT_EQ(lines[2], "5|253||");
+    EXPECT_EQ(lines[3], "8||Standard: 10FFFFFF,FFFF,FF,FF|");
+}
+
+TEST_F(Search, EmptyBusAndSameNumberOfDifferentMakers) {
+    c_.Call("SCRSlaveSearchSecondary", {0});
+    ASSERT_TRUE(Wait());
+    EXPECT_TRUE(Found().empty());
+    EXPECT_EQ(LogLines().size(), 11u);
+    // The same identification number at two makers: found by manufacturer.
+    AddSlave(1, "55555555", "QXA");
+    AddSlave(2, "55555555", "QXB");
+    c_.Call("LOGReset");
+    c_.Call("SCRSlaveSearchSecondary", {0});
+    ASSERT_TRUE(Wait());
+    EXPECT_EQ(Found(), (std::multiset<std::string>{"55555555", "55555555"}));
+}
+
+TEST_F(Search, TwentyFiveRandomSlaves) {
+    std::mt19937 random(20261207);
+    std::multiset<std::string> ids;
+    while (ids.size() < 25) {
+        char id[9];
+        std::snprintf(id, sizeof id, "%08u", static_cast<unsigned>(random() % 100000000));
+        if (ids.count(id) != 0) continue;
+        ids.insert(id);
+        AddSlave(static_cast<int>(ids.size()), id, ids.size() % 2 ? "QXA" : "ZZW");
+    }
+    c_.Call("SCRSlaveSearchSecondary", {0});
+    ASSERT_TRUE(Wait(300s));
+    EXPECT_EQ(Found(), ids);
+    c_.Call("SCRSlaveSearchPrimary");
+    ASSERT_TRUE(Wait(300s));
+    EXPECT_EQ(Found(), ids);
+}
+
+TEST_F(Search, BreakKeepsWhatWasFound) {
+    AddSlave(1, "12345678");
+    AddSlave(200, "87654321");
+    c_.Call("SCRSlaveSearchPrimary");
+    // Stop once address 1 has been read.
+    while (c_.Long("LOGUpperBound") < 5) std::this_thread::sleep_for(1ms);
+    c_.Call("SCRBreak");
+    ASSERT_TRUE(Wait(20s));
+    EXPECT_EQ(Found(), std::multiset<std::string>{"12345678"});
+    EXPECT_LT(c_.Long("LOGUpperBound"), 200);
+}
+
+TEST_F(Search, RangeSearch) {
+    AddSlave(1, "12345678");
+    AddSlave(2, "22345678");
+    AddSlave(3, "32345678");
+    c_.Call("SCRSlaveSearchSecondarySpecial",
+            {0, std::string("2"), std::string("2999"), std::string("4701"), std::string("01"), std::string("07")});
+    EXPECT_EQ(c_.Text("SCRSlaveSearchCurAddress"), "2FFFFFFF47010107");
+    ASSERT_TRUE(Wait());
+    EXPECT_EQ(Found(), std::multiset<std::string>{"22345678"});
+}
+
+}  // namespace
+}  // namespace mbus::control::test
