@@ -22,6 +22,7 @@
 #include "control/link/des.h"
 #include "control/link/radio.h"
 #include "platform/text/codepage.h"
+#include "platform/text/hex.h"
 
 namespace mbus::control {
 namespace {
@@ -36,30 +37,16 @@ std::shared_ptr<ChannelRecord> Rec() { return Library::Instance().CurrentRecord(
 Value L(int32_t n) { return Value::Long(n); }
 Value S(std::string s) { return Value::String(std::move(s)); }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+using text::HexDigitValue;
 
-std::string Hex(const uint8_t* bytes, std::size_t n) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(n * 2);
-    for (std::size_t i = 0; i < n; ++i) {
-        out += kDigits[bytes[i] >> 4];
-        out += kDigits[bytes[i] & 0x0F];
-    }
-    return out;
-}
+std::string Hex(const uint8_t* bytes, std::size_t n) { return text::HexText(bytes, n); }
 
 // Hexadecimal digit pairs from the start of the text; a pair that is not
 // two hexadecimal digits is dropped, at most `limit` bytes.
 std::vector<uint8_t> HexPairs(std::string_view text, std::size_t limit = SIZE_MAX) {
     std::vector<uint8_t> bytes;
     for (std::size_t i = 0; i + 1 < text.size() && bytes.size() < limit; i += 2) {
-        const int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+        const int hi = HexDigitValue(text[i]), lo = HexDigitValue(text[i + 1]);
         if (hi >= 0 && lo >= 0) bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
     }
     return bytes;
@@ -284,7 +271,7 @@ void LanguagePut(const Args&, const Value& v) {
 }
 
 bool IsHex(std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return HexDigit(c) >= 0; });
+    return std::all_of(s.begin(), s.end(), [](char c) { return HexDigitValue(c) >= 0; });
 }
 
 std::string DESBlock(int32_t encrypt, const std::string& keyHex, const std::string& valueHex) {
@@ -328,7 +315,7 @@ void PutKAVOSKey(const std::string& hex) {
     if (!IsHex(digits)) return;
     link::RadioKey key{};
     for (std::size_t i = 0; i < digits.size(); ++i) {
-        const int d = HexDigit(digits[i]);
+        const int d = HexDigitValue(digits[i]);
         key[i / 2] = static_cast<uint8_t>(key[i / 2] | (i % 2 == 0 ? d << 4 : d));
     }
     const int count = static_cast<int>(digits.size() + digits.size() % 2);

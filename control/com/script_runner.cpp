@@ -1,5 +1,6 @@
 #include "control/com/script_runner.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -7,6 +8,7 @@
 #include "control/decode/layer7.h"
 #include "control/engine/locks.h"
 #include "control/engine/selection.h"
+#include "platform/text/hex.h"
 
 namespace mbus::control {
 namespace {
@@ -55,12 +57,7 @@ std::string Three(int n) {
     return s;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+using text::HexDigitValue;
 
 // The SND_UD of command 28: the local time in two records.
 std::vector<uint8_t> ClockData() {
@@ -129,12 +126,12 @@ bool SearchMask::Advance() {
             // the wildcard FF and carries.
             i -= 2;
             if (text[i] == 'F' && text[i + 1] == 'F') continue;
-            const int value = HexValue(text[i]) * 16 + HexValue(text[i + 1]);
+            const int value = HexDigitValue(text[i]) * 16 + HexDigitValue(text[i + 1]);
             int next = value < 0 ? 0xFF : value + 1;
             while (next < 0xFF && ((next & 0x0F) == 0x0F || (next >> 4) == 0x0F)) ++next;
-            static const char kDigits[] = "0123456789ABCDEF";
-            text[i] = kDigits[(next >> 4) & 0x0F];
-            text[i + 1] = kDigits[next & 0x0F];
+            std::string pair;
+            text::AppendHexByte(pair, static_cast<uint8_t>(next));
+            text.replace(i, 2, pair);
             if (next < 0xFF) return true;
             continue;
         }
@@ -575,8 +572,8 @@ void ScriptRunner::SearchRange(int32_t mode, std::string_view start, std::string
             const char pair[2] = {text[i], i + 1 < text.size() ? text[i + 1] : 'F'};
             if (pair[0] < '0' || pair[0] > 'f' || pair[1] < '0' || pair[1] > 'f') continue;
             for (char c : pair) {
-                const int v = HexValue(c);
-                out += v < 0 ? 'F' : "0123456789ABCDEF"[v];
+                const int v = HexDigitValue(c);
+                out += v < 0 ? 'F' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             }
         }
         out.resize(length, 'F');

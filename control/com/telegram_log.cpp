@@ -7,6 +7,7 @@
 
 #include "control/decode/telegram.h"
 #include "control/engine/locks.h"
+#include "platform/text/hex.h"
 
 namespace mbus::control {
 namespace {
@@ -14,16 +15,10 @@ namespace {
 using engine::Locks;
 
 void AppendByte(std::string& out, unsigned b, bool hex) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    b &= 0xFF;
-    if (hex) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 0x0F];
-    } else {
-        out += static_cast<char>('0' + b / 100);
-        out += static_cast<char>('0' + b / 10 % 10);
-        out += static_cast<char>('0' + b % 10);
-    }
+    if (hex)
+        text::AppendHexByte(out, static_cast<uint8_t>(b));
+    else
+        text::AppendDecByte(out, static_cast<uint8_t>(b));
 }
 
 // Commands whose entry ends with the status as a number.
@@ -94,7 +89,6 @@ int CommandOf(const std::string& text) {
 }
 
 std::string HexSlaveList(const std::string& decimal) {
-    static const char kDigits[] = "0123456789ABCDEF";
     std::string out = decimal;
     for (std::size_t at = 0; at + 51 <= out.size(); at += 51) {
         auto number = [&](std::size_t from, std::size_t count) {
@@ -104,11 +98,11 @@ std::string HexSlaveList(const std::string& decimal) {
         };
         const int address = number(0, 3) & 0xFF;
         const int medium = number(17, 2);
-        out[at] = '0';
-        out[at + 1] = kDigits[address >> 4];
-        out[at + 2] = kDigits[address & 0x0F];
-        out[at + 17] = kDigits[(medium >> 4) & 0x0F];
-        out[at + 18] = kDigits[medium & 0x0F];
+        std::string digits = "0";
+        text::AppendHexByte(digits, static_cast<uint8_t>(address));
+        text::AppendHexByte(digits, static_cast<uint8_t>(medium));
+        out.replace(at, 3, digits, 0, 3);
+        out.replace(at + 17, 2, digits, 3, 2);
     }
     return out;
 }

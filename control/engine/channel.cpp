@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "control/engine/locks.h"
+#include "platform/text/hex.h"
 
 namespace mbus::engine {
 namespace {
@@ -36,19 +37,13 @@ std::string RequestLogLine(int command, const std::string& rest, bool tunnel) {
 }
 
 std::string DataEcho(std::span<const uint8_t> bytes, bool decimal) {
-    static const char kDigits[] = "0123456789ABCDEF";
     std::string out;
     const std::size_t n = std::min<std::size_t>(bytes.size(), decimal ? 301 : 401);
     for (std::size_t i = 0; i < n; ++i) {
-        const uint8_t b = bytes[i];
-        if (decimal) {
-            out += static_cast<char>('0' + b / 100);
-            out += static_cast<char>('0' + b / 10 % 10);
-            out += static_cast<char>('0' + b % 10);
-        } else {
-            out += kDigits[b >> 4];
-            out += kDigits[b & 0x0F];
-        }
+        if (decimal)
+            text::AppendDecByte(out, bytes[i]);
+        else
+            text::AppendHexByte(out, bytes[i]);
     }
     return out;
 }

@@ -2,23 +2,14 @@
 
 #include <algorithm>
 
+#include "platform/text/hex.h"
+
 namespace mbus::engine {
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+using text::HexDigitValue;
 
-void AppendHex(std::string& out, const uint8_t* bytes, std::size_t n) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < n; ++i) {
-        out += kDigits[bytes[i] >> 4];
-        out += kDigits[bytes[i] & 0x0F];
-    }
-}
+void AppendHex(std::string& out, const uint8_t* bytes, std::size_t n) { out += text::HexText(bytes, n); }
 
 void AppendHex(std::string& out, const std::vector<uint8_t>& bytes) { AppendHex(out, bytes.data(), bytes.size()); }
 
@@ -85,8 +76,8 @@ std::vector<uint8_t> WildcardBytes(std::string_view digits, int count) {
     bytes.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const std::size_t at = static_cast<std::size_t>(i) * 2;
-        const int hi = at < digits.size() ? HexDigit(digits[at]) : 0xF;
-        const int lo = at + 1 < digits.size() ? HexDigit(digits[at + 1]) : 0xF;
+        const int hi = at < digits.size() ? HexDigitValue(digits[at]) : 0xF;
+        const int lo = at + 1 < digits.size() ? HexDigitValue(digits[at + 1]) : 0xF;
         bytes.push_back(hi < 0 || lo < 0 ? 0xFF : static_cast<uint8_t>(hi << 4 | lo));
     }
     return bytes;
