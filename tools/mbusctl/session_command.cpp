@@ -14,6 +14,7 @@
 #include "platform/com/create.h"
 #include "platform/com/ptr.h"
 #include "platform/com/types.h"
+#include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/session_line.h"
 
 namespace mbus::cli {
@@ -289,69 +290,6 @@ bool Session::Run(int lineNumber, const std::string& prefix, std::string_view te
     }
     out_.flush();
     return !failed;
-}
-
-// The library that serves the control, to be registered: $MBUS_CONTROL_LIBRARY,
-// else lib/ beside the directory of this program.
-std::string DefaultLibraryPath() {
-    const std::string self = com::ModulePath(reinterpret_cast<const void*>(&RunSession));
-    if (self.empty()) return {};
-    const std::filesystem::path program(self);
-    return (program.parent_path() / ".." / "lib" / control::kLibraryFileName).lexically_normal().string();
-}
-
-bool RegisterLibrary(const std::string& path, const char* command, std::ostream& err) {
-    err << "mbusctl " << command << ": registering " << path << "\n";
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        const char* why = ::dlerror();
-        err << "mbusctl " << command << ": cannot load " << path << ": " << (why != nullptr ? why : "unknown reason")
-            << "\n";
-        return false;
-    }
-    // The library stays loaded: creating the object loads it again anyway.
-    void* symbol = ::dlsym(handle, "DllRegisterServer");
-    if (symbol == nullptr) {
-        err << "mbusctl " << command << ": " << path << " does not export DllRegisterServer\n";
-        return false;
-    }
-    const HRESULT hr = reinterpret_cast<com::DllRegisterServerFunction>(symbol)();
-    if (com::FAILED(hr)) {
-        err << "mbusctl " << command << ": DllRegisterServer of " << path << " failed: " << com::DescribeHResult(hr)
-            << "\n";
-        return false;
-    }
-    return true;
-}
-
-// Creates the control as any client does, registering its library when the
-// class is not registered yet. False after a message.
-bool CreateControl(const char* command, com::ComPtr<com::IDispatch>* control, std::ostream& err) {
-    HRESULT hr = com::CreateInstance(control::CLSID_MBusOrlX4, com::IID_IDispatch, control);
-    if (hr == com::REGDB_E_CLASSNOTREG) {
-        std::string path;
-        if (const char* library = std::getenv("MBUS_CONTROL_LIBRARY"); library != nullptr && *library != '\0') {
-            path = library;
-        } else {
-            path = DefaultLibraryPath();
-            std::error_code ec;
-            if (path.empty() || !std::filesystem::exists(path, ec)) {
-                err << "mbusctl " << command << ": the control is not registered and its library was not found"
-                    << (path.empty() ? std::string() : " at " + path)
-                    << "; register it with regsvr, or set MBUS_CONTROL_LIBRARY to its path\n";
-                return false;
-            }
-        }
-        if (!RegisterLibrary(path, command, err)) return false;
-        hr = com::CreateInstance(control::CLSID_MBusOrlX4, com::IID_IDispatch, control);
-    }
-    if (com::FAILED(hr)) {
-        std::string why = com::LastCreateError();
-        if (why.empty()) why = com::DescribeHResult(hr);
-        err << "mbusctl " << command << ": cannot create the control: " << why << "\n";
-        return false;
-    }
-    return true;
 }
 
 // Reads the options of `session`; -1 go on, else the exit code.

@@ -12,40 +12,23 @@
 #include "control/com/control_object.h"
 #include "control/com/identifiers.h"
 #include "platform/com/ptr.h"
+#include "tools/mbusctl/control_client.h"
 #include "platform/com/types.h"
 
 namespace mbus::control::test {
 
-using Arg = std::variant<int32_t, std::string>;
+using Arg = cli::ControlArg;
 
+// The client of mbusctl, with each call's outcome checked.
 class DispatchClient {
 public:
     DispatchClient() = default;
-    explicit DispatchClient(com::ComPtr<com::IDispatch> d) : d_(std::move(d)) {}
-    com::IDispatch* Get() const { return d_.Get(); }
-
-    // The DISPID of a name; DISPID_UNKNOWN when the control does not know it.
-    com::DISPID Id(const std::string& name) const {
-        const std::u16string wide(name.begin(), name.end());
-        const com::OLECHAR* names[] = {wide.c_str()};
-        com::DISPID id = com::DISPID_UNKNOWN;
-        d_->GetIDsOfNames(com::IID_NULL, names, 1, 0, &id);
-        return id;
-    }
-
-    // Invokes with `flags`; the result variant is the caller's to clear.
+    explicit DispatchClient(com::ComPtr<com::IDispatch> d) : client_(std::move(d)) {}
+    com::IDispatch* Get() const { return client_.Get(); }
+    com::DISPID Id(const std::string& name) const { return client_.Id(name); }
     com::HRESULT Invoke(const std::string& name, com::WORD flags, std::vector<Arg> args, com::VARIANT* result,
                         const Arg* putValue = nullptr) const {
-        std::vector<com::VARIANT> v;
-        if (putValue != nullptr) v.push_back(Make(*putValue));
-        for (auto it = args.rbegin(); it != args.rend(); ++it) v.push_back(Make(*it));
-        com::DISPID named = com::DISPID_PROPERTYPUT;
-        com::DISPPARAMS params{v.data(), putValue != nullptr ? &named : nullptr, static_cast<com::UINT>(v.size()),
-                               putValue != nullptr ? 1u : 0u};
-        com::VariantInit(result);
-        const com::HRESULT hr = d_->Invoke(Id(name), com::IID_NULL, 0, flags, &params, result, nullptr, nullptr);
-        for (com::VARIANT& a : v) com::VariantClear(&a);
-        return hr;
+        return client_.Invoke(name, flags, args, result, putValue);
     }
 
     int32_t Long(const std::string& name, std::vector<Arg> args = {}) const {
@@ -78,11 +61,7 @@ public:
     }
 
 private:
-    static com::VARIANT Make(const Arg& a) {
-        if (const auto* n = std::get_if<int32_t>(&a)) return com::MakeVariantI4(*n);
-        return com::MakeVariantBstr(std::get<std::string>(a));
-    }
-    com::ComPtr<com::IDispatch> d_;
+    cli::ControlClient client_{nullptr};
 };
 
 // A control created in-process, as a client gets it from the class

@@ -1,0 +1,139 @@
+#include "tools/mbusctl/control_client.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <ostream>
+
+#include "control/com/identifiers.h"
+#include "platform/com/create.h"
+
+namespace mbus::cli {
+namespace {
+
+using com::HRESULT;
+
+// The library that serves the control, to be registered: $MBUS_CONTROL_LIBRARY,
+// else lib/ beside the directory of this program.
+std::string DefaultLibraryPath() {
+    const std::string self = com::ModulePath(reinterpret_cast<const void*>(&CreateControl));
+    if (self.empty()) return {};
+    const std::filesystem::path program(self);
+    return (program.parent_path() / ".." / "lib" / control::kLibraryFileName).lexically_normal().string();
+}
+
+bool RegisterLibrary(const std::string& path, const char* command, std::ostream& err) {
+    err << "mbusctl " << command << ": registering " << path << "\n";
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = ::dlerror();
+        err << "mbusctl " << command << ": cannot load " << path << ": " << (why != nullptr ? why : "unknown reason")
+            << "\n";
+        return false;
+    }
+    // The library stays loaded: creating the object loads it again anyway.
+    void* symbol = ::dlsym(handle, "DllRegisterServer");
+    if (symbol == nullptr) {
+        err << "mbusctl " << command << ": " << path << " does not export DllRegisterServer\n";
+        return false;
+    }
+    const HRESULT hr = reinterpret_cast<com::DllRegisterServerFunction>(symbol)();
+    if (com::FAILED(hr)) {
+        err << "mbusctl " << command << ": DllRegisterServer of " << path << " failed: " << com::DescribeHResult(hr)
+            << "\n";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CreateControl(const char* command, com::ComPtr<com::IDispatch>* control, std::ostream& err) {
+    HRESULT hr = com::CreateInstance(control::CLSID_MBusOrlX4, com::IID_IDispatch, control);
+    if (hr == com::REGDB_E_CLASSNOTREG) {
+        std::string path;
+        if (const char* library = std::getenv("MBUS_CONTROL_LIBRARY"); library != nullptr && *library != '\0') {
+            path = library;
+        } else {
+            path = DefaultLibraryPath();
+            std::error_code ec;
+            if (path.empty() || !std::filesystem::exists(path, ec)) {
+                err << "mbusctl " << command << ": the control is not registered and its library was not found"
+                    << (path.empty() ? std::string() : " at " + path)
+                    << "; register it with regsvr, or set MBUS_CONTROL_LIBRARY to its path\n";
+                return false;
+            }
+        }
+        if (!RegisterLibrary(path, command, err)) return false;
+        hr = com::CreateInstance(control::CLSID_MBusOrlX4, com::IID_IDispatch, control);
+    }
+    if (com::FAILED(hr)) {
+        std::string why = com::LastCreateError();
+        if (why.empty()) why = com::DescribeHResult(hr);
+        err << "mbusctl " << command << ": cannot create the control: " << why << "\n";
+        return false;
+    }
+    return true;
+}
+
+
+com::DISPID ControlClient::Id(const std::string& name) const {
+    const std::u16string wide(name.begin(), name.end());
+    const com::OLECHAR* names[] = {wide.c_str()};
+    com::DISPID id = com::DISPID_UNKNOWN;
+    control_->GetIDsOfNames(com::IID_NULL, names, 1, 0, &id);
+    return id;
+}
+
+com::HRESULT ControlClient::Invoke(const std::string& name, com::WORD flags, const std::vector<ControlArg>& args,
+                                   com::VARIANT* result, const ControlArg* putValue) const {
+    auto make = [](const ControlArg& a) {
+        if (const auto* n = std::get_if<int32_t>(&a)) return com::MakeVariantI4(*n);
+        return com::MakeVariantBstr(std::get<std::string>(a));
+    };
+    std::vector<com::VARIANT> v;
+    if (putValue != nullptr) v.push_back(make(*putValue));
+    for (auto it = args.rbegin(); it != args.rend(); ++it) v.push_back(make(*it));  // the last argument first
+    com::DISPID named = com::DISPID_PROPERTYPUT;
+    com::DISPPARAMS params{v.data(), putValue != nullptr ? &named : nullptr, static_cast<com::UINT>(v.size()),
+                           putValue != nullptr ? 1u : 0u};
+    com::VariantInit(result);
+    const com::HRESULT hr = control_->Invoke(Id(name), com::IID_NULL, 0, flags, &params, result, nullptr, nullptr);
+    for (com::VARIANT& a : v) com::VariantClear(&a);
+    return hr;
+}
+
+std::optional<int32_t> ControlClient::Long(const std::string& name, const std::vector<ControlArg>& args) const {
+    com::VARIANT r;
+    const com::HRESULT hr = Invoke(name, com::DISPATCH_PROPERTYGET, args, &r);
+    std::optional<int32_t> value;
+    if (com::SUCCEEDED(hr) && r.vt == com::VT_I4) value = r.lVal;
+    com::VariantClear(&r);
+    return value;
+}
+
+std::optional<std::string> ControlClient::Text(const std::string& name, const std::vector<ControlArg>& args) const {
+    com::VARIANT r;
+    const com::HRESULT hr = Invoke(name, com::DISPATCH_PROPERTYGET, args, &r);
+    std::optional<std::string> value;
+    if (com::SUCCEEDED(hr) && r.vt == com::VT_BSTR) value = com::BstrToUtf8(r.bstrVal);
+    com::VariantClear(&r);
+    return value;
+}
+
+bool ControlClient::Call(const std::string& name, const std::vector<ControlArg>& args) const {
+    com::VARIANT r;
+    const com::HRESULT hr = Invoke(name, com::DISPATCH_METHOD, args, &r);
+    com::VariantClear(&r);
+    return com::SUCCEEDED(hr);
+}
+
+bool ControlClient::Put(const std::string& name, const ControlArg& value, const std::vector<ControlArg>& args) const {
+    com::VARIANT r;
+    const com::HRESULT hr = Invoke(name, com::DISPATCH_PROPERTYPUT, args, &r, &value);
+    com::VariantClear(&r);
+    return com::SUCCEEDED(hr);
+}
+
+}  // namespace mbus::cli
