@@ -6,6 +6,7 @@
 
 #include "tools/mbusctl/decode_command.h"
 #include "tools/mbusctl/exchange_command.h"
+#include "tools/mbusctl/meter_commands.h"
 #include "tools/mbusctl/session_command.h"
 
 namespace {
@@ -14,6 +15,8 @@ constexpr const char* kUsage =
     "usage: mbusctl COMMAND [options]\n"
     "\n"
     "commands:\n"
+    "  scan      search the bus on a port and list the slaves\n"
+    "  read      read meters (or every slave a search finds) and print the readouts\n"
     "  decode    decode M-Bus answers given as hex digit pairs\n"
     "  exchange  send SND_NKE and REQ_UD2 to slaves on a port, print the answers\n"
     "  samples   decode and print the built-in sample answers\n"
@@ -41,6 +44,8 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return 0;
     }
+    if (command == "scan") return mbus::cli::RunScan(args, std::cout, std::cerr);
+    if (command == "read") return mbus::cli::RunRead(args, std::cout, std::cerr);
     if (command == "decode") return mbus::cli::RunDecode(args, std::cin, std::cout, std::cerr);
     if (command == "exchange") return mbus::cli::RunExchange(args, std::cout, std::cerr);
     if (command == "samples") return mbus::cli::RunSamples(args, std::cout, std::cerr);

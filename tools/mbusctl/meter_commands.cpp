@@ -1,0 +1,355 @@
+#include "tools/mbusctl/meter_commands.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ostream>
+#include <thread>
+
+#include "control/decode/telegram.h"
+#include "tools/mbusctl/control_client.h"
+#include "tools/mbusctl/output.h"
+
+namespace mbus::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kLineUsage =
+    "line options:\n"
+    "  --port N             port number 1..999 (default 1; the port map says which device)\n"
+    "  --baud N             300 .. 38400 (default 2400)\n"
+    "  --retries N          transmissions of a request without valid answer (default 3)\n"
+    "  --search-delay MS    pause after a collision in a search, 0..10000 (default 2000)\n"
+    "  --primary            search by primary address (default: by secondary address)\n";
+
+constexpr const char* kScanUsage =
+    "usage: mbusctl scan [options]\n"
+    "\n"
+    "Searches the bus on a port for slaves and prints the list: primary\n"
+    "address, identification number, maker, version and medium. Progress goes\n"
+    "to standard error; Ctrl-C ends the search and keeps what was found.\n"
+    "\n";
+
+constexpr const char* kReadUsage =
+    "usage: mbusctl read [options] ADDRESS...\n"
+    "       mbusctl read [options] --all\n"
+    "\n"
+    "Reads meters and prints each readout: identification, maker, medium and\n"
+    "every record with description, value and unit (or --format json). An\n"
+    "ADDRESS is a primary address 0..250, or a secondary address: the\n"
+    "identification number (8 digits) or the whole address of 16 hexadecimal\n"
+    "digits (number, manufacturer, version, medium; F is a wildcard). --all\n"
+    "searches the bus first and reads every slave found. Answers that announce\n"
+    "more data are followed by further reads.\n"
+    "\n";
+
+constexpr const char* kTail =
+    "  -h, --help           this text\n"
+    "\n"
+    "exit code: 0 done, 1 a meter did not answer or the port failed, 2 bad\n"
+    "usage, 130 interrupted (what was found or read is printed)\n";
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void OnInterrupt(int) { interrupted.store(true); }
+
+struct Options {
+    int port = 1, baud = 2400, retries = 3, searchDelay = -1;
+    bool primary = false, all = false;
+    OutputOptions output;
+    std::vector<std::string> addresses;
+};
+
+bool Number(const std::string& s, int lo, int hi, int* v) {
+    if (s.empty() || s.size() > 6 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+    const int n = std::stoi(s);
+    if (n < lo || n > hi) return false;
+    *v = n;
+    return true;
+}
+
+// -1 go on, else the exit code.
+int ParseOptions(const std::vector<std::string>& args, Options& o, bool read, std::ostream& out, std::ostream& err) {
+    const char* command = read ? "read" : "scan";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-h" || a == "--help") {
+            out << (read ? kReadUsage : kScanUsage) << kLineUsage << (read ? "  --all                search, then read every slave found\n" : "")
+                << "\noutput options:\n"
+                << (read ? kOutputUsage : "  --format table|json  (default table)\n") << kTail;
+            return 0;
+        }
+        if (read) {
+            if (const int used = ParseOutputOption(args, i, o.output, err, command); used != 0) {
+                if (used < 0) return 2;
+                continue;
+            }
+        } else if (a == "--format" || a == "--json") {
+            std::string f = a == "--json" ? "json" : (i + 1 < args.size() ? args[++i] : "");
+            if (f == "json") o.output.format = OutputOptions::Format::Json;
+            else if (f == "table") o.output.format = OutputOptions::Format::Table;
+            else {
+                err << "mbusctl scan: format \"" << f << "\": use table or json\n";
+                return 2;
+            }
+            continue;
+        }
+        auto number = [&](const char* name, int lo, int hi, int* v) {
+            if (i + 1 >= args.size() || !Number(args[i + 1], lo, hi, v)) {
+                err << "mbusctl " << command << ": " << name << " needs a number " << lo << ".." << hi << "\n";
+                return false;
+            }
+            ++i;
+            return true;
+        };
+        bool ok = true;
+        if (a == "--port") ok = number("--port", 1, 999, &o.port);
+        else if (a == "--baud") ok = number("--baud", 300, 38400, &o.baud);
+        else if (a == "--retries") ok = number("--retries", 1, 99, &o.retries);
+        else if (a == "--search-delay") ok = number("--search-delay", 0, 10000, &o.searchDelay);
+        else if (a == "--primary") o.primary = true;
+        else if (read && a == "--all") o.all = true;
+        else if (!a.empty() && a[0] == '-') {
+            err << "mbusctl " << command << ": unknown option \"" << a << "\"; see mbusctl " << command << " --help\n";
+            return 2;
+        } else if (read) {
+            o.addresses.push_back(a);
+        } else {
+            err << "mbusctl scan: unexpected \"" << a << "\"; see mbusctl scan --help\n";
+            return 2;
+        }
+        if (!ok) return 2;
+    }
+    if (read && o.addresses.empty() && !o.all) {
+        err << "mbusctl read: give addresses to read, or --all; see mbusctl read --help\n";
+        return 2;
+    }
+    return -1;
+}
+
+// A slave of the list text (51 characters each).
+struct Slave {
+    int address = 0;
+    std::string id, manufacturer;
+    int version = 0, medium = 0;
+    std::string SecondaryAddress(const ControlClient& c) const {
+        char rest[16];
+        std::snprintf(rest, sizeof rest, "%02X%02X", version & 0xFF, medium & 0xFF);
+        const std::string man = c.Text("ML7CalculateManufacturerAsc", {manufacturer}).value_or("FFFF");
+        return id + man + rest;
+    }
+};
+
+std::vector<Slave> ParseList(const std::string& text) {
+    std::vector<Slave> slaves;
+    for (std::size_t at = 0; at + 51 <= text.size(); at += 51) {
+        const std::string e = text.substr(at, 51);
+        if (e.compare(0, 1, "5") == 0) continue;  // an error entry
+        Slave s;
+        s.address = std::atoi(e.substr(0, 3).c_str());
+        s.id = e.substr(3, 8);
+        s.manufacturer = e.substr(11, 3);
+        s.version = std::atoi(e.substr(14, 3).c_str());
+        s.medium = std::atoi(e.substr(17, 2).c_str());
+        slaves.push_back(s);
+    }
+    return slaves;
+}
+
+class Meters {
+public:
+    Meters(ControlClient control, std::ostream& err, const char* command)
+        : c_(std::move(control)), err_(err), command_(command), tty_(::isatty(STDERR_FILENO) != 0) {}
+
+    bool Open(const Options& o) {
+        c_.Put("COMPort", o.port);
+        c_.Put("COMBaudrate", o.baud);
+        c_.Put("COMRetries", o.retries);
+        if (o.searchDelay >= 0) c_.Put("SCRSlaveSearchDelay", o.searchDelay);
+        c_.Call("COMOpen");
+        const int status = c_.Long("COMIsOpen").value_or(-1);
+        if (status != 0) {
+            err_ << "mbusctl " << command_ << ": port " << o.port << " could not be opened (line status " << status
+                 << "); the port map says which device a port number is (mbusctl --help)\n";
+            return false;
+        }
+        return true;
+    }
+
+    // Waits for the running script or search, showing `what` and the
+    // search's position; on Ctrl-C the control is asked to stop.
+    void Wait(const std::string& what, bool search) {
+        bool broke = false;
+        auto last = std::chrono::steady_clock::now() - 10s;
+        while (c_.Long("SCRStatus").value_or(0) != 0) {
+            if (interrupted.load() && !broke) {
+                c_.Call("SCRBreak");
+                broke = true;
+                Progress("stopping after the running request...", true);
+            }
+            const auto now = std::chrono::steady_clock::now();
+            if (search && !broke && (tty_ || now - last >= 5s)) {
+                Progress(what + " " + c_.Text("SCRSlaveSearchCurAddress").value_or(""), false);
+                last = now;
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+        if (tty_ && search) err_ << "\r\033[K";
+    }
+
+    std::vector<Slave> Search(bool primary) {
+        c_.Call(primary ? "SCRSlaveSearchPrimary" : "SCRSlaveSearchSecondary", primary ? std::vector<ControlArg>{}
+                                                                                      : std::vector<ControlArg>{0});
+        Wait(primary ? "searching, address" : "searching, mask", true);
+        return ParseList(c_.Text("SCRRetrieveSlaveListDec").value_or(""));
+    }
+
+    // Reads one meter; the decoded telegrams (several when the meter
+    // announced more data), empty when it did not answer.
+    std::vector<std::unique_ptr<MBTelegram>> Read(const std::string& address) {
+        std::string script;
+        std::string readLine;
+        if (address.size() <= 3) {
+            readLine = "5|" + std::to_string(std::stoi(address)) + "||";
+            script = readLine + "\r\n";
+        } else {
+            std::string a = address;
+            a.resize(16, 'F');
+            readLine = "5|253||";
+            script = "8||Standard: " + a.substr(0, 8) + "," + a.substr(8, 4) + "," + a.substr(12, 2) + "," +
+                     a.substr(14, 2) + "|\r\n" + readLine + "\r\n20|||\r\n";
+        }
+        c_.Put("LOGMaxEntries", 100000);
+        c_.Call("LOGReset");
+        c_.Call("SCRExecute", {script});
+        Wait("reading " + address, false);
+        std::vector<std::unique_ptr<MBTelegram>> telegrams;
+        const int upper = c_.Long("LOGUpperBound").value_or(-1);
+        for (int i = 0; i <= upper; ++i) {
+            const std::string entry = c_.Text("LOGRetrieveRawDataHex", {i, 0}).value_or("");
+            // The read's line, "|", a time stamp of 14 digits, "|", the status
+            // bytes (status, decoder, received, C, A, CI) and the telegram.
+            if (entry.compare(0, readLine.size(), readLine) != 0 || entry.size() < readLine.size() + 16 + 12) continue;
+            const std::string tail = entry.substr(readLine.size() + 16);
+            std::vector<uint8_t> bytes;
+            for (std::size_t k = 0; k + 1 < tail.size(); k += 2)
+                bytes.push_back(static_cast<uint8_t>(std::stoi(tail.substr(k, 2), nullptr, 16)));
+            if (bytes[0] != 3) continue;  // no long-frame answer
+            auto t = std::make_unique<MBTelegram>();
+            t->InterpretAnswer(3, bytes[3], bytes[4], bytes[5], bytes.data() + 6, static_cast<int>(bytes.size()) - 6);
+            telegrams.push_back(std::move(t));
+        }
+        return telegrams;
+    }
+
+    const ControlClient& Client() const { return c_; }
+
+private:
+    void Progress(const std::string& text, bool always) {
+        if (tty_) {
+            err_ << "\r\033[K" << text << std::flush;
+        } else if (always || !text.empty()) {
+            err_ << text << "\n";
+        }
+    }
+
+    ControlClient c_;
+    std::ostream& err_;
+    const char* command_;
+    bool tty_;
+};
+
+void PrintList(std::ostream& out, const std::vector<Slave>& slaves, const ControlClient& c, bool json) {
+    auto medium = [&](int code) { return c.Text("ML7ExtractMedium", {1, code}).value_or(""); };
+    if (json) {
+        out << "[";
+        for (std::size_t i = 0; i < slaves.size(); ++i) {
+            const Slave& s = slaves[i];
+            out << (i ? "," : "") << "{\"address\":" << s.address << ",\"id\":\"" << s.id << "\",\"manufacturer\":\""
+                << s.manufacturer << "\",\"version\":" << s.version << ",\"medium\":" << s.medium
+                << ",\"mediumText\":\"" << medium(s.medium) << "\"}";
+        }
+        out << "]\n";
+        return;
+    }
+    out << "address  identification  maker  version  medium\n";
+    for (const Slave& s : slaves) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%7d  %-14s  %-5s  %7d  %02X ", s.address, s.id.c_str(), s.manufacturer.c_str(),
+                      s.version, s.medium);
+        out << line << medium(s.medium) << "\n";
+    }
+}
+
+// Ctrl-C asks the control to stop instead of ending the program.
+struct InterruptGuard {
+    InterruptGuard() {
+        interrupted.store(false);
+        previous = std::signal(SIGINT, OnInterrupt);
+    }
+    ~InterruptGuard() { std::signal(SIGINT, previous); }
+    void (*previous)(int);
+};
+
+}  // namespace
+
+int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Options o;
+    if (const int rc = ParseOptions(args, o, false, out, err); rc >= 0) return rc;
+    com::ComPtr<com::IDispatch> control;
+    if (!CreateControl("scan", &control, err)) return 2;
+    Meters meters(ControlClient(control), err, "scan");
+    if (!meters.Open(o)) return 1;
+    InterruptGuard guard;
+    const std::vector<Slave> slaves = meters.Search(o.primary);
+    PrintList(out, slaves, meters.Client(), o.output.format == OutputOptions::Format::Json);
+    err << "mbusctl scan: " << slaves.size() << (slaves.size() == 1 ? " slave" : " slaves") << " found"
+        << (interrupted.load() ? " before the interruption" : "") << "\n";
+    meters.Client().Call("APPCloseCom");
+    return interrupted.load() ? 130 : 0;
+}
+
+int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Options o;
+    if (const int rc = ParseOptions(args, o, true, out, err); rc >= 0) return rc;
+    for (const std::string& a : o.addresses) {
+        int primary;
+        const bool secondary = (a.size() == 8 || a.size() == 16) && a.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
+        if (!secondary && !Number(a, 0, 250, &primary)) {
+            err << "mbusctl read: \"" << a << "\" is no address; give 0..250, 8 identification digits or 16 hex digits\n";
+            return 2;
+        }
+    }
+    com::ComPtr<com::IDispatch> control;
+    if (!CreateControl("read", &control, err)) return 2;
+    Meters meters(ControlClient(control), err, "read");
+    if (!meters.Open(o)) return 1;
+    ApplyOutputOptions(o.output);
+    InterruptGuard guard;
+    std::vector<std::string> addresses = o.addresses;
+    if (o.all) {
+        const std::vector<Slave> slaves = meters.Search(o.primary);
+        err << "mbusctl read: " << slaves.size() << (slaves.size() == 1 ? " slave" : " slaves") << " found\n";
+        for (const Slave& s : slaves)
+            addresses.push_back(o.primary ? std::to_string(s.address) : s.SecondaryAddress(meters.Client()));
+    }
+    int rc = 0, number = 0;
+    for (const std::string& a : addresses) {
+        if (interrupted.load()) break;
+        const auto telegrams = meters.Read(a);
+        if (telegrams.empty()) {
+            err << "mbusctl read: " << a << " did not answer\n";
+            rc = 1;
+            continue;
+        }
+        for (const auto& t : telegrams) PrintAnswer(out, *t, o.output, ++number);
+    }
+    meters.Client().Call("APPCloseCom");
+    return interrupted.load() ? 130 : rc;
+}
+
+}  // namespace mbus::cli
