@@ -15,7 +15,7 @@ namespace mbus::control {
 
 struct ChannelRecord {
     explicit ChannelRecord(int index)
-        : channel(index), log(std::make_shared<TelegramLog>()), script(channel, *log) {
+        : channel(index), log(std::make_shared<TelegramLog>()), script(channel) {
         channel.SetLog(log);
     }
 

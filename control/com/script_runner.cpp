@@ -171,7 +171,7 @@ std::string SlaveListEntry(const MBTelegram& t) {
 
 // ---- Life cycle ------------------------------------------------------------------
 
-ScriptRunner::ScriptRunner(Channel& channel, TelegramLog& log) : channel_(channel), log_(log) {}
+ScriptRunner::ScriptRunner(Channel& channel) : channel_(channel) {}
 
 ScriptRunner::~ScriptRunner() {
     {

@@ -57,7 +57,7 @@ std::string SlaveListEntry(const MBTelegram& t);
 
 class ScriptRunner {
 public:
-    ScriptRunner(engine::Channel& channel, TelegramLog& log);
+    explicit ScriptRunner(engine::Channel& channel);
     ~ScriptRunner();
     ScriptRunner(const ScriptRunner&) = delete;
     ScriptRunner& operator=(const ScriptRunner&) = delete;
@@ -110,7 +110,6 @@ private:
     bool Sleep(int milliseconds);
 
     engine::Channel& channel_;
-    TelegramLog& log_;
 
     // Under the script step lock.
     std::vector<ScriptItem> items_;

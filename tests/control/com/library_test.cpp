@@ -14,6 +14,7 @@
 #include "tests/control/com/dispatch_client.h"
 #include "tests/sim/sim_process.h"
 #include "tests/support/scratch.h"
+#include "tools/mbusctl/meter_commands.h"
 #include "tools/mbusctl/session_command.h"
 
 namespace mbus::control::test {
@@ -143,6 +144,46 @@ TEST_F(Library, SessionAgainstSimulatedSlavesOnAPseudoTerminal) {
         "03010108027222222222QXB140000000004Heat_(outlet)|000000000000000000000000000000000C0006|00004711|",
         "0",           "Heat_(outlet)"};
     EXPECT_EQ(got, expected) << r.out;
+}
+
+TEST_F(Library, ScanAndReadThroughTheControl) {
+    sim::test::SimProcess sim(MBUS_SIM_PATH,
+                              {"--baud", "38400", "--unpaced", "--slave",
+                               "primary=1 id=12345678 man=QXA version=01 medium=07 records=0413D2040000", "--slave",
+                               "primary=2 id=12349999 man=QXB version=14 medium=04 records=0C0611470000 records=0C1389670000",
+                               "--slave", "primary=3 id=55000001 man=ZZW version=02 medium=02 records=0403E8030000"});
+    ASSERT_TRUE(sim.Started());
+    const std::string tty = sim.ReadLine();
+    ASSERT_FALSE(tty.empty()) << sim.ReadErrors(std::chrono::seconds(1));
+    std::ofstream(scratch_.Path() + "/ports") << "1 = " << tty << "\n";
+    ScopedEnv ports("MBUS_PORT_MAP", scratch_.Path() + "/ports");
+
+    std::ostringstream out, err;
+    ASSERT_EQ(cli::RunScan({"--port", "1", "--baud", "38400", "--search-delay", "0", "--json"}, out, err), 0)
+        << err.str();
+    EXPECT_EQ(out.str(),
+              "[{\"address\":1,\"id\":\"12345678\",\"manufacturer\":\"QXA\",\"version\":1,\"medium\":7,"
+              "\"mediumText\":\"Water\"},"
+              "{\"address\":2,\"id\":\"12349999\",\"manufacturer\":\"QXB\",\"version\":20,\"medium\":4,"
+              "\"mediumText\":\"Heat_(outlet)\"},"
+              "{\"address\":3,\"id\":\"55000001\",\"manufacturer\":\"ZZW\",\"version\":2,\"medium\":2,"
+              "\"mediumText\":\"Electricity\"}]\n");
+    EXPECT_NE(err.str().find("3 slaves found"), std::string::npos) << err.str();
+
+    // A primary and a secondary address, and one nobody has; the meter with
+    // two telegrams is read twice.
+    std::ostringstream table, readErr;
+    EXPECT_EQ(cli::RunRead({"--port", "1", "--baud", "38400", "1", "12349999", "77"}, table, readErr), 1);
+    const std::string t = table.str();
+    EXPECT_NE(t.find("Identification  12345678"), std::string::npos) << t;
+    EXPECT_NE(t.find("Volume [l]"), std::string::npos);
+    EXPECT_NE(t.find("Telegram 3:"), std::string::npos) << "the second telegram of 12349999";
+    EXPECT_NE(t.find("00006789"), std::string::npos);
+    EXPECT_NE(readErr.str().find("77 did not answer"), std::string::npos) << readErr.str();
+
+    std::ostringstream none, usage;
+    EXPECT_EQ(cli::RunRead({"--port", "1", "abc"}, none, usage), 2);
+    EXPECT_NE(usage.str().find("is no address"), std::string::npos);
 }
 
 }  // namespace
