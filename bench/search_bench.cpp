@@ -1,0 +1,204 @@
+// Wall time of slave searches on the paced simulated bus, beside the
+// timeline that the line rules, the retry counts and the interpreter's
+// polling period give for the probes the search made:
+//
+//   transmission without answer:  frame + dead time + answer timeout
+//   transmission with an answer:  frame + reply delay + answer + byte timeout,
+//                                 and PartWait's rest of the answer part
+//   transaction:                  its transmissions (up to COMRetries while
+//                                 none gets a valid answer)
+//   item of the search:           the transaction rounded up to the 100 ms
+//                                 polling period of the script step, plus
+//                                 SCRSlaveSearchDelay after a collision
+//
+// where a character takes 11 bit times. Line settings: the control's
+// defaults (TA 330, TO 50, TB 4, DT 11, PartWait, FIFO on, COMRetries 3),
+// slaves answer after 100 bit times.
+//
+//   search_bench [--quick]   (--quick: 9600 baud and the COMRetries 1 case only)
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "control/com/control_object.h"
+#include "control/com/identifiers.h"
+#include "control/line/layer1.h"
+#include "sim/bus_description.h"
+#include "sim/sim_bus.h"
+#include "tools/mbusctl/control_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// What went over the line: each master frame and what came back.
+struct Exchange {
+    std::vector<uint8_t> frame;
+    std::size_t answerBytes = 0;
+    bool garbled = false;  // bytes with framing marks: several slaves answered
+};
+
+class TracingBus final : public mbus::serial::LineDevice {
+public:
+    explicit TracingBus(std::shared_ptr<mbus::sim::SimBus> bus) : bus_(std::move(bus)) {}
+    bool Paced() const override { return bus_->Paced(); }
+    std::vector<mbus::serial::WireByte> OnMasterBytes(const std::vector<uint8_t>& bytes,
+                                                      mbus::serial::SimClock::time_point end,
+                                                      const mbus::serial::SerialConfig& line) override {
+        std::vector<mbus::serial::WireByte> answer = bus_->OnMasterBytes(bytes, end, line);
+        Exchange e;
+        e.frame = bytes;
+        e.answerBytes = answer.size();
+        e.garbled = std::any_of(answer.begin(), answer.end(), [](const auto& b) { return b.framing || b.parity; });
+        std::lock_guard lock(mutex_);
+        exchanges_.push_back(std::move(e));
+        return answer;
+    }
+    std::vector<Exchange> Exchanges() {
+        std::lock_guard lock(mutex_);
+        return exchanges_;
+    }
+
+private:
+    std::shared_ptr<mbus::sim::SimBus> bus_;
+    std::mutex mutex_;
+    std::vector<Exchange> exchanges_;
+};
+
+struct Case {
+    const char* name;
+    int baud;
+    bool primary;
+    int slaves;
+    int retries;
+};
+
+struct Timeline {
+    double ms = 0;
+    int probes = 0;  // search items that probe (selections, SND_NKE probes)
+    int transmissions = 0;
+};
+
+// The timeline of the exchanges, grouped into transactions.
+Timeline TimelineOf(const std::vector<Exchange>& ex, int baud, int retries, int searchDelay) {
+    const mbus::line::LineTimings t = mbus::line::DeriveTimings(baud, 330, 50, 4, 11, 1, mbus::line::kPlatformKind);
+    const double ch = 11 * 1000.0 / baud;
+    const double reply = mbus::sim::SimBus::kDefaultReplyDelayBits * 1000.0 / baud;
+    Timeline tl;
+    std::size_t i = 0;
+    while (i < ex.size()) {
+        double transaction = 0;
+        int sent = 0;
+        bool collided = false, valid = false;
+        const std::vector<uint8_t>& frame = ex[i].frame;
+        const bool probe = frame.size() == 5 ? frame[1] == 0x40 && frame[2] != 253 : frame.size() > 5;
+        while (i < ex.size() && ex[i].frame == frame && sent < retries && !valid) {
+            const Exchange& e = ex[i];
+            const double out = static_cast<double>(e.frame.size()) * ch;
+            if (e.answerBytes == 0) {
+                transaction += out + t.deadTime + t.answerTimeout;
+            } else {
+                const double in = static_cast<double>(e.answerBytes) * ch;
+                transaction += out + reply + in + t.byteTimeout + (e.garbled ? 0.0 : std::max(0.0, t.answerPart - in - 1));
+            }
+            collided = collided || e.garbled;
+            valid = e.answerBytes > 0 && !e.garbled;
+            ++sent;
+            ++i;
+        }
+        tl.transmissions += sent;
+        tl.probes += probe ? 1 : 0;
+        tl.ms += std::ceil(transaction / 100.0) * 100.0;
+        if (collided && !valid) tl.ms += searchDelay;
+    }
+    return tl;
+}
+
+int Run(const Case& c, uint32_t seed) {
+    auto bus = std::make_shared<mbus::sim::SimBus>();
+    bus->SetDefaultBaud(c.baud);
+    bus->SetPaced(true);
+    std::mt19937 random(seed);
+    std::set<std::string> ids;
+    while (static_cast<int>(ids.size()) < c.slaves) {
+        char id[9];
+        std::snprintf(id, sizeof id, "%08u", static_cast<unsigned>(random() % 100000000));
+        if (!ids.insert(id).second) continue;
+        mbus::sim::VirtualSlave slave;
+        std::vector<std::string> errors;
+        mbus::sim::ParseSlave("primary=" + std::to_string(ids.size()) + " id=" + id +
+                                  " man=QXA version=01 medium=07 records=0413D2040000",
+                              &slave, errors);
+        bus->AddSlave(std::move(slave));
+    }
+    auto tracing = std::make_shared<TracingBus>(bus);
+    mbus::serial::RegisterSimulatedBus("search-bench", tracing);
+
+    void* raw = nullptr;
+    if (mbus::control::GetClassObject(mbus::control::CLSID_MBusOrlX4, mbus::com::IID_IClassFactory, &raw) != 0) return 1;
+    auto factory = mbus::com::ComPtr<mbus::com::IClassFactory>::Adopt(raw);
+    if (factory->CreateInstance(nullptr, mbus::com::IID_IDispatch, &raw) != 0) return 1;
+    mbus::cli::ControlClient control(mbus::com::ComPtr<mbus::com::IDispatch>::Adopt(raw));
+    control.Put("COMPort", 1);
+    control.Put("COMBaudrate", c.baud);
+    control.Put("COMRetries", c.retries);
+    control.Call("COMOpen");
+    if (control.Long("COMIsOpen").value_or(-1) != 0) {
+        std::fprintf(stderr, "search_bench: the simulated line does not open\n");
+        return 1;
+    }
+    const int delay = control.Long("SCRSlaveSearchDelay").value_or(2000);
+    const auto start = Clock::now();
+    control.Call(c.primary ? "SCRSlaveSearchPrimary" : "SCRSlaveSearchSecondary",
+                 c.primary ? std::vector<mbus::cli::ControlArg>{} : std::vector<mbus::cli::ControlArg>{0});
+    while (control.Long("SCRStatus").value_or(0) != 0) std::this_thread::sleep_for(5ms);
+    const double wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const std::string list = control.Text("SCRRetrieveSlaveListDec").value_or("");
+    const int found = static_cast<int>(list.size() / 51);
+    const Timeline tl = TimelineOf(tracing->Exchanges(), c.baud, c.retries, delay);
+    control.Call("APPCloseCom");
+    mbus::serial::UnregisterSimulatedBus("search-bench");
+
+    const double diff = 100.0 * (wall - tl.ms) / tl.ms;
+    std::printf("%-34s %6d %7d %7d %9.2f %10.1f %10.1f %+7.1f%%\n", c.name, c.baud, found, tl.probes,
+                found > 0 ? static_cast<double>(tl.probes) / found : 0.0, wall / 1000, tl.ms / 1000, diff);
+    std::fflush(stdout);
+    return found == c.slaves && std::fabs(diff) <= 10 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    const auto map = std::filesystem::temp_directory_path() / ("mbus-search-bench-" + std::to_string(::getpid()));
+    std::ofstream(map) << "1 = sim:search-bench\n";
+    ::setenv("MBUS_PORT_MAP", map.c_str(), 1);
+
+    std::printf("%-34s %6s %7s %7s %9s %10s %10s %8s\n", "search", "baud", "found", "probes", "per slave", "wall s",
+                "timeline", "diff");
+    std::vector<Case> cases = {
+        {"secondary, 25 random slaves", 9600, false, 25, 3},
+        {"primary, empty bus, COMRetries 1", 2400, true, 0, 1},
+    };
+    if (!quick) {
+        cases.insert(cases.begin(), {"secondary, 25 random slaves", 2400, false, 25, 3});
+        cases.push_back({"primary, empty bus, COMRetries 3", 2400, true, 0, 3});
+    }
+    int status = 0;
+    for (const Case& c : cases) status |= Run(c, 20261207);
+    std::filesystem::remove(map);
+    return status;
+}
