@@ -114,6 +114,53 @@ TEST(TelegramLog, SlaveListInHexadecimal) {
     EXPECT_EQ(hex.substr(51, 3), "00C");
 }
 
+// A long frame of manufacturer 8866 (22A2h), version 1, with `records`.
+std::vector<uint8_t> SplitReadout(const std::vector<uint8_t>& records) {
+    std::vector<uint8_t> f = {0x68, 0, 0, 0x68, 0x08, 0x01, 0x72, 0x78, 0x56, 0x34, 0x12, 0xA2, 0x22, 0x01,
+                              0x07, 0x2A, 0x00, 0x00, 0x00};
+    f.insert(f.end(), records.begin(), records.end());
+    f[1] = f[2] = static_cast<uint8_t>(f.size() - 4);
+    int sum = 0;
+    for (std::size_t i = 4; i < f.size(); ++i) sum += f[i];
+    f.push_back(static_cast<uint8_t>(sum));
+    f.push_back(0x16);
+    return f;
+}
+
+TEST(TelegramLog, ThreePartsOfOneReadoutAreJoined) {
+    const auto a = SplitReadout({0x04, 0x13, 0x01, 0x00, 0x00, 0x00});
+    const auto b = SplitReadout({0x04, 0x13, 0x02, 0x00, 0x00, 0x00, 0x02, 0x5A, 0x10, 0x01});
+    const auto c = SplitReadout({0x04, 0x13, 0x03, 0x00, 0x00, 0x00, 0x02, 0x5A, 0x20, 0x01, 0x02, 0x5E, 0x30, 0x01});
+    TelegramLog log;
+    log.SetCapacity(10);
+    Command(log, "5|1||");
+    Answer(log, b);
+    Command(log, "3|1||", 0);  // an acknowledgement between the parts is passed over
+    Command(log, "5|1||");
+    Answer(log, a);
+    Command(log, "5|1||");
+    Answer(log, c);
+    Command(log, "16|||", 0);
+    log.InterpretSpecial();
+    ASSERT_EQ(log.UpperBound(), 1);
+    std::vector<uint8_t> joined(a.begin(), a.end() - 2);
+    joined.insert(joined.end(), b.begin() + 19, b.end() - 2);
+    joined.insert(joined.end(), c.begin() + 19, c.end() - 2);
+    joined.insert(joined.end(), a.end() - 2, a.end());
+    EXPECT_EQ(log.Entry(0).telegram, joined);
+    EXPECT_EQ(log.Entry(1).text, "16|||");
+
+    // Parts of the same length are left alone.
+    TelegramLog same;
+    same.SetCapacity(10);
+    for (int i = 0; i < 3; ++i) {
+        Command(same, "5|1||");
+        Answer(same, a);
+    }
+    same.InterpretSpecial();
+    EXPECT_EQ(same.UpperBound(), 2);
+}
+
 TEST(TelegramLog, HistoryPairsBecomeEntries) {
     // Date and time 24.12.2008 18:30 (type F), then a value 1234 l.
     const std::vector<uint8_t> history = {0x68, 0x1B, 0x1B, 0x68, 0x08, 0x01, 0x72, 0x78, 0x56, 0x34, 0x12,
