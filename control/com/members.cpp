@@ -422,6 +422,12 @@ std::string SlaveListText(bool hex, int32_t block) {
     return from < text.size() ? text.substr(from, 510) : std::string();
 }
 
+// A search mode with the bits of a search variant added (wrapping, as the
+// 32-bit word does).
+int32_t WithVariant(int32_t mode, uint32_t bits) {
+    return static_cast<int32_t>(static_cast<uint32_t>(mode) + bits);
+}
+
 // The pause after each step cannot change while a script runs.
 void PutLineDelay(const Args& a, const Value& v) {
     const auto r = Rec();
@@ -775,9 +781,9 @@ const Member kMembers[] = {
     {216, "SCRSlaveSearchSecondary", M, "long SearchMode", N, nullptr, nullptr,
      CALL(if (auto r = Rec()) r->script.SearchSecondary(a.L(0)))},
     {217, "SCRSlaveSearchSecondaryFab", M, "long SearchMode", N, nullptr, nullptr,
-     CALL(if (auto r = Rec()) r->script.SearchSecondary(a.L(0) + 0x10000))},
+     CALL(if (auto r = Rec()) r->script.SearchSecondary(WithVariant(a.L(0), 0x10000)))},
     {218, "SCRSlaveSearchSecondaryCustom", M, "long SearchMode", N, nullptr, nullptr,
-     CALL(if (auto r = Rec()) r->script.SearchSecondary(a.L(0) + 0x20000))},
+     CALL(if (auto r = Rec()) r->script.SearchSecondary(WithVariant(a.L(0), 0x20000)))},
     {219, "SCRRetrieveSlaveListDec", GP, "", T, GET(S(SlaveListText(false, -1))), PUT(), nullptr},
     {220, "SCRRetrieveSlaveListHex", GP, "", T, GET(S(SlaveListText(true, -1))), PUT(), nullptr},
     {221, "APPRetrieveCookedDataDec3", G, "", T, &Cooked<CookedVariant::Dec3>, nullptr, nullptr},
@@ -839,7 +845,7 @@ const Member kMembers[] = {
     LATER(255, "SP1SelectPrim", M,
           "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium, long PrimAddress", N),
     {256, "SCRSlaveSearchSecondaryPrim", M, "long SearchMode", N, nullptr, nullptr,
-     CALL(if (auto r = Rec()) r->script.SearchSecondary(a.L(0) + 0x40000))},
+     CALL(if (auto r = Rec()) r->script.SearchSecondary(WithVariant(a.L(0), 0x40000)))},
     SCROPT(257, "SCRSlaveSearchListWithErrorMessages", searchListWithErrors, INT32_MIN, INT32_MAX),
     LATER(258, "SP4YMODEMDownload", M, "string PathName", N),
     LATER(259, "SP4YMODEMUpload", M, "string FileName", N),
