@@ -422,6 +422,25 @@ std::string SlaveListText(bool hex, int32_t block) {
     return from < text.size() ? text.substr(from, 510) : std::string();
 }
 
+// A modem setting of the current channel: a put outside its range stores
+// `Default` (or is ignored when `Default` is -1).
+template <int32_t engine::ModemParameters::*F, int32_t Low, int32_t High, int32_t Default>
+Value ModemGet(const Args&) {
+    const auto ch = Ch();
+    return L(ch ? ch->Modem().*F : Default);
+}
+template <int32_t engine::ModemParameters::*F, int32_t Low, int32_t High, int32_t Default>
+void ModemPut(const Args&, const Value& v) {
+    const auto ch = Ch();
+    if (!ch) return;
+    if (v.number < Low || v.number > High) {
+        if (Default < 0) return;
+        ch->UpdateModem([&](engine::ModemParameters& m) { m.*F = Default; });
+        return;
+    }
+    ch->UpdateModem([&](engine::ModemParameters& m) { m.*F = v.number; });
+}
+
 // A search mode with the bits of a search variant added (wrapping, as the
 // 32-bit word does).
 int32_t WithVariant(int32_t mode, uint32_t bits) {
@@ -458,6 +477,9 @@ using answer::CField, answer::AField, answer::CIField;
     {id, name, GP, "", I, &ScriptOptionGet<&ScriptRunner::field, low, high>,                            \
      &ScriptOptionPut<&ScriptRunner::field, low, high>, nullptr}
 #define LOGRANGE "long StartIndex, long EndIndex"
+#define TEL(id, name, field, low, high, dflt)                                                             \
+    {id, name, GP, "", I, &ModemGet<&engine::ModemParameters::field, low, high, dflt>,                     \
+     &ModemPut<&engine::ModemParameters::field, low, high, dflt>, nullptr}
 
 const Member kMembers[] = {
     COM(1, "COMBaudrate", baud),
@@ -724,13 +746,14 @@ const Member kMembers[] = {
     {163, "ML1DSRStatus", G, "", I, GET(L(OnLine([](MBLayer1& l) { return l.GetDSRStatus(); }, 0))), nullptr, nullptr},
     {164, "ML1RIStatus", G, "", I, GET(L(OnLine([](MBLayer1& l) { return l.GetRIStatus(); }, 0))), nullptr, nullptr},
     {165, "ML1CTSStatus", G, "", I, GET(L(OnLine([](MBLayer1& l) { return l.GetCTSStatus(); }, 0))), nullptr, nullptr},
-    LATER(166, "TELAdditionalTelegramTimeout", GP, "", I),
-    LATER(167, "TELConnectTimeout", GP, "", I),
-    LATER(168, "TELToneOrPulseDial", GP, "", I),
-    LATER(169, "TELStatus", G, "", I),
-    LATER(170, "TELMode", GP, "", I),
-    LATER(171, "TELMakeCall", M, "long COMPort, long Baudrate, string PhoneNumber", N),
-    LATER(172, "TELHangUp", M, "", N),
+    TEL(166, "TELAdditionalTelegramTimeout", additionalTelegramTimeout, 0, 4000000, 6000),
+    TEL(167, "TELConnectTimeout", connectTimeout, 5, 600, 60),
+    TEL(168, "TELToneOrPulseDial", toneDial, 0, 1, 1),
+    {169, "TELStatus", G, "", I, GET(L(Ch() ? Ch()->TelStatus() : 0)), nullptr, nullptr},
+    TEL(170, "TELMode", mode, 0, 1, 1),
+    {171, "TELMakeCall", M, "long COMPort, long Baudrate, string PhoneNumber", N, nullptr, nullptr,
+     CALL(if (auto ch = Ch()) ch->TelMakeCall(a.L(0), a.L(1), ScriptText(a.S(2))))},
+    {172, "TELHangUp", M, "", N, nullptr, nullptr, CALL(if (auto ch = Ch()) ch->TelHangUp())},
     {173, "APPDelay", M, "long Milliseconds", N, nullptr, nullptr,
      CALL(if (a.L(0) > 0) std::this_thread::sleep_for(std::chrono::milliseconds(a.L(0))))},
     LATER(174, "SP1Open", M, "", N),
@@ -738,7 +761,8 @@ const Member kMembers[] = {
     LATER(176, "SP1Close", M, "", N),
     LATER(177, "SP1ReadSecondaryAddress", M, "string SecondaryAddr", N),
     LATER(178, "SP1ReadPrimaryAddress", M, "long PrimaryAddress", N),
-    LATER(179, "TELInit", M, "long COMPort, long Baudrate, string InitString", N),
+    {179, "TELInit", M, "long COMPort, long Baudrate, string InitString", N, nullptr, nullptr,
+     CALL(if (auto ch = Ch()) ch->TelInit(a.L(0), a.L(1), ScriptText(a.S(2))))},
     LATER(180, "SP1DeSelect", M, "", N),
     LATER(181, "SP1Select", M, "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium", N),
     LATER(182, "SP1SelectFab", M,
@@ -823,7 +847,7 @@ const Member kMembers[] = {
                                                          std::string()))),
      nullptr, nullptr},
     LATER(241, "SP3DownloadAllData", M, "long Address", N),
-    LATER(242, "TELAdditionalTimeoutByte", GP, "", I),
+    TEL(242, "TELAdditionalTimeoutByte", additionalTimeoutByte, 0, 100000, 5000),
     {243, "SP1RetrieveSlaveListDec1", G, "long BlockNum", T, GET(S(SlaveListText(false, a.L(0)))), nullptr, nullptr},
     {244, "SP1RetrieveSlaveListHex1", G, "long BlockNum", T, GET(S(SlaveListText(true, a.L(0)))), nullptr, nullptr},
     {245, "SCRRetrieveSlaveListDec1", G, "long BlockNum", T, GET(S(SlaveListText(false, a.L(0)))), nullptr, nullptr},
@@ -854,7 +878,7 @@ const Member kMembers[] = {
     {262, "APPRetrieveCookedDataDec4", G, "", T, &Cooked<CookedVariant::Dec4>, nullptr, nullptr},
     {263, "LOGRetrieveCookedDataDec4", G, LOGRANGE, T, &LogCooked<CookedVariant::Dec4>, nullptr, nullptr},
     {264, "LOGRetrieveCookedDataHex4", G, LOGRANGE, T, &LogCooked<CookedVariant::Hex4>, nullptr, nullptr},
-    LATER(265, "TELCommandNewLineCharacter", GP, "", I),
+    TEL(265, "TELCommandNewLineCharacter", newLine, 0, 3, -1),
     {266, "APPValueDec4", G, "long DRNumber", T, &RecordText<answer::ValueDec4>, nullptr, nullptr},
     {267, "APPValueHex4", G, "long DRNumber", T, &RecordText<answer::ValueHex4>, nullptr, nullptr},
     {268, "APPVIBAsc4", G, "long DRNumber", T, &RecordText<answer::VIBAsc4>, nullptr, nullptr},

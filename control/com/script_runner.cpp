@@ -287,6 +287,27 @@ int ScriptRunner::Step() {
                 ClearItems();
                 return kEnd;
             }
+        } else if (command == 30 || command == 31 || command == 32) {
+            // A dropped call brings the direct line back.
+            const int state = channel_.TelStatus();
+            if (command == 31 && state == engine::kModemIdle && channel_.TransactionResult() != engine::kTransactionRunning &&
+                !modemCallChecked_) {
+                // The call did not connect: another try, up to SCRMakeCallTrial / 200.
+                modemCallChecked_ = true;
+                channel_.RestoreDirectLine(false);
+                modemAttempts_ += 200;
+                if (modemAttempts_ >= makeCallTrial.load()) modemAttempts_ = 0;
+            }
+            if ((state != engine::kModemIdle && state != engine::kModemConnected) ||
+                channel_.TransactionResult() == engine::kTransactionRunning) {
+                if (breakNow) channel_.Break();
+                return pollPeriod.load();
+            }
+            if (breakNow) {
+                modemAttempts_ = 0;
+                ClearItems();
+                return kEnd;
+            }
         } else {
             if (channel_.TransactionResult() == engine::kTransactionRunning) {
                 if (breakNow) channel_.Break();
@@ -302,8 +323,11 @@ int ScriptRunner::Step() {
                 return kEnd;
             }
         }
-        if (openAttempts_ != 0 || modemAttempts_ != 0)
+        if (openAttempts_ != 0 || modemAttempts_ != 0) {
+            modemCallChecked_ = false;
             return ExecuteItem(items_[static_cast<std::size_t>(current_)]);
+        }
+        modemCallChecked_ = false;
         const int remembered = step_.load();
         step_.fetch_add(1);
         if (command >= kSearchRead) {
@@ -456,36 +480,33 @@ int ScriptRunner::Connection(ScriptItem& item) {
 }
 
 int ScriptRunner::Modem(ScriptItem& item) {
-    const char* lineEnd = "\r\n";
+    const engine::ModemParameters m = channel_.Modem();
+    const std::string lineEnd = engine::ModemLineEnd(m.newLine);
     if (item.command == 32) {
-        const std::string bytes = lineEnd;
-        channel_.Request(item.line, 101, 0, {bytes.begin(), bytes.end()}, FirstSend::Raw);
-        return kPoll;
+        // While another modem operation runs, the hang-up waits for it and is passed over.
+        if (channel_.ModemState() != engine::kModemIdle && channel_.ModemState() != engine::kModemConnected)
+            return pollPeriod.load();
+        channel_.ModemRequest(nullptr, item.line, 0, 101, lineEnd, engine::kModemHangingUp);
+        return pollPeriod.load();
     }
-    // Re-open the port with the modem's settings.
+    // The port with the modem's settings: port, rate and the line-format code.
     engine::ConnectionParameters p = channel_.Parameters();
-    if (item.argument >= 1 && item.argument <= 999) p.port = item.argument;
     const int baud = item.mode % 1000000;
-    if (baud >= 300 && baud <= 921600) p.baud = baud;
     static const int kFormats[12][3] = {{1, 1, -1}, {1, 1, 1}, {1, 1, 2}, {0, 1, 0}, {0, 1, 1}, {0, 1, 2},
                                         {1, 0, 0},  {1, 0, 1}, {1, 0, 2}, {0, 0, 0}, {0, 0, 1}, {0, 0, 2}};
     const int code = item.mode / 1000000;
     const int* f = kFormats[code >= 1 && code <= 11 ? code : 0];
+    if (item.argument >= 1 && item.argument <= 999) p.port = item.argument;
+    if (baud >= 300 && baud <= 921600) p.baud = baud;
     p.rts = f[0];
     p.dtr = f[1];
-    p.parity = f[2] >= 0 ? f[2] : 0;
-    p.TO += kModemExtraTelegramTimeout;
-    p.TB += kModemExtraByteTimeout;
+    if (f[2] >= 0)
+        p.parity = f[2];
+    else if (m.mode == 1)
+        p.parity = 0;
+    p.TO += m.additionalTelegramTimeout;
+    p.TB += m.additionalTimeoutByte;
     p.fifo = 1;
-    channel_.SetParameters(p);
-    if (channel_.Open() != 0) {
-        modemAttempts_ += 1;
-        if (modemAttempts_ < makeCallTrial.load()) return kRetryOpen;
-        modemAttempts_ = 0;
-        channel_.LogCommand(item.line, item.command == 30 ? 0 : 4);
-        return kAtOnce;
-    }
-    modemAttempts_ = 0;
     std::string text(item.data.begin(), item.data.end());
     if (item.command == 31) {
         // "AT", an optional prefix in <...>, "D", the dial letter, the number.
@@ -497,7 +518,7 @@ int ScriptRunner::Modem(ScriptItem& item) {
                 text = text.substr(close + 1);
             }
         }
-        char letter = 'T';
+        char letter = m.toneDial != 0 ? 'T' : 'P';
         if (!text.empty() && (text[0] == 'P' || text[0] == 'p' || text[0] == 'T' || text[0] == 't')) {
             letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
             text.erase(0, 1);
@@ -505,9 +526,17 @@ int ScriptRunner::Modem(ScriptItem& item) {
         text = at + "D" + letter + text;
     }
     text += lineEnd;
-    channel_.LogCommand(item.line, item.command == 30 ? 0 : 4);
-    channel_.Request({}, item.command == 30 ? 104 : 100, 0, {text.begin(), text.end()}, FirstSend::Raw);
-    return kPoll;
+    const bool sent = channel_.ModemRequest(&p, item.line, item.command == 30 ? 0 : 4, item.command == 30 ? 104 : 100,
+                                            text, item.command == 30 ? engine::kModemInitialising : engine::kModemDialling);
+    if (!sent && channel_.WithLayers([](MBLayer7& l) { return l.link.line.status.load(); }) != 0) {
+        // The port did not open: tried again like a connection line.
+        ++modemAttempts_;
+        if (modemAttempts_ < makeCallTrial.load()) return kRetryOpen;
+        modemAttempts_ = 0;
+        channel_.LogCommand(item.line, item.command == 30 ? 0 : 4);
+        return kAtOnce;
+    }
+    return pollPeriod.load();
 }
 
 // ---- The slave search ------------------------------------------------------------

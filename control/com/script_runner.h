@@ -121,6 +121,7 @@ private:
     int repeatCounter_ = 0;
     int openAttempts_ = 0;
     int modemAttempts_ = 0;
+    bool modemCallChecked_ = false;  // the failed call of the current 31 was counted
     bool deferred_ = false;  // the current item runs at the next step without a completion check
     std::shared_ptr<const engine::AnswerSnapshot> consumed_;  // answer whose "more follows" was seen
     int probeCounter_ = 0;

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "control/decode/export.h"
@@ -37,4 +38,6 @@ public:
     void ChangeMediumLanguage(int from, int to, char* text) { mbus::ChangeMediumLanguage(from, to, text); }
 
     MBLayer2 link;
+    // Modem state: 0 idle, 1 dialling, 2 initialising, 3 hanging up, 4 connected.
+    std::atomic<int32_t> modemState{0};
 };

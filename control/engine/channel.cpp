@@ -1,6 +1,7 @@
 #include "control/engine/channel.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <thread>
 
@@ -285,9 +286,17 @@ void Channel::Work() {
             if (!SelectedReadStep(*layers_, code)) return;
             continue;
         }
+        if (requestCode >= 100 && requestCode <= 104) {
+            const ModemNext next = ModemStep(*layers_, requestCode);
+            if (next == ModemNext::Poll) continue;
+            lock.unlock();
+            if (next == ModemNext::Reopen) RestoreDirectLine(true);
+            Finish(0);
+            return;
+        }
         const int retries = Parameters().retries;
-        // Requests of modems and data loggers end with their first result
-        // until their own handling is in place.
+        // Requests of data loggers end with their first result until their
+        // own handling is in place.
         const bool singleAttempt = requestCode == kRequestNone || requestCode >= 100;
         if (singleAttempt || code != link::kRecFault || breakRequest_.load() != 0 ||
             retryCounter_.load() >= retries) {
@@ -321,7 +330,8 @@ int Channel::Poll(MBLayer7& layers, int requestCode) {
             requestBuffer_ = std::move(answer);
         }
     } else if (code != link::kRecFault && link.line.ymodemMode.load() == 0 &&
-               link.line.textProtocolMode.load() == 0) {
+               link.line.textProtocolMode.load() == 0 && requestCode != 104 &&
+               (layers.modemState.load() == kModemIdle || layers.modemState.load() == kModemConnected)) {
         StoreAnswer(layers, code, C, A, CI, answer.data(), static_cast<int>(answer.size()));
     }
     return code;
@@ -431,6 +441,185 @@ void Channel::Finish(int code) {
         requestBuffer_.clear();
     }
     transactionResult_.store(code);
+}
+
+// ---- Modem ----------------------------------------------------------------------
+
+ModemParameters Channel::Modem() const {
+    std::lock_guard lock(parametersMutex_);
+    return modem_;
+}
+
+int Channel::ModemState() const {
+    return WithLayers([](const MBLayer7& l) { return static_cast<int>(l.modemState.load()); });
+}
+
+ConnectionParameters Channel::ModemLine(ConnectionParameters p, int port, int baud, bool dialling) const {
+    const ModemParameters m = Modem();
+    if (port >= 1 && port <= 999) p.port = port;
+    if (baud >= 300 && baud <= 921600) p.baud = baud;
+    p.rts = 1;
+    p.dtr = 1;
+    if (m.mode == 1) p.parity = 0;
+    if (dialling) {
+        p.TO += m.additionalTelegramTimeout;
+        p.TB += m.additionalTimeoutByte;
+        p.fifo = 1;
+    }
+    return p;
+}
+
+bool Channel::ModemRequest(const ConnectionParameters* line, const std::string& logLine, int logStatus, int code,
+                           const std::string& text, int32_t state) {
+    const int current = ModemState();
+    const bool allowed = code == 101 ? (current == kModemIdle || current == kModemConnected) : current == kModemIdle;
+    if (!worker_ || !allowed) return false;
+    if (line != nullptr) {
+        {
+            std::lock_guard lock(parametersMutex_);
+            if (pending_.port == -1) pending_ = parameters_;
+            parameters_ = *line;
+        }
+        if (Open() != 0) {
+            RestoreDirectLine(false);
+            return false;
+        }
+    }
+    if (!logLine.empty()) LogCommand(logLine, logStatus);
+    std::shared_lock lock(layersMutex_);
+    // The state is set before the worker can see the request's first result.
+    const int32_t before = layers_->modemState.exchange(state);
+    lastKind_.store(4);
+    receivedSomething_.store(0);
+    requestCode_.store(code);
+    targetAddress_.store(0);
+    {
+        std::lock_guard guard(requestMutex_);
+        requestBuffer_.assign(text.begin(), text.end());
+    }
+    if (Send(*layers_, kRequestRaw) != 1) {
+        layers_->modemState.store(before);
+        requestCode_.store(kRequestNone);
+        return false;
+    }
+    transactionResult_.store(kTransactionRunning);
+    worker_->Resume();
+    return true;
+}
+
+bool Channel::TelInit(int port, int baud, const std::string& init) {
+    const ConnectionParameters line = ModemLine(Parameters(), port, baud, false);
+    return ModemRequest(&line, "30|COM" + std::to_string(line.port) + "|" + std::to_string(line.baud) + "|" + init, 0,
+                        104, init + ModemLineEnd(Modem().newLine), kModemInitialising);
+}
+
+bool Channel::TelMakeCall(int port, int baud, const std::string& number) {
+    const ModemParameters m = Modem();
+    char letter = m.toneDial == 1 ? 'T' : 'P';
+    std::string digits = number;
+    const char first = digits.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(digits[0])));
+    if (first == 'P' || first == 'Q') letter = 'P';
+    if (first == 'T' || first == 'U') letter = 'T';
+    if (first == 'P' || first == 'Q' || first == 'T' || first == 'U' || first == 'V') digits.erase(0, 1);
+    // A number beginning with Q, U or V dials over the port as it is.
+    const bool keepPort = first == 'Q' || first == 'U' || first == 'V';
+    const ConnectionParameters line = ModemLine(Parameters(), port, baud, true);
+    return ModemRequest(keepPort ? nullptr : &line,
+                        "31|" + std::to_string(port) + "|" + std::to_string(baud) + "|" + number, 4, 100,
+                        std::string("ATD") + letter + digits + ModemLineEnd(m.newLine), kModemDialling);
+}
+
+bool Channel::TelHangUp() { return ModemRequest(nullptr, "32|||", 0, 101, "\r\n", kModemHangingUp); }
+
+bool Channel::RestoreDirectLine(bool reopen) {
+    {
+        std::lock_guard lock(parametersMutex_);
+        if (pending_.port == -1) return false;
+        parameters_ = pending_;
+        pending_.port = -1;
+    }
+    if (reopen) Open();
+    return true;
+}
+
+int Channel::TelStatus() {
+    bool lost = false;
+    int state;
+    {
+        std::lock_guard lock(Locks().layers);
+        std::shared_lock layers(layersMutex_);
+        state = layers_->modemState.load();
+        const int code = requestCode_.load();
+        if (state == kModemConnected && !(code >= 101 && code <= 103) && layers_->link.line.GetDCDStatus() == 0) {
+            layers_->modemState.store(kModemIdle);
+            state = kModemIdle;
+            lost = true;
+        }
+    }
+    // The call has dropped: back to the settings of before the modem.
+    if (lost) RestoreDirectLine(true);
+    return state;
+}
+
+bool Channel::SleepUnlessStopped(int milliseconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (std::chrono::steady_clock::now() < until) {
+        if (worker_->StopRequested()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+Channel::ModemNext Channel::ModemStep(MBLayer7& layers, int requestCode) {
+    MBLayer1& line = layers.link.line;
+    auto sendRaw = [&](const std::string& text) {
+        std::lock_guard lock(Locks().sendRaw);
+        layers.link.SendHex(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+    };
+    switch (requestCode) {
+        case 100: {
+            // Dialling: wait for the carrier.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Modem().connectTimeout);
+            bool carrier = false;
+            if (SleepUnlessStopped(1000)) {
+                carrier = line.GetDCDStatus() != 0;
+                if (!carrier && SleepUnlessStopped(3000)) {
+                    while (!(carrier = line.GetDCDStatus() != 0) && std::chrono::steady_clock::now() < deadline &&
+                           breakRequest_.load() == 0 && !worker_->StopRequested())
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+            }
+            if (carrier) {
+                LogCommand("", 0);
+                layers.modemState.store(kModemConnected);
+                return ModemNext::Done;
+            }
+            line.ResetDTR();
+            SleepUnlessStopped(200);
+            line.SetDTR();
+            if (breakRequest_.load() == 0) SleepUnlessStopped(1000);
+            layers.modemState.store(kModemIdle);
+            return ModemNext::Done;
+        }
+        case 101:
+            SleepUnlessStopped(1200);
+            requestCode_.store(102);
+            sendRaw("+++");
+            return ModemNext::Poll;
+        case 102:
+            SleepUnlessStopped(1200);
+            requestCode_.store(103);
+            sendRaw(std::string("ATH0") + ModemLineEnd(Modem().newLine));
+            return ModemNext::Poll;
+        case 103:
+            line.ResetDTR();
+            SleepUnlessStopped(100);
+            line.SetDTR();
+            [[fallthrough]];
+        default:
+            layers.modemState.store(kModemIdle);
+            return ModemNext::Reopen;
+    }
 }
 
 // ---- Answers handed in as text ------------------------------------------------

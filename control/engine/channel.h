@@ -118,6 +118,35 @@ public:
     bool Request(const std::string& logLine, int code, int address, std::vector<uint8_t> buffer,
                  FirstSend first = FirstSend::ByCode);
 
+    // ---- Modem ---------------------------------------------------------------
+    ModemParameters Modem() const;
+    template <class F>
+    void UpdateModem(F change) {
+        std::lock_guard lock(parametersMutex_);
+        change(modem_);
+    }
+    int ModemState() const;
+    // The line settings a modem request opens the port with: `base` with the
+    // port and rate when valid, RTS and DTR set, no parity in modem mode 1;
+    // `dialling` adds the modem's timeouts and the FIFO.
+    ConnectionParameters ModemLine(ConnectionParameters base, int port, int baud, bool dialling) const;
+    // A modem request: the current settings are kept to come back to, the
+    // port is reopened with `line` (unless null), `logLine` is logged with
+    // `logStatus`, `text` is sent and the worker supervises the request
+    // `code` (100 dial, 101 hang up, 104 command) in the modem state
+    // `state`. False (nothing changed) when the modem is busy or the send
+    // was refused.
+    bool ModemRequest(const ConnectionParameters* line, const std::string& logLine, int logStatus, int code,
+                      const std::string& text, int32_t state);
+    bool TelInit(int port, int baud, const std::string& init);
+    bool TelMakeCall(int port, int baud, const std::string& number);
+    bool TelHangUp();
+    // The modem state; a lost carrier ends the call and brings back the
+    // settings of before the modem.
+    int TelStatus();
+    // The settings of before the modem, put back (true) when there were any.
+    bool RestoreDirectLine(bool reopen);
+
     // Direct link-layer sends (one attempt, no repetition): `send` gets the
     // link layer and returns the send operation's result.
     template <class F>
@@ -170,6 +199,10 @@ private:
     // false when the request has ended.
     bool SelectedReadStep(MBLayer7& layers, int code);
     void Finish(int code);
+    // The steps of the modem requests after a result; what the worker does next.
+    enum class ModemNext { Poll, Done, Reopen };
+    ModemNext ModemStep(MBLayer7& layers, int requestCode);
+    bool SleepUnlessStopped(int milliseconds);
     // Common start of a posted request: log line, state, first send.
     bool Post(const std::string& logLine, int code, int address, std::vector<uint8_t> buffer, bool noReceive = false,
               FirstSend first = FirstSend::ByCode);
@@ -177,6 +210,12 @@ private:
 
     mutable std::mutex parametersMutex_;
     ConnectionParameters parameters_;
+    ConnectionParameters pending_ = [] {
+        ConnectionParameters p;
+        p.port = -1;  // nothing pending
+        return p;
+    }();
+    ModemParameters modem_;
 
     mutable std::shared_mutex layersMutex_;
     std::unique_ptr<MBLayer7> layers_;

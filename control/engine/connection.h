@@ -25,4 +25,34 @@ struct ConnectionParameters {
     int32_t zeroPreamble = 0;  // no parity and ten 00h bytes before every frame (scripts only)
 };
 
+// Settings of a channel's modem (the TEL properties); every new layer object
+// works with them.
+struct ModemParameters {
+    int32_t additionalTelegramTimeout = 6000;  // ms added to TO while a modem is used
+    int32_t additionalTimeoutByte = 5000;      // bit times added to TB
+    int32_t connectTimeout = 60;               // s allowed for the carrier after dialling
+    int32_t toneDial = 1;                      // 1 tone, 0 pulse
+    int32_t mode = 1;                          // 1: no parity while a modem is used
+    int32_t newLine = 0;                       // end of a command: 0 CR LF, 1 CR, 2 LF, 3 LF CR
+};
+
+// Modem state of a layer object.
+enum ModemState : int32_t {
+    kModemIdle = 0,
+    kModemDialling = 1,
+    kModemInitialising = 2,
+    kModemHangingUp = 3,
+    kModemConnected = 4,
+};
+
+// The line end of modem commands for a `newLine` setting.
+inline const char* ModemLineEnd(int32_t newLine) {
+    switch (newLine) {
+        case 1: return "\r";
+        case 2: return "\n";
+        case 3: return "\n\r";
+        default: return "\r\n";
+    }
+}
+
 }  // namespace mbus::engine

@@ -129,8 +129,13 @@ void SimulatedPort::SetRTS(bool on) {
 }
 
 void SimulatedPort::SetDTR(bool on) {
-    std::lock_guard lock(mutex_);
-    dtr_ = on;
+    bool changed;
+    {
+        std::lock_guard lock(mutex_);
+        changed = dtr_ != on;
+        dtr_ = on;
+    }
+    if (changed) device_->OnDTR(on);
 }
 
 void SimulatedPort::SetBreak(bool on) { device_->OnBreak(on); }

@@ -42,6 +42,8 @@ public:
     virtual std::vector<WireByte> OnMasterBytes(const std::vector<uint8_t>& bytes, SimClock::time_point end,
                                                 const SerialConfig& line) = 0;
     virtual void OnBreak(bool /*on*/) {}
+    // The master raised or dropped DTR (a modem hangs up when it drops).
+    virtual void OnDTR(bool /*on*/) {}
     virtual ModemStatus Status() { return {}; }
 };
 

@@ -58,9 +58,9 @@ TEST_F(Control, FreshLibrary) {
     EXPECT_EQ(c_.Text("LOGRetrieveRawDataHex", {0, -1}), "");
     EXPECT_EQ(c_.Long("SCRStatus"), 0);
     EXPECT_EQ(c_.Text("SCRSlaveSearchCurAddress"), "");
-    // The modem comes with its own stage: it does not pretend.
+    // The data loggers come with their own stage: they do not pretend.
     VARIANT r;
-    EXPECT_EQ(c_.Invoke("TELStatus", DISPATCH_PROPERTYGET, {}, &r), E_NOTIMPL);
+    EXPECT_EQ(c_.Invoke("SP1DownloadAllDataCurrentBlock", DISPATCH_PROPERTYGET, {}, &r), E_NOTIMPL);
 }
 
 TEST_F(Control, ChannelSelection) {
