@@ -12,6 +12,7 @@
 
 #include "control/com/dispatch_table.h"
 #include "control/com/library.h"
+#include "control/com/script_parser.h"
 #include "control/decode/answer_text.h"
 #include "control/decode/conversions.h"
 #include "control/decode/options.h"
@@ -441,6 +442,55 @@ void ModemPut(const Args&, const Value& v) {
     ch->UpdateModem([&](engine::ModemParameters& m) { m.*F = v.number; });
 }
 
+
+// ---- Data loggers (SP1 to SP4) ----------------------------------------------------------------
+
+// An interface-device command: the escape flag off, then `bytes` sent with the request `code`.
+void DeviceCommand(const std::string& line, std::vector<uint8_t> bytes, int code) {
+    const auto ch = Ch();
+    if (!ch) return;
+    ch->WithLayers([](MBLayer7& l) { l.link.escapeIsControl.store(0); });
+    ch->Request(line, code, 0, std::move(bytes), engine::Channel::FirstSend::Raw);
+}
+std::vector<uint8_t> Escape(std::initializer_list<uint8_t> tail, const std::string& text = {}) {
+    std::vector<uint8_t> b = {0x1B, 0x1B, 0x1B};
+    b.insert(b.end(), tail.begin(), tail.end());
+    b.insert(b.end(), text.begin(), text.end());
+    return b;
+}
+// The relayed M-Bus requests go through the interface device in the escape wrapper.
+template <class F>
+void Relayed(bool tunnel, F request) {
+    const auto ch = Ch();
+    if (!ch) return;
+    ch->WithLayers([&](MBLayer7& l) {
+        l.link.line.escapeWrapper.store(tunnel ? 1 : 0);
+        l.link.escapeIsControl.store(tunnel ? 0 : 1);
+    });
+    request();
+}
+void ChangeLoggerBaudrate(int32_t baud) {
+    static const int32_t kRates[] = {300, 600, 1200, 2400, 4800, 9600};
+    for (uint8_t code = 0; code < 6; ++code)
+        if (kRates[code] == baud)
+            DeviceCommand("100||COM1," + std::to_string(baud) +
+                              ",8,1,E,RTS_Reset,DTR_Reset,TA=330,TO=50,TB=4,NoWait,Retries=3,DT=11,HS=0",
+                          Escape({0x31, code}), engine::kRequestListen);
+}
+// An empty YMODEM header block ends a batch; it goes out once.
+void UploadEndCommand() {
+    const auto ch = Ch();
+    if (!ch) return;
+    std::vector<uint8_t> block(133, 0x00);
+    block[0] = 0x01;
+    block[2] = 0xFF;
+    ch->Request(engine::RequestLogLine(13, "||" + engine::DataEcho(block, false), ch->TunnelMode()),
+                engine::kRequestNone, 0, block);
+}
+
+// A folder for downloads: empty (memory) stays empty.
+std::string Folder(const std::string& path) { return path.substr(0, std::min<std::size_t>(250, path.size())); }
+
 // A search mode with the bits of a search variant added (wrapping, as the
 // 32-bit word does).
 int32_t WithVariant(int32_t mode, uint32_t bits) {
@@ -756,32 +806,62 @@ const Member kMembers[] = {
     {172, "TELHangUp", M, "", N, nullptr, nullptr, CALL(if (auto ch = Ch()) ch->TelHangUp())},
     {173, "APPDelay", M, "long Milliseconds", N, nullptr, nullptr,
      CALL(if (a.L(0) > 0) std::this_thread::sleep_for(std::chrono::milliseconds(a.L(0))))},
-    LATER(174, "SP1Open", M, "", N),
-    LATER(175, "SP1Login", M, "string Password", N),
-    LATER(176, "SP1Close", M, "", N),
-    LATER(177, "SP1ReadSecondaryAddress", M, "string SecondaryAddr", N),
-    LATER(178, "SP1ReadPrimaryAddress", M, "long PrimaryAddress", N),
+    {174, "SP1Open", M, "", N, nullptr, nullptr, CALL(DeviceCommand("124|||", {0x08, 0x08, 0x08}, engine::kRequestNone))},
+    {175, "SP1Login", M, "string Password", N, nullptr, nullptr, CALL({
+         const std::string password = ScriptText(a.S(0));
+         std::vector<uint8_t> bytes = Escape({0x02}, password);
+         bytes.push_back(0x0D);
+         DeviceCommand("123|||" + password, bytes, engine::kRequestListen);
+     })},
+    {176, "SP1Close", M, "", N, nullptr, nullptr, CALL(DeviceCommand("121|||", Escape({0x03, 0x0D}), engine::kRequestRaw))},
+    {177, "SP1ReadSecondaryAddress", M, "string SecondaryAddr", N, nullptr, nullptr, CALL({
+         std::string chars = a.S(0).substr(0, 8);
+         chars.resize(8, 'F');
+         DeviceCommand("126|" + chars + "|", Escape({0x15}, chars), engine::kRequestListen);
+     })},
+    {178, "SP1ReadPrimaryAddress", M, "long PrimaryAddress", N, nullptr, nullptr, CALL(if (IsAddress(a.L(0))) {
+         DeviceCommand("125|" + std::to_string(a.L(0)) + "||", Escape({0x14, static_cast<uint8_t>(a.L(0))}),
+                       engine::kRequestListen);
+     })},
     {179, "TELInit", M, "long COMPort, long Baudrate, string InitString", N, nullptr, nullptr,
      CALL(if (auto ch = Ch()) ch->TelInit(a.L(0), a.L(1), ScriptText(a.S(2))))},
-    LATER(180, "SP1DeSelect", M, "", N),
-    LATER(181, "SP1Select", M, "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium", N),
-    LATER(182, "SP1SelectFab", M,
-          "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium, string Fabrication", N),
-    LATER(183, "SP1SelectCustom", M, "long Mode, string CustomerNo, string CustomerAddr", N),
-    LATER(184, "SP1SendDec", M, "string DataStr", N),
-    LATER(185, "SP1SendHex", M, "string DataStr", N),
-    LATER(186, "SP1SNDNKE", M, "long Address", N),
-    LATER(187, "SP1SNDUDDec", M, "long Address, string DataStr", N),
-    LATER(188, "SP1SNDUDHex", M, "long Address, string DataStr", N),
-    LATER(189, "SP1REQUD1", M, "long Address", N),
-    LATER(190, "SP1REQUD2", M, "long Address", N),
-    LATER(191, "SP1GetSlaveList", M, "", N),
+    {180, "SP1DeSelect", M, "", N, nullptr, nullptr, CALL(Relayed(true, [] { if (auto ch = Ch()) ch->DeSelect(); }))},
+    {181, "SP1Select", M, "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium", N, nullptr, nullptr,
+     CALL(Relayed(true, [&] { SelectWith([&](bool t) { return engine::BuildSelect(a.L(0), Secondary(a, 1), t); }); }))},
+    {182, "SP1SelectFab", M,
+     "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium, string Fabrication", N,
+     nullptr, nullptr, CALL(Relayed(true, [&] {
+         SelectWith([&](bool t) { return engine::BuildSelectFab(a.L(0), Secondary(a, 1), a.S(5), t); });
+     }))},
+    {183, "SP1SelectCustom", M, "long Mode, string CustomerNo, string CustomerAddr", N, nullptr, nullptr,
+     CALL(Relayed(true, [&] {
+         SelectWith([&](bool t) { return engine::BuildSelectCustom(a.L(0), a.S(1), a.S(2), t); });
+     }))},
+    {184, "SP1SendDec", M, "string DataStr", N, nullptr, nullptr,
+     CALL(Relayed(false, [&] { Raw(DecTriples(a.S(0)), true, false); }))},
+    {185, "SP1SendHex", M, "string DataStr", N, nullptr, nullptr,
+     CALL(Relayed(false, [&] { Raw(HexPairs(a.S(0)), false, false); }))},
+    {186, "SP1SNDNKE", M, "long Address", N, nullptr, nullptr,
+     CALL(Relayed(true, [&] { RequestShort(engine::kRequestSNDNKE, a.L(0)); }))},
+    {187, "SP1SNDUDDec", M, "long Address, string DataStr", N, nullptr, nullptr,
+     CALL(Relayed(true, [&] { SndUd(a.L(0), DecTriples(a.S(1)), true); }))},
+    {188, "SP1SNDUDHex", M, "long Address, string DataStr", N, nullptr, nullptr,
+     CALL(Relayed(true, [&] { SndUd(a.L(0), HexPairs(a.S(1)), false); }))},
+    {189, "SP1REQUD1", M, "long Address", N, nullptr, nullptr,
+     CALL(Relayed(true, [&] { RequestShort(engine::kRequestREQUD1, a.L(0)); }))},
+    {190, "SP1REQUD2", M, "long Address", N, nullptr, nullptr,
+     CALL(Relayed(true, [&] { RequestShort(engine::kRequestREQUD2, a.L(0)); }))},
+    {191, "SP1GetSlaveList", M, "", N, nullptr, nullptr, CALL(DeviceCommand("122|||", Escape({0x20}), engine::kRequestNone))},
     {192, "SP1RetrieveSlaveListDec", GP, "", T, GET(S(SlaveListText(false, -1))), PUT(), nullptr},
     {193, "SP1RetrieveSlaveListHex", GP, "", T, GET(S(SlaveListText(true, -1))), PUT(), nullptr},
-    LATER(194, "SP1DownloadAllData", M, "", N),
-    LATER(195, "SP1DownloadAllDataCurrentBlock", G, "", I),
-    LATER(196, "SP1ChangeBaudrate", M, "long Baudrate", N),
-    LATER(197, "SP1DeleteAllData", M, "", N),
+    {194, "SP1DownloadAllData", M, "", N, nullptr, nullptr, CALL(if (auto ch = Ch()) {
+         ch->WithLayers([](MBLayer7& l) { l.link.escapeIsControl.store(0); });
+         ch->YmodemDownload({}, Escape({0x13}));
+     })},
+    {195, "SP1DownloadAllDataCurrentBlock", G, "", I, GET(L(Ch() ? Ch()->YmodemBlock() : 0)), nullptr, nullptr},
+    {196, "SP1ChangeBaudrate", M, "long Baudrate", N, nullptr, nullptr, CALL(ChangeLoggerBaudrate(a.L(0)))},
+    {197, "SP1DeleteAllData", M, "", N, nullptr, nullptr,
+     CALL(DeviceCommand("127|||", DeleteAllDataBytes(), engine::kRequestListen))},
     {198, "LOGMaxEntries", GP, "", I, GET(WithLog([](TelegramLog& l) { return L(l.Capacity()); }, L(0))),
      PUT(if (auto r = Rec()) r->log->SetCapacity(v.number)), nullptr},
     {199, "LOGUpperBound", G, "", I, GET(WithLog([](TelegramLog& l) { return L(l.UpperBound()); }, L(-1))), nullptr,
@@ -793,7 +873,8 @@ const Member kMembers[] = {
     {204, "LOGRetrieveCookedDataHex", G, LOGRANGE, T, &LogCooked<CookedVariant::Hex>, nullptr, nullptr},
     {205, "LOGRetrieveCookedDataDec2", G, LOGRANGE, T, &LogCooked<CookedVariant::Dec2>, nullptr, nullptr},
     {206, "LOGRetrieveCookedDataHex2", G, LOGRANGE, T, &LogCooked<CookedVariant::Hex2>, nullptr, nullptr},
-    LATER(207, "SP1SynchronizeClock", M, "", N),
+    {207, "SP1SynchronizeClock", M, "", N, nullptr, nullptr,
+     CALL(DeviceCommand("128|||", InterfaceClockBytes(), engine::kRequestListen))},
     {208, "SCRExecute", M, "string Script", N, nullptr, nullptr,
      CALL(if (auto r = Rec()) r->script.Execute(ScriptText(a.S(0))))},
     {209, "SCRBreak", M, "", N, nullptr, nullptr, CALL(if (auto r = Rec()) r->script.Break())},
@@ -823,7 +904,7 @@ const Member kMembers[] = {
     SCROPT(229, "SCRAutoBaudSNDUD", autoBaudSwitch, INT32_MIN, INT32_MAX),
     SCROPT(230, "SCRNoBaudChangeWhileConnected", noBaudChangeWhileConnected, INT32_MIN, INT32_MAX),
     SCROPT(231, "SCRAutoREQUD2on1F", autoREQUD2on1F, 0, 100000),
-    LATER(232, "SP2DownloadAllData", M, "", N),
+    {232, "SP2DownloadAllData", M, "", N, nullptr, nullptr, CALL(if (auto ch = Ch()) ch->TextDownload())},
     {233, "APPValueDat", G, "long DRNumber", T, &RecordText<answer::ValueDat>, nullptr, nullptr},
     {234, "APPValueDT", G, "long DRNumber", T, &RecordText<answer::ValueDT>, nullptr, nullptr},
     {235, "APPFloatToHexAsc", G, "string DataStr", T, GET(S(FloatToHexAsc(a.S(0)))), nullptr, nullptr},
@@ -834,8 +915,11 @@ const Member kMembers[] = {
      nullptr, CALL(SelectWith([&](bool tunnel) {
          return engine::BuildSelectSp(a.L(0), Secondary(a, 1), a.S(5), tunnel);
      }))},
-    LATER(239, "SP1SelectSp", M,
-          "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium, string Special", N),
+    {239, "SP1SelectSp", M,
+     "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium, string Special", N, nullptr,
+     nullptr, CALL(Relayed(true, [&] {
+         SelectWith([&](bool t) { return engine::BuildSelectSp(a.L(0), Secondary(a, 1), a.S(5), t); });
+     }))},
     {240, "ML1ReceiveBuffer", G, "long ByteNum", T, GET(S(OnLine(
                                                          [&](MBLayer1& l) {
                                                              const int32_t n = a.L(0);
@@ -846,7 +930,12 @@ const Member kMembers[] = {
                                                          },
                                                          std::string()))),
      nullptr, nullptr},
-    LATER(241, "SP3DownloadAllData", M, "long Address", N),
+    {241, "SP3DownloadAllData", M, "long Address", N, nullptr, nullptr, CALL(if (IsAddress(a.L(0))) {
+         if (auto ch = Ch()) {
+             ch->WithLayers([](MBLayer7& l) { l.link.line.escapeWrapper.store(0); });
+             ch->RequestSelectedRead(a.L(0));
+         }
+     })},
     TEL(242, "TELAdditionalTimeoutByte", additionalTimeoutByte, 0, 100000, 5000),
     {243, "SP1RetrieveSlaveListDec1", G, "long BlockNum", T, GET(S(SlaveListText(false, a.L(0)))), nullptr, nullptr},
     {244, "SP1RetrieveSlaveListHex1", G, "long BlockNum", T, GET(S(SlaveListText(true, a.L(0)))), nullptr, nullptr},
@@ -866,14 +955,18 @@ const Member kMembers[] = {
      nullptr, CALL(SelectWith([&](bool tunnel) {
          return engine::BuildSelectPrim(a.L(0), Secondary(a, 1), a.L(5), tunnel);
      }))},
-    LATER(255, "SP1SelectPrim", M,
-          "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium, long PrimAddress", N),
+    {255, "SP1SelectPrim", M,
+     "long Mode, string DeviceID, string Manufacturer, string Generation, string Medium, long PrimAddress", N, nullptr,
+     nullptr, CALL(Relayed(true, [&] {
+         SelectWith([&](bool t) { return engine::BuildSelectPrim(a.L(0), Secondary(a, 1), a.L(5), t); });
+     }))},
     {256, "SCRSlaveSearchSecondaryPrim", M, "long SearchMode", N, nullptr, nullptr,
      CALL(if (auto r = Rec()) r->script.SearchSecondary(WithVariant(a.L(0), 0x40000)))},
     SCROPT(257, "SCRSlaveSearchListWithErrorMessages", searchListWithErrors, INT32_MIN, INT32_MAX),
-    LATER(258, "SP4YMODEMDownload", M, "string PathName", N),
-    LATER(259, "SP4YMODEMUpload", M, "string FileName", N),
-    LATER(260, "SP4YMODEMProgress", G, "", I),
+    {258, "SP4YMODEMDownload", M, "string PathName", N, nullptr, nullptr,
+     CALL(if (auto ch = Ch()) ch->YmodemDownload(Folder(a.S(0)).empty() ? std::string(".") : Folder(a.S(0)), {}))},
+    {259, "SP4YMODEMUpload", M, "string FileName", N, nullptr, nullptr, CALL(if (auto ch = Ch()) ch->YmodemUpload(a.S(0)))},
+    {260, "SP4YMODEMProgress", G, "", I, GET(L(Ch() ? Ch()->YmodemProgress() : 0)), nullptr, nullptr},
     {261, "APPRetrieveCookedDataHex4", G, "", T, &Cooked<CookedVariant::Hex4>, nullptr, nullptr},
     {262, "APPRetrieveCookedDataDec4", G, "", T, &Cooked<CookedVariant::Dec4>, nullptr, nullptr},
     {263, "LOGRetrieveCookedDataDec4", G, LOGRANGE, T, &LogCooked<CookedVariant::Dec4>, nullptr, nullptr},
@@ -884,7 +977,7 @@ const Member kMembers[] = {
     {268, "APPVIBAsc4", G, "long DRNumber", T, &RecordText<answer::VIBAsc4>, nullptr, nullptr},
     {269, "APPVIBUnitAsc", G, "long DRNumber", T, &RecordText<answer::VIBUnitAsc>, nullptr, nullptr},
     {270, "APPVIBUnitAsc4", G, "long DRNumber", T, &RecordText<answer::VIBUnitAsc4>, nullptr, nullptr},
-    LATER(271, "SP4YMODEMUploadEndCommand", M, "", N),
+    {271, "SP4YMODEMUploadEndCommand", M, "", N, nullptr, nullptr, CALL(UploadEndCommand())},
     {272, "COMEchoOption", GP, "", I, GET(L(OnLine([](MBLayer1& l) { return l.echoOption.load(); }, 0))),
      PUT(OnLine([&](MBLayer1& l) { l.echoOption.store(v.number >= 0 && v.number <= 2 ? v.number : 0); })), nullptr},
     {273, "SCRSlaveSearchSecondarySpecial", M,

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <ctime>
 
 #include "control/engine/channel.h"
 #include "control/engine/selection.h"
@@ -276,7 +278,7 @@ void ParseLine(std::string_view text, const ParseSettings& settings, std::vector
         case 124: if (!plain("124|||")) return; item.data = {0x08, 0x08, 0x08}; break;
         case 127:
             if (!plain("127|||")) return;
-            item.data = Bytes(Escape({0x41}) + kDeleteConfirmationCode + "\x45");
+            item.data = DeleteAllDataBytes();
             break;
         case 128: if (!plain("128|||")) return; break;  // the time is taken when the item runs
         case 7: case 13: case 107: case 113: {
@@ -413,6 +415,25 @@ void ParseLine(std::string_view text, const ParseSettings& settings, std::vector
 }
 
 }  // namespace
+
+// The bytes of command 128: 1B 1B 1B 33, "hh:mm:ss%dd.mm.yy%w", CR.
+std::vector<uint8_t> InterfaceClockBytes() {
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d%%%02d.%02d.%02d%%%d", t.tm_hour, t.tm_min, t.tm_sec, t.tm_mday,
+                  t.tm_mon + 1, t.tm_year % 100, t.tm_wday + 1);
+    std::vector<uint8_t> data = {0x1B, 0x1B, 0x1B, 0x33};
+    data.insert(data.end(), text, text + std::strlen(text));
+    data.push_back(0x0D);
+    return data;
+}
+
+std::vector<uint8_t> DeleteAllDataBytes() {
+    std::vector<uint8_t> bytes = Bytes(Escape({0x41}) + kDeleteConfirmationCode + "\x45");
+    return bytes;
+}
 
 uint8_t BaudSwitchCI(int32_t baud) {
     switch (baud) {

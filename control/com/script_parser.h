@@ -46,6 +46,11 @@ std::optional<engine::ConnectionParameters> ParseConnectionString(std::string_vi
 // "0||COM1,2400,8,1,E,RTS_Set,DTR_Set,TA=660,...,HS=0|" (command 0 or 2).
 std::string CanonicalConnectionText(int command, const engine::ConnectionParameters& p);
 
+// The bytes of the interface device's clock command (1B 1B 1B 33, the local
+// time as "hh:mm:ss%dd.mm.yy%w", CR) and of the data logger's delete command.
+std::vector<uint8_t> InterfaceClockBytes();
+std::vector<uint8_t> DeleteAllDataBytes();
+
 // The CI of the M-Bus baud-rate switch to `baud` (B8h..BFh, FFh for others).
 uint8_t BaudSwitchCI(int32_t baud);
 

@@ -70,18 +70,6 @@ std::vector<uint8_t> ClockData() {
     return {0x51, 0x04, 0x6D, minute, hour, day, month, 0x06, 0x6D, minute, hour, day, month, second, 0x00};
 }
 
-// The bytes of command 128: 1B 1B 1B 33, "hh:mm:ss%dd.mm.yy%w", CR.
-std::vector<uint8_t> InterfaceClock() {
-    const std::tm t = LocalNow();
-    char text[64];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d%%%02d.%02d.%02d%%%d", t.tm_hour, t.tm_min, t.tm_sec, t.tm_mday,
-                  t.tm_mon + 1, t.tm_year % 100, t.tm_wday + 1);
-    std::vector<uint8_t> data = {0x1B, 0x1B, 0x1B, 0x33};
-    data.insert(data.end(), text, text + std::strlen(text));
-    data.push_back(0x0D);
-    return data;
-}
-
 // The selection of a search mask.
 engine::Selection MaskSelection(int command, int mode, const std::string& mask) {
     const std::string_view m(mask);
@@ -432,11 +420,11 @@ int ScriptRunner::Transaction(ScriptItem& item) {
             sent = channel_.Request(item.line, engine::kRequestListen, 0, item.data, FirstSend::Raw);
             break;
         case 128:
-            sent = channel_.Request(item.line, engine::kRequestListen, 0, InterfaceClock(), FirstSend::Raw);
+            sent = channel_.Request(item.line, engine::kRequestListen, 0, InterfaceClockBytes(), FirstSend::Raw);
             break;
         case 122: case 124: sent = channel_.Request(item.line, engine::kRequestNone, 0, item.data); break;
-        case 129: sent = channel_.Request({}, 200, 0, item.data, FirstSend::Raw); break;
-        case 229: sent = channel_.Request({}, 300, 0, {}, FirstSend::Listen); break;
+        case 129: sent = channel_.YmodemDownload({}, item.data); break;
+        case 229: sent = channel_.TextDownload(); break;
         case 329:
             channel_.RequestSelectedRead(address);
             sent = true;
@@ -637,10 +625,7 @@ std::string ScriptRunner::CurrentSearchAddress() {
     return {};
 }
 
-std::string ScriptRunner::SlaveList() const {
-    std::lock_guard lock(listMutex_);
-    return slaveList_;
-}
+std::string ScriptRunner::SlaveList() const { return channel_.SlaveList(); }
 
 void ScriptRunner::AddEntry(std::string entry) {
     entry.resize(51, 'F');
@@ -652,8 +637,7 @@ void ScriptRunner::FinishList() {
     std::string text;
     for (const std::string& e : entries_) text += e;
     entries_.clear();
-    std::lock_guard lock(listMutex_);
-    slaveList_ = std::move(text);
+    channel_.SetSlaveList(std::move(text));
 }
 
 int ScriptRunner::NextPrimaryAddress() {

@@ -130,9 +130,6 @@ private:
     int extension_ = -1;  // primary-address extension of the search, -1 none
     std::vector<std::string> entries_;
 
-    mutable std::mutex listMutex_;
-    std::string slaveList_;
-
     std::mutex threadMutex_;
     std::condition_variable wake_;
     bool stopping_ = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "control/engine/locks.h"
@@ -286,6 +287,11 @@ void Channel::Work() {
             if (!SelectedReadStep(*layers_, code)) return;
             continue;
         }
+        if (requestCode == 200 || requestCode == 300) {
+            const bool more = requestCode == 200 ? YmodemStep(*layers_, code) : TextStep(*layers_, code);
+            if (more) continue;
+            return;
+        }
         if (requestCode >= 100 && requestCode <= 104) {
             const ModemNext next = ModemStep(*layers_, requestCode);
             if (next == ModemNext::Poll) continue;
@@ -295,9 +301,7 @@ void Channel::Work() {
             return;
         }
         const int retries = Parameters().retries;
-        // Requests of data loggers end with their first result until their
-        // own handling is in place.
-        const bool singleAttempt = requestCode == kRequestNone || requestCode >= 100;
+        const bool singleAttempt = requestCode == kRequestNone;
         if (singleAttempt || code != link::kRecFault || breakRequest_.load() != 0 ||
             retryCounter_.load() >= retries) {
             Finish(code);
@@ -321,6 +325,7 @@ int Channel::Poll(MBLayer7& layers, int requestCode) {
         if (code == link::kRecBusy) return code;
         if (data != nullptr) answer.assign(data, data + std::clamp(length, 0, kAnswerCapacity));
     }
+    if (requestCode == 200 || requestCode == 300) received_ = answer;
     if (received == 0 && link.line.errorWord.load() > 1) received = 1;
     receivedSomething_.store(received);
     if (InSelectedRead(requestCode)) {
@@ -373,6 +378,14 @@ void Channel::StoreAnswer(MBLayer7& layers, int code, int C, int A, int CI, cons
     logged.CI = CI;
     logged.decoderResult = snapshot->decoderResult;
     logged.receivedSomething = receivedSomething_.load();
+    std::string list;
+    if (layers.link.slaveListPending.exchange(0) != 0) {
+        // A house-central unit's slave list: the converted text is what counts.
+        list = layers.link.slaveList;
+        SetSlaveList(list);
+        logged.bytes = reinterpret_cast<const uint8_t*>(list.data());
+        logged.length = static_cast<int>(list.size());
+    }
     std::lock_guard lock(Locks().log);
     if (log_) log_->AttachAnswer(logged);
 }
@@ -619,6 +632,304 @@ Channel::ModemNext Channel::ModemStep(MBLayer7& layers, int requestCode) {
         default:
             layers.modemState.store(kModemIdle);
             return ModemNext::Reopen;
+    }
+}
+
+// ---- Slave list and data loggers ----------------------------------------------
+
+std::string Channel::SlaveList() const {
+    std::lock_guard lock(listMutex_);
+    return slaveList_;
+}
+
+void Channel::SetSlaveList(std::string text) {
+    std::lock_guard lock(listMutex_);
+    slaveList_ = std::move(text);
+}
+
+std::vector<uint8_t> Channel::MemoryDownload() const {
+    std::lock_guard lock(listMutex_);
+    return memoryDownload_;
+}
+
+int Channel::YmodemProgress() const {
+    return WithLayers([](const MBLayer7& l) {
+        const link::YmodemTransfer& t = l.link.ymodem;
+        if (t.fileSize <= 0) return 0;
+        return static_cast<int>(std::clamp<int64_t>(t.transferred * 100 / t.fileSize, 0, 100));
+    });
+}
+
+int Channel::YmodemBlock() const {
+    return WithLayers([](const MBLayer7& l) { return static_cast<int>(l.link.ymodem.blockCounter); });
+}
+
+bool Channel::YmodemDownload(const std::string& folder, const std::vector<uint8_t>& start) {
+    std::shared_lock lock(layersMutex_);
+    if (!worker_ || transactionResult_.load() == kTransactionRunning) return false;
+    MBLayer2& link = layers_->link;
+    link.ymodem.Reset();
+    link.ymodem.folder = folder;
+    link.ymodem.state = start.empty() ? 10 : 0;
+    if (folder.empty()) link.ymodem.buffer.reserve(link::kYmodemMemoryStore);
+    link.line.ymodemMode.store(1);
+    lastKind_.store(4);
+    receivedSomething_.store(0);
+    requestCode_.store(200);
+    {
+        std::lock_guard guard(requestMutex_);
+        requestBuffer_ = start;
+    }
+    const int sent = start.empty() ? Send(*layers_, kRequestListen) : Send(*layers_, kRequestRaw);
+    if (sent != 1) {
+        link.line.ymodemMode.store(0);
+        link.ymodem.Reset();
+        requestCode_.store(kRequestNone);
+        return false;
+    }
+    transactionResult_.store(kTransactionRunning);
+    worker_->Resume();
+    return true;
+}
+
+bool Channel::YmodemUpload(const std::string& path) {
+    std::shared_lock lock(layersMutex_);
+    if (!worker_ || transactionResult_.load() == kTransactionRunning) return false;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    MBLayer2& link = layers_->link;
+    link::YmodemTransfer& t = link.ymodem;
+    t.Reset();
+    t.file = file;
+    t.filePath = path;
+    std::fseek(file, 0, SEEK_END);
+    t.fileSize = std::max<long>(0, std::ftell(file));
+    std::fseek(file, 0, SEEK_SET);
+    // The header block: SOH, 00, FF, name, 0, size and a blank, zeros, CRC.
+    std::string name = path.substr(path.find_last_of("/\\") == std::string::npos ? 0 : path.find_last_of("/\\") + 1);
+    if (name.size() > 106) name.resize(106);
+    std::vector<uint8_t> header(133, 0);
+    header[0] = 0x01;
+    header[1] = 0x00;
+    header[2] = 0xFF;
+    std::string body = name;
+    body += '\0';
+    body += std::to_string(t.fileSize) + " ";
+    std::copy_n(body.begin(), std::min<std::size_t>(body.size(), 128), header.begin() + 3);
+    const uint16_t crc = link::Crc16Xmodem(header.data() + 3, 128);
+    header[131] = static_cast<uint8_t>(crc >> 8);
+    header[132] = static_cast<uint8_t>(crc & 0xFF);
+    t.buffer = header;
+    t.upload = true;
+    t.storePosition = 1;
+    t.state = 10;
+    link.line.ymodemMode.store(1);
+    lastKind_.store(4);
+    receivedSomething_.store(0);
+    transactionResult_.store(4);
+    requestCode_.store(200);
+    if (Send(*layers_, kRequestListen) != 1) {
+        link.line.ymodemMode.store(0);
+        t.Reset();
+        requestCode_.store(kRequestNone);
+        return false;
+    }
+    transactionResult_.store(kTransactionRunning);
+    worker_->Resume();
+    return true;
+}
+
+bool Channel::TextDownload() {
+    std::shared_lock lock(layersMutex_);
+    if (!worker_ || transactionResult_.load() == kTransactionRunning) return false;
+    layers_->link.line.textProtocolMode.store(1);
+    textLines_ = 0;
+    previousLine_.clear();
+    lastKind_.store(4);
+    receivedSomething_.store(0);
+    requestCode_.store(300);
+    if (Send(*layers_, kRequestListen) != 1) {
+        layers_->link.line.textProtocolMode.store(0);
+        requestCode_.store(kRequestNone);
+        return false;
+    }
+    transactionResult_.store(kTransactionRunning);
+    worker_->Resume();
+    return true;
+}
+
+void Channel::EndYmodem(MBLayer7& layers, bool ok) {
+    link::YmodemTransfer& t = layers.link.ymodem;
+    bool success = ok && (t.state == 13 || t.state == 14) && !t.refused;
+    if (t.file != nullptr) {
+        std::fclose(t.file);
+        t.file = nullptr;
+        if (!t.upload) {
+            std::error_code ec;
+            if (success && t.fileSize > 0 && t.transferred > t.fileSize)
+                std::filesystem::resize_file(t.filePath, static_cast<uintmax_t>(t.fileSize), ec);
+            if (!success) std::filesystem::remove(t.filePath, ec);  // an aborted download leaves no file
+        }
+    }
+    if (t.folder.empty() && !t.upload) {
+        std::vector<uint8_t> stored(t.buffer.begin(),
+                                    t.buffer.begin() + std::min<std::ptrdiff_t>(t.storePosition, static_cast<std::ptrdiff_t>(t.buffer.size())));
+        {
+            std::lock_guard lock(listMutex_);
+            memoryDownload_ = stored;
+        }
+        // The memory goes to the log as one entry.
+        LoggedAnswer a;
+        a.code = success ? 0 : 4;
+        a.bytes = stored.data();
+        a.length = static_cast<int>(stored.size());
+        LogCommand("129|0||", success ? 0 : 4);
+        std::lock_guard lock(Locks().log);
+        if (log_) log_->AttachAnswer(a);
+    }
+    if (t.refused) success = false;
+    t.Reset();
+    layers.link.line.ymodemMode.store(0);
+    Finish(success ? 0 : 4);
+}
+
+bool Channel::YmodemStep(MBLayer7& layers, int R) {
+    MBLayer2& link = layers.link;
+    link::YmodemTransfer& t = link.ymodem;
+    auto send = [&](std::vector<uint8_t> bytes) {
+        lastBlock_ = bytes;
+        std::lock_guard lock(Locks().sendRaw);
+        link.SendHex(bytes.data(), static_cast<int>(bytes.size()));
+    };
+    auto listen = [&] {
+        std::lock_guard lock(Locks().listen);
+        link.SendNothing();
+    };
+    const bool fault = R == link::kRecFault;
+    if (R != link::kYmodemCancel) {
+        switch (t.state) {
+            case 10:
+                if (R == link::kYmodemBlock128 || R == link::kYmodemC) t.errors = 0;
+                else ++t.errors, R = link::kYmodemOther;
+                break;
+            case 11:
+            case 12:
+                if (fault || R == link::kYmodemBad) ++t.errors, R = link::kYmodemBad;
+                break;
+            case 13: R = link::kYmodemCancel; break;
+            case 14: R = (fault || R == link::kYmodemBad) ? link::kYmodemNak : link::kYmodemCancel; break;
+            case 16:
+                if (R != link::kYmodemAck) ++t.errors, R = link::kYmodemNak;
+                break;
+            case 18:
+                if (R != link::kYmodemC) ++t.errors, R = link::kYmodemC;
+                break;
+            case 19:
+                if (R == link::kYmodemAck || R == link::kYmodemC || R == link::kYmodemAckC) R = link::kYmodemAck;
+                else ++t.errors, R = link::kYmodemC;
+                break;
+            default: break;
+        }
+    }
+    if (t.errors > 19 || breakRequest_.load() != 0 || t.refused) R = link::kYmodemCancel;
+    switch (R) {
+        case link::kYmodemOther:
+            if (t.upload || t.storePosition != 0) {
+                listen();
+            } else {
+                if (!SleepUnlessStopped(1000)) return false;
+                send({0x43});
+            }
+            return true;
+        case link::kYmodemBlock128:
+            send({0x06, 0x43});
+            t.state = 12;
+            return true;
+        case link::kYmodemBlock1024: send({0x06}); return true;
+        case link::kYmodemEnd:
+            send({0x06});
+            t.state = 13;
+            return true;
+        case link::kYmodemBad:
+            if (!SleepUnlessStopped(1000)) return false;
+            send({0x15});
+            return true;
+        case link::kYmodemAck:
+        case link::kYmodemAckC: {
+            t.state = 16;
+            ++t.blockCounter;
+            std::vector<uint8_t> block(1029, 0x1A);
+            const std::size_t got = t.file != nullptr ? std::fread(block.data() + 3, 1, 1024, t.file) : 0;
+            t.transferred += static_cast<int64_t>(got);
+            if (got == 0) {
+                t.state = 14;
+                send({0x04});
+                return true;
+            }
+            block[0] = 0x02;
+            block[1] = static_cast<uint8_t>(t.blockCounter);
+            block[2] = static_cast<uint8_t>(block[1] ^ 0xFF);
+            const uint16_t crc = link::Crc16Xmodem(block.data() + 3, 1024);
+            block[1027] = static_cast<uint8_t>(crc >> 8);
+            block[1028] = static_cast<uint8_t>(crc & 0xFF);
+            send(block);
+            return true;
+        }
+        case link::kYmodemNak:
+            if (!SleepUnlessStopped(500)) return false;
+            send(lastBlock_);
+            return true;
+        case link::kYmodemC:
+            send(t.buffer);
+            t.state = 19;
+            return true;
+        default:
+            EndYmodem(layers, true);
+            return false;
+    }
+}
+
+bool Channel::TextStep(MBLayer7& layers, int R) {
+    MBLayer2& link = layers.link;
+    auto sendBack = [&](const std::vector<uint8_t>& bytes) {
+        std::vector<uint8_t> echo = bytes;
+        echo.push_back(0x0A);
+        std::lock_guard lock(Locks().sendRaw);
+        link.SendHex(echo.data(), static_cast<int>(echo.size()));
+    };
+    if (breakRequest_.load() != 0) textLines_ = 1000000;
+    if (textLines_ > 175) R = link::kRecFault;
+    ++textLines_;
+    switch (R) {
+        case link::kRecTextAbort:
+        case link::kRecTextEnd:
+            textLines_ = 1000000;
+            sendBack(received_);
+            return true;
+        case link::kRecTextStart: sendBack(received_); return true;
+        case link::kRecTextLine: {
+            const bool fresh = received_.size() == 48 &&
+                               (previousLine_.size() < 48 || !std::equal(received_.begin() + 3, received_.begin() + 47,
+                                                                         previousLine_.begin() + 3));
+            if (fresh) {
+                // A new line of data: into the log.
+                LogCommand(std::string(received_.begin(), received_.end() - 1), link::kRecTextLine);
+                textLines_ = 0;
+            }
+            previousLine_ = received_;
+            sendBack(received_);
+            return true;
+        }
+        default:
+            if (textLines_ < 176) {
+                std::lock_guard lock(Locks().listen);
+                link.SendNothing();
+                return true;
+            }
+            textLines_ = 0;
+            link.line.textProtocolMode.store(0);
+            Finish(0);
+            return false;
     }
 }
 

@@ -181,6 +181,21 @@ public:
     // The last valid answer (never null).
     std::shared_ptr<const AnswerSnapshot> Answer() const;
 
+    // ---- Slave list and data loggers ---------------------------------------------
+    // The slave list of the last search or house-central unit (51 characters an entry).
+    std::string SlaveList() const;
+    void SetSlaveList(std::string text);
+    // Data-logger transfers: a YMODEM download into `folder` (empty: into
+    // memory) or an upload of `file`, and a text download. False when refused.
+    bool YmodemDownload(const std::string& folder, const std::vector<uint8_t>& start);
+    bool YmodemUpload(const std::string& file);
+    bool TextDownload();
+    // The running YMODEM transfer's progress 0..100, and its block counter.
+    int YmodemProgress() const;
+    int YmodemBlock() const;
+    // The bytes of the last download into memory.
+    std::vector<uint8_t> MemoryDownload() const;
+
     // ---- Log -------------------------------------------------------------------
     void SetLog(std::shared_ptr<TelegramLogHook> log);
     void LogCommand(const std::string& line, int status);
@@ -202,6 +217,10 @@ private:
     // The steps of the modem requests after a result; what the worker does next.
     enum class ModemNext { Poll, Done, Reopen };
     ModemNext ModemStep(MBLayer7& layers, int requestCode);
+    // The steps of a YMODEM transfer and of a text download after result `code`.
+    bool YmodemStep(MBLayer7& layers, int code);
+    bool TextStep(MBLayer7& layers, int code);
+    void EndYmodem(MBLayer7& layers, bool ok);
     bool SleepUnlessStopped(int milliseconds);
     // Common start of a posted request: log line, state, first send.
     bool Post(const std::string& logLine, int code, int address, std::vector<uint8_t> buffer, bool noReceive = false,
@@ -234,6 +253,13 @@ private:
     std::vector<uint8_t> selectedReadChoice_;  // worker only
 
     std::shared_ptr<const AnswerSnapshot> answer_;  // under the decoder lock
+    mutable std::mutex listMutex_;
+    std::string slaveList_;
+    std::vector<uint8_t> memoryDownload_;  // under listMutex_
+    std::vector<uint8_t> received_;        // worker only: the bytes of the last result
+    std::vector<uint8_t> lastBlock_;       // worker only: the last YMODEM block sent
+    std::vector<uint8_t> previousLine_;    // worker only: text download
+    int textLines_ = 0;                    // worker only: polls without a new line
     std::shared_ptr<TelegramLogHook> log_;          // under the log lock
 
     std::unique_ptr<platform::SuspendableThread> worker_;

@@ -282,6 +282,13 @@ int MBLayer2::SendNothing() {
     return 1;
 }
 
+int MBLayer2::YMODEMStoreAndTestBlock(const uint8_t* d, int n) { return link::CheckYmodemBlock(ymodem, d, n); }
+
+void MBLayer2::PrepareHauszentraleSlaveList(const uint8_t* d, int n) {
+    slaveList = link::ConvertHouseCentralList(d, n);
+    slaveListPending.store(1);
+}
+
 void MBLayer2::RemoveEcho() {
     const int s = line.sendCount;
     int n = line.receiveCount.load();
@@ -413,14 +420,14 @@ int MBLayer2::Classify(uint8_t* d, int n, int* C, int* A, int* CI, uint8_t** out
         }
         case 0x14:
         case 0x15: {
-            // YMODEM blocks are checked with the data-logger protocols; until then they are no frame.
-            if (ymodem) return fault(kErrStartsign);
+            if (ymodem) return YMODEMStoreAndTestBlock(d, n);
             const int header = d[0] == 0x14 ? 3 : 10;
             if (header >= n) return fault(0);
             return again(d + header, n - header - 2 + (d[n - 1] == 0x00 ? 1 : 0));
         }
         case 0x20:
-            // A house central's slave list (its conversion comes with the data-logger protocols).
+            // A house central's slave list.
+            PrepareHauszentraleSlaveList(d, n);
             return kRecSingleChar;
         case 0x1B: {
             int e = 0;
@@ -445,7 +452,9 @@ int MBLayer2::Classify(uint8_t* d, int n, int* C, int* A, int* CI, uint8_t** out
                     if (count > n - e - 2) return fault(kErrLengthbyte);
                     return again(d + e + 2, count);
                 }
-                case 0x20: return kRecSingleChar;
+                case 0x20:
+                    PrepareHauszentraleSlaveList(d, n);
+                    return kRecSingleChar;
                 default:
                     if (escapeIsControl) return kRecControl;
                     return fault(kErrStartsign);
@@ -458,7 +467,7 @@ int MBLayer2::Classify(uint8_t* d, int n, int* C, int* A, int* CI, uint8_t** out
         case 0x13:
         case 0x18:
         case 0x43:
-            // In YMODEM mode the block check decides (added with the data-logger protocols).
+            if (ymodem) return YMODEMStoreAndTestBlock(d, n);
             return fault(kErrStartsign);
         default: return fault(kErrStartsign);
     }

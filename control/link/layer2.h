@@ -16,6 +16,7 @@
 
 #include "control/decode/export.h"
 #include "control/line/layer1.h"
+#include "control/link/ymodem.h"
 
 namespace mbus::link {
 
@@ -87,7 +88,15 @@ public:
     // The FCB tables in use: the channel's, or this object's own.
     mbus::link::FCBState* fcb;
     // An unknown escape sequence counts as a control answer.
-    int32_t escapeIsControl = 0;
+    std::atomic<int32_t> escapeIsControl{0};
+
+    // The block check of a YMODEM transfer (received bytes `d`, `n` of them).
+    int YMODEMStoreAndTestBlock(const uint8_t* d, int n);
+    // Converts a house-central unit's slave list and marks it pending.
+    void PrepareHauszentraleSlaveList(const uint8_t* d, int n);
+    mbus::link::YmodemTransfer ymodem;
+    std::string slaveList;                    // the converted list
+    std::atomic<int32_t> slaveListPending{0};  // until the worker has logged it
 
 private:
     int Classify(uint8_t* data, int n, int* C, int* A, int* CI, uint8_t** outData, int* outLength, int depth);
