@@ -78,6 +78,11 @@ bool SimulatedPort::OutputEmpty() {
 }
 
 void SimulatedPort::Arrive(SimClock::time_point now) {
+    for (const WireByte& b : device_->Spontaneous(now, config_)) {
+        const auto pos = std::upper_bound(inFlight_.begin(), inFlight_.end(), b.at,
+                                          [](SimClock::time_point t, const WireByte& w) { return t < w.at; });
+        inFlight_.insert(pos, b);
+    }
     while (!inFlight_.empty() && inFlight_.front().at <= now) {
         const WireByte& b = inFlight_.front();
         arrived_.push_back(b.value);

@@ -44,6 +44,11 @@ public:
     virtual void OnBreak(bool /*on*/) {}
     // The master raised or dropped DTR (a modem hangs up when it drops).
     virtual void OnDTR(bool /*on*/) {}
+    // Bytes the device sends of its own accord by `now` (a data logger that
+    // starts talking); asked whenever the master looks at its input.
+    virtual std::vector<WireByte> Spontaneous(SimClock::time_point /*now*/, const SerialConfig& /*line*/) {
+        return {};
+    }
     virtual ModemStatus Status() { return {}; }
 };
 
