@@ -66,10 +66,15 @@ void HouseCentral::CancelAtBlock(int n) {
 void HouseCentral::ExpectUpload() {
     std::lock_guard lock(mutex_);
     expectUpload_ = true;
-    askedForUpload_ = false;
+    nextAsk_ = {};
     uploadName_.clear();
     uploadData_.clear();
     uploadBlock_ = 0;
+}
+
+void HouseCentral::SetUploadHandler(std::function<void(const std::string&, const std::vector<uint8_t>&)> handler) {
+    std::lock_guard lock(mutex_);
+    onUpload_ = std::move(handler);
 }
 
 std::map<std::string, std::vector<uint8_t>> HouseCentral::Uploads() const {
@@ -146,6 +151,7 @@ std::vector<uint8_t> HouseCentral::Receiver(const std::vector<uint8_t>& b) {
     if (b.size() == 1 && b[0] == 0x04) {
         uploadData_.resize(std::min(uploadData_.size(), uploadSize_));
         uploads_[uploadName_] = uploadData_;
+        if (onUpload_) onUpload_(uploadName_, uploadData_);
         return {0x06};
     }
     if (b.size() != 133 && b.size() != 1029) return {0x15};
@@ -220,8 +226,11 @@ std::vector<serial::WireByte> HouseCentral::OnMasterBytes(const std::vector<uint
                                                           serial::SimClock::time_point end,
                                                           const serial::SerialConfig& line) {
     std::lock_guard lock(mutex_);
-    const auto at = end + 20ms;
-    if (expectUpload_) {
+    // Answers come after 100 bit times, past the master's dead time.
+    const auto at = end + serial::CharacterTime(line) * 100 / 11;
+    const bool ymodemBlock = (bytes.size() == 133 && bytes[0] == 0x01) || (bytes.size() == 1029 && bytes[0] == 0x02) ||
+                             (bytes.size() == 1 && bytes[0] == 0x04);
+    if (expectUpload_ && ymodemBlock) {
         std::vector<uint8_t> reply = Receiver(bytes);
         if (reply.size() == 1 && reply[0] == 0x06 && bytes.size() == 133 && bytes[3] == 0) expectUpload_ = false;
         return Bytes(reply, at, line);
@@ -243,9 +252,10 @@ std::vector<serial::WireByte> HouseCentral::OnMasterBytes(const std::vector<uint
 std::vector<serial::WireByte> HouseCentral::Spontaneous(serial::SimClock::time_point now,
                                                         const serial::SerialConfig& line) {
     std::lock_guard lock(mutex_);
-    if (!expectUpload_ || askedForUpload_) return {};
-    askedForUpload_ = true;
-    return Bytes({0x43}, now + 10ms, line);
+    // A receiver waiting for an upload asks with "C" every second.
+    if (!expectUpload_ || !uploadName_.empty() || now < nextAsk_) return {};
+    nextAsk_ = now + 1s;
+    return Bytes({0x43}, now, line);
 }
 
 // ---- Text logger ------------------------------------------------------------------------

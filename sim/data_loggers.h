@@ -10,6 +10,7 @@
 
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -49,6 +50,8 @@ public:
     void CancelAtBlock(int n);
     // Ready for an upload: asks for it with "C".
     void ExpectUpload();
+    // Called with each file an upload brings (name, bytes).
+    void SetUploadHandler(std::function<void(const std::string&, const std::vector<uint8_t>&)> handler);
     // Files received by uploads, by name.
     std::map<std::string, std::vector<uint8_t>> Uploads() const;
     int Retransmissions() const;
@@ -81,12 +84,14 @@ private:
     std::vector<std::vector<uint8_t>> blocks_;
     int next_ = -1;  // -1: not sending
     // Receiving.
-    bool expectUpload_ = false, askedForUpload_ = false;
+    bool expectUpload_ = false;
+    serial::SimClock::time_point nextAsk_{};  // when to send "C" again while waiting for an upload
     std::string uploadName_;
     std::size_t uploadSize_ = 0;
     std::vector<uint8_t> uploadData_;
     uint8_t uploadBlock_ = 0;
     std::map<std::string, std::vector<uint8_t>> uploads_;
+    std::function<void(const std::string&, const std::vector<uint8_t>&)> onUpload_;
 };
 
 class TextLogger final : public serial::LineDevice {

@@ -19,6 +19,11 @@ void HayesModem::SetDialTime(std::chrono::milliseconds time) {
     dialTime_ = time;
 }
 
+void HayesModem::SetRemoteBaud(int baud) {
+    std::lock_guard lock(mutex_);
+    remoteBaud_ = baud;
+}
+
 void HayesModem::DropCarrier() {
     std::lock_guard lock(mutex_);
     carrier_ = false;
@@ -73,7 +78,7 @@ std::vector<serial::WireByte> HayesModem::Command(const std::string& raw, serial
     for (char c : raw)
         if (c != ' ') command += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     commands_.push_back(raw);
-    if (command.rfind("AT", 0) != 0) return Reply("\r\nERROR\r\n", end + 10ms, line);
+    if (command.rfind("AT", 0) != 0) return Reply("\r\nERROR\r\n", end + serial::CharacterTime(line) * 100 / 11, line);
     if (command.find('D', 2) != std::string::npos && command.find("ATD") != std::string::npos) {
         const auto at = end + dialTime_;
         switch (answer_) {
@@ -90,14 +95,14 @@ std::vector<serial::WireByte> HayesModem::Command(const std::string& raw, serial
     if (command.rfind("ATH", 0) == 0) {
         carrier_ = false;
         dataMode_ = false;
-        return Reply("\r\nOK\r\n", end + 10ms, line);
+        return Reply("\r\nOK\r\n", end + serial::CharacterTime(line) * 100 / 11, line);
     }
     if (command.rfind("ATO", 0) == 0 && carrier_) {
         dataMode_ = true;
         lastData_ = end;
-        return Reply("\r\nCONNECT 2400\r\n", end + 10ms, line);
+        return Reply("\r\nCONNECT 2400\r\n", end + serial::CharacterTime(line) * 100 / 11, line);
     }
-    return Reply("\r\nOK\r\n", end + 10ms, line);
+    return Reply("\r\nOK\r\n", end + serial::CharacterTime(line) * 100 / 11, line);
 }
 
 std::vector<serial::WireByte> HayesModem::OnMasterBytes(const std::vector<uint8_t>& bytes,
@@ -112,8 +117,10 @@ std::vector<serial::WireByte> HayesModem::OnMasterBytes(const std::vector<uint8_
             return Reply("\r\nOK\r\n", end + 1s, line);
         }
         lastData_ = end;
+        serial::SerialConfig remote = line;
+        if (remoteBaud_ > 0) remote.baud = remoteBaud_;
         lock.unlock();
-        return remote_->OnMasterBytes(bytes, end, line);
+        return remote_->OnMasterBytes(bytes, end, remote);
     }
     std::vector<serial::WireByte> out;
     for (uint8_t b : bytes) {

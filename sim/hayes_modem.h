@@ -26,6 +26,8 @@ public:
     // What the next calls meet, and how long dialling takes.
     void SetAnswer(Answer answer);
     void SetDialTime(std::chrono::milliseconds time);
+    // The rate of the line behind the modem (0: the same as the master's).
+    void SetRemoteBaud(int baud);
     // The line drops: the carrier goes away.
     void DropCarrier();
     bool Online() const;
@@ -48,6 +50,7 @@ private:
     mutable std::mutex mutex_;
     Answer answer_ = Answer::kConnect;
     std::chrono::milliseconds dialTime_{500};
+    int remoteBaud_ = 0;
     bool carrier_ = false;     // a call stands
     bool dataMode_ = false;    // bytes go through to the remote bus
     serial::SimClock::time_point carrierFrom_{};

@@ -16,6 +16,7 @@
 #include "platform/com/types.h"
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/session_line.h"
+#include "tools/mbusctl/simulated_control.h"
 
 namespace mbus::cli {
 namespace {
@@ -92,7 +93,9 @@ int ReadOption(const std::string& word, Options& o, const char* command, const c
     } else if (word == "--json") {
         o.json = true;
     } else if (word == "-h" || word == "--help") {
-        out << usage << kOptionsUsage << exit;
+        out << usage << kOptionsUsage;
+        if (std::string(command) == "session") out << "\nwithout hardware:\n" << kSimulationUsage;
+        out << exit;
         return 0;
     } else {
         err << "mbusctl " << command << ": unknown option \"" << word << "\"; use --raw, --json or --help\n";
@@ -293,8 +296,14 @@ bool Session::Run(int lineNumber, const std::string& prefix, std::string_view te
 }
 
 // Reads the options of `session`; -1 go on, else the exit code.
-int ReadSessionOptions(const std::vector<std::string>& args, Options& o, std::ostream& out, std::ostream& err) {
+int ReadSessionOptions(const std::vector<std::string>& args, Options& o, std::ostream& out, std::ostream& err,
+                       SimulationOptions* simulation = nullptr) {
     for (const std::string& a : args) {
+        if (simulation != nullptr) {
+            const int taken = ReadSimulationOption(a, *simulation, err);
+            if (taken < 0) return 2;
+            if (taken > 0) continue;
+        }
         if (!IsOptionWord(a)) {
             err << "mbusctl session: unexpected argument \"" << a
                 << "\"; the calls come from standard input (mbusctl session --help)\n";
@@ -327,10 +336,19 @@ int RunSessionWith(com::IDispatch* control, const std::vector<std::string>& opti
 
 int RunSession(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     Options o;
-    if (const int rc = ReadSessionOptions(args, o, out, err); rc >= 0) return rc;
+    SimulationOptions simulation;
+    if (const int rc = ReadSessionOptions(args, o, out, err, &simulation); rc >= 0) return rc;
     com::ComPtr<com::IDispatch> control;
-    if (!CreateControl("session", &control, err)) return 2;
-    return RunLines(control.Get(), o, in, out, err);
+    std::unique_ptr<SimulatedDevices> devices;
+    if (simulation.Any()) {
+        devices = SimulatedDevices::Create(simulation, &control, err);
+        if (!devices) return 2;
+    } else if (!CreateControl("session", &control, err)) {
+        return 2;
+    }
+    const int rc = RunLines(control.Get(), o, in, out, err);
+    control.Reset();
+    return rc;
 }
 
 int RunCall(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
