@@ -24,9 +24,6 @@ constexpr int kWaitPeriod = 95;
 constexpr int kPoll = 100;
 constexpr int kRetryOpen = 500;
 
-// Modem line settings until the modem's own properties exist.
-constexpr int kModemExtraTelegramTimeout = 6000;
-constexpr int kModemExtraByteTimeout = 5000;
 
 std::tm LocalNow() {
     const std::time_t now = std::time(nullptr);
