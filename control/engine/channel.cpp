@@ -695,6 +695,10 @@ bool Channel::YmodemDownload(const std::string& folder, const std::vector<uint8_
 bool Channel::YmodemUpload(const std::string& path) {
     std::shared_lock lock(layersMutex_);
     if (!worker_ || transactionResult_.load() == kTransactionRunning) return false;
+    // The header names the file by the last part of the path; a name that
+    // could lead the receiver outside its folder ("..", ".") is refused.
+    const std::size_t slash = path.find_last_of("/\\");
+    if (!link::SafeYmodemFileName(slash == std::string::npos ? path : path.substr(slash + 1))) return false;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
     MBLayer2& link = layers_->link;

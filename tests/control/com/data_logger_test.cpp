@@ -191,6 +191,10 @@ TEST_F(DataLogger, Upload) {
     Wait();
     c_.Call("SP4YMODEMUpload", {scratch_.Path() + "/missing.bin"});  // refused
     EXPECT_NE(c_.Long("APPReceiveTest"), 255);
+    // A path whose last part is ".." would give the receiver that name.
+    c_.Call("SP4YMODEMUpload", {scratch_.Path() + "/inner/.."});
+    EXPECT_NE(c_.Long("APPReceiveTest"), 255);
+    EXPECT_EQ(central_->Uploads().size(), 2u);
 }
 
 TEST_F(DataLogger, TextLogger) {
