@@ -489,8 +489,8 @@ int ScriptRunner::Modem(ScriptItem& item) {
         p.parity = f[2];
     else if (m.mode == 1)
         p.parity = 0;
-    p.TO += m.additionalTelegramTimeout;
-    p.TB += m.additionalTimeoutByte;
+    p.TO = engine::SaturatingAdd(p.TO, m.additionalTelegramTimeout);
+    p.TB = engine::SaturatingAdd(p.TB, m.additionalTimeoutByte);
     p.fifo = 1;
     std::string text(item.data.begin(), item.data.end());
     if (item.command == 31) {

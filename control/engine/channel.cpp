@@ -475,8 +475,8 @@ ConnectionParameters Channel::ModemLine(ConnectionParameters p, int port, int ba
     p.dtr = 1;
     if (m.mode == 1) p.parity = 0;
     if (dialling) {
-        p.TO += m.additionalTelegramTimeout;
-        p.TB += m.additionalTimeoutByte;
+        p.TO = SaturatingAdd(p.TO, m.additionalTelegramTimeout);
+        p.TB = SaturatingAdd(p.TB, m.additionalTimeoutByte);
         p.fifo = 1;
     }
     return p;

@@ -45,6 +45,12 @@ enum ModemState : int32_t {
     kModemConnected = 4,
 };
 
+// a + b, kept within the int32 range (settings may hold any value).
+inline int32_t SaturatingAdd(int32_t a, int32_t b) {
+    const int64_t sum = static_cast<int64_t>(a) + b;
+    return static_cast<int32_t>(sum > INT32_MAX ? INT32_MAX : sum < INT32_MIN ? INT32_MIN : sum);
+}
+
 // The line end of modem commands for a `newLine` setting.
 inline const char* ModemLineEnd(int32_t newLine) {
     switch (newLine) {

@@ -1,5 +1,7 @@
 #include "control/line/layer1.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -50,12 +52,16 @@ LineTimings DeriveTimings(int baud, int TA, int TO, int TB, int DT, int fifo, in
         F = professional ? 132 : 88;
         G = professional ? 50 : 15;
     }
-    auto ms = [](double v) { return static_cast<int32_t>(std::trunc(v)); };
+    // Any parameter may be any 32-bit value: the sums are made in double and
+    // the results kept within what an int32 holds.
+    auto ms = [](double v) {
+        return static_cast<int32_t>(std::clamp(std::trunc(v), -2147483647.0, 2147483646.0));
+    };
     LineTimings r;
-    r.byteTimeout = ms((TB + F) * t) + 1;
-    r.deadTime = DT == 0 ? 0 : ms((DT + G) * t);
-    r.answerTimeout = ms(TA * t) + TO + 1;
-    r.answerPart = ms(TA * t) + 1;
+    r.byteTimeout = ms((static_cast<double>(TB) + F) * t + 1);
+    r.deadTime = DT == 0 ? 0 : ms((static_cast<double>(DT) + G) * t);
+    r.answerTimeout = ms(std::trunc(static_cast<double>(TA) * t) + static_cast<double>(TO) + 1);
+    r.answerPart = ms(static_cast<double>(TA) * t + 1);
     r.writeMsPerByte = 1 + ms(12 * t);
     return r;
 }
