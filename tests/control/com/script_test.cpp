@@ -35,6 +35,9 @@ class Script : public ::testing::Test {
 protected:
     void SetUp() override {
         ports_.Bus(1).bus->SetDefaultBaud(38400);
+        // Answers come 10 ms after a request: well past the dead time even
+        // when a sanitizer slows the line's threads down.
+        ports_.Bus(1).bus->SetReplyDelay(std::chrono::milliseconds(10));
         c_.Put("LOGMaxEntries", 1000);
         c_.Put("COMPort", 1);
         c_.Put("COMBaudrate", 38400);
@@ -88,7 +91,7 @@ TEST_F(Script, TheReadOfOneModule) {
     Bus().AddSlave("primary=6 id=22222222 man=QXB version=14 medium=04 records=0C0611470000");
     c_.Call("COMClose");
     const std::string script =
-        "0||COM1,38400,8,1,E,RTS_Set,DTR_Set,TA=660,TO=5,TB=20,PartWait,Retries=3,DT=11,HS=0|\r\n"
+        "0||COM1,38400,8,1,E,RTS_Set,DTR_Set,TA=660,TO=50,TB=20,PartWait,Retries=3,DT=11,HS=0|\r\n"
         "8||Standard: 22222222,FFFF,FF,FF|\r\n"
         "7|253||51 0F 48 08\r\n"
         "5|253||\r\n"
@@ -101,7 +104,7 @@ TEST_F(Script, TheReadOfOneModule) {
         entries.push_back(WithoutStamp(c_.Text("LOGRetrieveCookedDataHex2", {i, 0})));
     const std::string e5 = "00FE0100000000000000UNK000000000000Unknown|";
     const std::vector<std::string> expected = {
-        "0||COM1,38400,8,1,E,RTS_Set,DTR_Set,TA=660,TO=5,TB=20,PartWait,Retries=3,DT=11,HS=0||0",
+        "0||COM1,38400,8,1,E,RTS_Set,DTR_Set,TA=660,TO=50,TB=20,PartWait,Retries=3,DT=11,HS=0||0",
         "8||Standard: 22222222,FFFF,FF,FF||" + e5,
         "7|253||510F4808|" + e5,
         "5|253|||03010108067222222222QXB140000000004Heat_(outlet)|000000000000000000000000000000000C0006|00004711|",
@@ -114,8 +117,8 @@ TEST_F(Script, TheReadOfOneModule) {
 TEST_F(Script, AutomaticBaudSwitchCountsAsAnItem) {
     c_.Put("SCRAutoBaudSNDUD", 1);
     const std::string script =
-        "0||COM1,38400,8,1,E,RTS_Set,DTR_Set,TA=660,TO=5,TB=20,PartWait,Retries=1,DT=11,HS=0|\r\n"
-        "0||COM1,9600,8,1,E,RTS_Set,DTR_Set,TA=660,TO=5,TB=20,PartWait,Retries=1,DT=11,HS=0|\r\n";
+        "0||COM1,38400,8,1,E,RTS_Set,DTR_Set,TA=660,TO=50,TB=20,PartWait,Retries=1,DT=11,HS=0|\r\n"
+        "0||COM1,9600,8,1,E,RTS_Set,DTR_Set,TA=660,TO=50,TB=20,PartWait,Retries=1,DT=11,HS=0|\r\n";
     c_.Call("SCRExecute", {script});
     int highest = 0;
     while (int s = c_.Long("SCRStatus")) {
@@ -171,7 +174,7 @@ TEST_F(Script, WaitPeriods) {
 TEST_F(Script, PortThatDoesNotOpenIsRetried) {
     c_.Put("SCRComOpenTrial", 2);
     c_.Call("SCRExecute",
-            {std::string("0||COM77,2400,8,1,E,RTS_Set,DTR_Set,TA=660,TO=5,TB=20,PartWait,Retries=1,DT=11,HS=0|")});
+            {std::string("0||COM77,2400,8,1,E,RTS_Set,DTR_Set,TA=660,TO=50,TB=20,PartWait,Retries=1,DT=11,HS=0|")});
     ASSERT_TRUE(WaitForScript(c_));
     ASSERT_EQ(c_.Long("LOGUpperBound"), 0);
     const std::string entry = c_.Text("LOGRetrieveRawDataHex", {0, 0});
