@@ -4,9 +4,12 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
+#include <utility>
 
 #include "control/decode/layer7.h"
+#include "sim/modules.h"
 
 namespace mbus::sim {
 namespace {
@@ -41,8 +44,8 @@ bool ParseHexNumber(std::string_view text, int maxDigits, uint32_t* out) {
     return true;
 }
 
-bool ParseDecimal(std::string_view text, long long* out) {
-    if (text.empty() || text.size() > 12 || !AllDecimal(text)) return false;
+bool ParseDecimal(std::string_view text, long long* out, std::size_t maxDigits = 12) {
+    if (text.empty() || text.size() > maxDigits || !AllDecimal(text)) return false;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *out);
     return ec == std::errc() && end == text.data() + text.size();
 }
@@ -193,19 +196,330 @@ std::string SetBaud(std::string_view value, VirtualSlave* s) {
     return {};
 }
 
+// Which lines a field belongs to: meters, or the kinds of module.
+enum KindBits : unsigned {
+    kMeters = 1,
+    kPulseLine = 2,
+    kAnalogLine = 4,
+    kControlLine = 8,
+    kConverterLine = 16,
+    kTransceiverLine = 32,
+    kModuleLines = kPulseLine | kAnalogLine | kControlLine,
+    kAllButTransceiver = kMeters | kModuleLines | kConverterLine,
+};
+
+unsigned KindBit(std::optional<ModuleKind> kind) {
+    if (!kind) return kMeters;
+    switch (*kind) {
+        case ModuleKind::kPulse: return kPulseLine;
+        case ModuleKind::kAnalog: return kAnalogLine;
+        case ModuleKind::kControl: return kControlLine;
+        case ModuleKind::kConverter: return kConverterLine;
+        case ModuleKind::kTransceiver: return kTransceiverLine;
+    }
+    return kMeters;
+}
+
+struct KindName {
+    std::string_view name;
+    ModuleKind kind;
+};
+constexpr KindName kKindNames[] = {{"pulse", ModuleKind::kPulse},
+                                   {"analog", ModuleKind::kAnalog},
+                                   {"control", ModuleKind::kControl},
+                                   {"converter", ModuleKind::kConverter},
+                                   {"transceiver", ModuleKind::kTransceiver}};
+
+std::optional<ModuleKind> ParseKind(std::string_view value) {
+    for (const KindName& k : kKindNames)
+        if (k.name == value) return k.kind;
+    return std::nullopt;
+}
+
+std::string LineText(unsigned bit) {
+    if (bit == kMeters) return "meters";
+    for (const KindName& k : kKindNames)
+        if (KindBit(k.kind) == bit) return "module=" + std::string(k.name);
+    return {};
+}
+
+// "module=pulse or module=analog" for the kinds of a field.
+std::string LinesText(unsigned mask) {
+    std::string text;
+    for (unsigned bit = 1; bit <= kTransceiverLine; bit <<= 1) {
+        if ((mask & bit) == 0) continue;
+        if (!text.empty()) text += " or ";
+        text += LineText(bit);
+    }
+    return text;
+}
+
+std::string SetModule(std::string_view value, VirtualSlave*) {
+    // The line was set up from the kind before its fields were read.
+    if (!ParseKind(value)) return "module must be pulse, analog, control, converter or transceiver, e.g. module=pulse";
+    return {};
+}
+
+std::string SetFirmware(std::string_view value, VirtualSlave* s) {
+    uint32_t v = 0;
+    if (!ParseHexNumber(value, 2, &v)) return "firmware must be a hexadecimal byte, e.g. firmware=13 (version 1.3)";
+    s->values.signature = static_cast<int32_t>((static_cast<uint32_t>(s->values.signature) & 0xFF00u) | v);
+    return {};
+}
+
+// Identification number: 1..8 decimal digits as BCD.
+bool ParseId(std::string_view value, uint32_t* id) {
+    return !value.empty() && value.size() <= 8 && AllDecimal(value) && ParseHexNumber(value, 8, id);
+}
+
+std::string SetId2(std::string_view value, VirtualSlave* s) {
+    uint32_t v = 0;
+    if (!ParseId(value, &v)) return "identification number of input 2 must be 1 to 8 decimal digits, e.g. id2=87654321";
+    s->module.As<PulseModule>()->Input(2).id = v;
+    return {};
+}
+
+std::string SetMedium2(std::string_view value, VirtualSlave* s) {
+    uint32_t v = 0;
+    if (!ParseHexNumber(value, 2, &v)) return "not a hexadecimal byte; give one or two hex digits, e.g. medium2=07 (1F disables input 2)";
+    s->module.As<PulseModule>()->Input(2).medium = static_cast<uint8_t>(v);
+    return {};
+}
+
+std::string SetUnit(std::string_view value, VirtualSlave* s, int input) {
+    uint32_t v = 0;
+    if (!ParseHexNumber(value, 2, &v) || !UsableUnit(static_cast<uint8_t>(v)))
+        return "unit must be a VIF 00..7F other than 7C (plain text), e.g. unit" + std::to_string(input) + "=13";
+    if (auto* pulse = s->module.As<PulseModule>()) pulse->Input(input).unit = static_cast<uint8_t>(v);
+    if (auto* analog = s->module.As<AnalogModule>()) analog->AnalogInput(input).unit = static_cast<uint8_t>(v);
+    return {};
+}
+std::string SetUnit1(std::string_view value, VirtualSlave* s) { return SetUnit(value, s, 1); }
+std::string SetUnit2(std::string_view value, VirtualSlave* s) { return SetUnit(value, s, 2); }
+
+std::string SetCount(std::string_view value, VirtualSlave* s, int input) {
+    long long v = 0;
+    if (!ParseDecimal(value, &v, 15) || v > (1LL << 48) - 1)
+        return "raw count must be a decimal number 0..281474976710655 (48 bits), e.g. count" + std::to_string(input) +
+               "=1000";
+    s->module.As<PulseModule>()->Input(input).raw = static_cast<uint64_t>(v);
+    return {};
+}
+std::string SetCount1(std::string_view value, VirtualSlave* s) { return SetCount(value, s, 1); }
+std::string SetCount2(std::string_view value, VirtualSlave* s) { return SetCount(value, s, 2); }
+
+std::string SetFactor(std::string_view value, VirtualSlave* s, int input) {
+    const std::size_t slash = value.find('/');
+    long long n = 0, d = 0;
+    if (slash == std::string_view::npos || !ParseDecimal(value.substr(0, slash), &n) ||
+        !ParseDecimal(value.substr(slash + 1), &d) || n < 1 || n > 255 || d < 1 || d > 127)
+        return "factor must be N/D with N 1..255 and D 1..127, e.g. factor" + std::to_string(input) + "=10/1";
+    PulseInput& in = s->module.As<PulseModule>()->Input(input);
+    in.numerator = static_cast<uint8_t>(n);
+    in.denominator = static_cast<uint8_t>(d);
+    return {};
+}
+std::string SetFactor1(std::string_view value, VirtualSlave* s) { return SetFactor(value, s, 1); }
+std::string SetFactor2(std::string_view value, VirtualSlave* s) { return SetFactor(value, s, 2); }
+
+bool ParseBit(std::string_view value, bool* on) {
+    if (value != "0" && value != "1") return false;
+    *on = value == "1";
+    return true;
+}
+
+std::string SetP(std::string_view value, VirtualSlave* s, int input) {
+    bool on = false;
+    if (!ParseBit(value, &on)) return "input state must be 0 or 1, e.g. p" + std::to_string(input) + "=1";
+    s->module.As<ControlModule>()->SetInput(input, on);
+    return {};
+}
+std::string SetP1(std::string_view value, VirtualSlave* s) { return SetP(value, s, 1); }
+std::string SetP2(std::string_view value, VirtualSlave* s) { return SetP(value, s, 2); }
+
+std::string SetR(std::string_view value, VirtualSlave* s, int relay) {
+    bool on = false;
+    if (!ParseBit(value, &on)) return "relay state must be 0 or 1, e.g. r" + std::to_string(relay) + "=1";
+    s->module.As<ControlModule>()->Command(relay, on);
+    return {};
+}
+std::string SetR1(std::string_view value, VirtualSlave* s) { return SetR(value, s, 1); }
+std::string SetR2(std::string_view value, VirtualSlave* s) { return SetR(value, s, 2); }
+
+std::string SetLogic(std::string_view value, VirtualSlave* s, int relay) {
+    long long v = 0;
+    if (!ParseDecimal(value, &v) || v > 15)
+        return "logic code must be 0..15 (0 M-Bus; 1 AND, 2 OR, 3 XOR, +4 P1 inverted, +8 P2 inverted), e.g. r" +
+               std::to_string(relay) + "logic=3";
+    ControlModule& c = *s->module.As<ControlModule>();
+    const uint8_t configuration = c.RelayState(relay).configuration;
+    c.SetConfiguration(relay, static_cast<uint8_t>(ControlModule::PowerFailCode(configuration) * 100 + v));
+    return {};
+}
+std::string SetLogic1(std::string_view value, VirtualSlave* s) { return SetLogic(value, s, 1); }
+std::string SetLogic2(std::string_view value, VirtualSlave* s) { return SetLogic(value, s, 2); }
+
+std::string SetFail(std::string_view value, VirtualSlave* s, int relay) {
+    long long v = 0;
+    if (!ParseDecimal(value, &v) || v > 2)
+        return "power-fail code must be 0 (keep), 1 (switch to 1) or 2 (switch to 0), e.g. r" + std::to_string(relay) +
+               "fail=2";
+    ControlModule& c = *s->module.As<ControlModule>();
+    const uint8_t configuration = c.RelayState(relay).configuration;
+    c.SetConfiguration(relay, static_cast<uint8_t>(v * 100 + ControlModule::LogicCode(configuration)));
+    return {};
+}
+std::string SetFail1(std::string_view value, VirtualSlave* s) { return SetFail(value, s, 1); }
+std::string SetFail2(std::string_view value, VirtualSlave* s) { return SetFail(value, s, 2); }
+
+std::string SetX(std::string_view value, VirtualSlave* s, int input) {
+    long long v = 0;
+    if (!ParseDecimal(value, &v) || v > 65535)
+        return "raw A/D value must be a decimal number 0..65535, e.g. x" + std::to_string(input) + "=1000";
+    s->module.As<AnalogModule>()->AnalogInput(input).raw = static_cast<int32_t>(v);
+    return {};
+}
+std::string SetX1(std::string_view value, VirtualSlave* s) { return SetX(value, s, 1); }
+std::string SetX2(std::string_view value, VirtualSlave* s) { return SetX(value, s, 2); }
+
+bool ParseSigned(std::string_view text, long long* out) {
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative) text.remove_prefix(1);
+    if (!ParseDecimal(text, out, 6)) return false;
+    if (negative) *out = -*out;
+    return true;
+}
+
+std::string SetParameters(std::string_view value, VirtualSlave* s, int input) {
+    const std::size_t first = value.find('/');
+    const std::size_t second = first == std::string_view::npos ? first : value.find('/', first + 1);
+    long long a = 0, b = 0, c = 0;
+    if (second == std::string_view::npos || !ParseDecimal(value.substr(0, first), &a) ||
+        !ParseSigned(value.substr(first + 1, second - first - 1), &b) || !ParseSigned(value.substr(second + 1), &c) ||
+        a > 255 || b < -128 || b > 127 || c < -128 || c > 127)
+        return "parameters must be A/B/C with A 0..255, B and C -128..127, e.g. a" + std::to_string(input) + "=1/2/-5";
+    AnalogModule::Input& in = s->module.As<AnalogModule>()->AnalogInput(input);
+    in.a = static_cast<uint8_t>(a);
+    in.b = static_cast<int8_t>(b);
+    in.c = static_cast<int8_t>(c);
+    return {};
+}
+std::string SetA1(std::string_view value, VirtualSlave* s) { return SetParameters(value, s, 1); }
+std::string SetA2(std::string_view value, VirtualSlave* s) { return SetParameters(value, s, 2); }
+
+std::string SetTemperature(std::string_view value, VirtualSlave* s) {
+    double t = 0;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), t, std::chars_format::fixed);
+    if (value.empty() || ec != std::errc() || end != value.data() + value.size() || !(t >= -200.0 && t <= 850.0))
+        return "temperature must be a number of °C -200..850, e.g. temp=21.5";
+    s->module.As<AnalogModule>()->SetTemperature(t);
+    return {};
+}
+
+std::string SetSensor(std::string_view value, VirtualSlave* s) {
+    static constexpr std::pair<std::string_view, uint8_t> kSensors[] = {
+        {"pt500", AnalogModule::kPt500},       {"pt1000", AnalogModule::kPt1000},     {"pt100", AnalogModule::kPt100},
+        {"rawpt100", AnalogModule::kRawPt100}, {"rawpt500", AnalogModule::kRawPt500},
+    };
+    for (const auto& [name, code] : kSensors) {
+        if (name != value) continue;
+        AnalogModule& m = *s->module.As<AnalogModule>();
+        m.SetMode(static_cast<uint8_t>((m.Mode() & 0xC0) | code));
+        return {};
+    }
+    return "sensor must be pt500, pt1000, pt100, rawpt100 or rawpt500, e.g. sensor=pt1000";
+}
+
+std::string SetMinMax(std::string_view value, VirtualSlave* s) {
+    uint8_t bits = 0;
+    if (value == "a2") bits = AnalogModule::kMinMaxA2;
+    else if (value == "temp") bits = AnalogModule::kMinMaxTemperature;
+    else if (value != "a1") return "minmax must be a1, a2 or temp, e.g. minmax=a2";
+    AnalogModule& m = *s->module.As<AnalogModule>();
+    m.SetMode(static_cast<uint8_t>((m.Mode() & 0x3F) | bits));
+    return {};
+}
+
+std::string SetCurrent(std::string_view value, VirtualSlave* s) {
+    long long v = 0;
+    if (!ParseDecimal(value, &v) || v < 4000 || v > 20000)
+        return "current output must be 4000..20000 (µA), e.g. current=12000";
+    s->module.As<AnalogModule>()->SetCurrent(static_cast<uint16_t>(v));
+    return {};
+}
+
+std::string SetCalibration(std::string_view value, VirtualSlave* s, int which) {
+    uint64_t v = 0;
+    bool ok = !value.empty() && value.size() <= 12;
+    for (char c : value) {
+        const int d = HexValue(c);
+        ok = ok && d >= 0;
+        v = v << 4 | static_cast<uint64_t>(d < 0 ? 0 : d);
+    }
+    if (!ok) return "calibration value must be 1 to 12 hexadecimal digits, e.g. v" + std::to_string(which) + "=00000000D213";
+    AnalogModule& m = *s->module.As<AnalogModule>();
+    if (which == 1) m.SetCalibration(v, m.V2());
+    else m.SetCalibration(m.V1(), v);
+    return {};
+}
+std::string SetV1(std::string_view value, VirtualSlave* s) { return SetCalibration(value, s, 1); }
+std::string SetV2(std::string_view value, VirtualSlave* s) { return SetCalibration(value, s, 2); }
+
 struct Key {
     std::string_view name;
     Setter set;
     bool repeatable;
+    unsigned lines;  // the lines it belongs to (KindBits)
 };
 
+constexpr unsigned kMakerOrMeter = kMeters | kModuleLines;
+
 constexpr Key kKeys[] = {
-    {"primary", SetPrimary, false},   {"id", SetId, false},           {"man", SetManufacturer, false},
-    {"version", SetVersion, false},   {"medium", SetMedium, false},   {"status", SetStatus, false},
-    {"signature", SetSignature, false}, {"access", SetAccess, false}, {"records", SetRecords, true},
-    {"part", SetPart, false},         {"fab", SetFab, false},         {"customer", SetCustomer, false},
-    {"location", SetLocation, false}, {"selci", SetSelectionCI, false}, {"c", SetAnswerC, false},
-    {"ci", SetAnswerCI, false},       {"baud", SetBaud, false},
+    {"primary", SetPrimary, false, kAllButTransceiver},
+    {"id", SetId, false, kAllButTransceiver},
+    {"man", SetManufacturer, false, kAllButTransceiver},
+    {"version", SetVersion, false, kMeters},
+    {"medium", SetMedium, false, kMakerOrMeter},
+    {"status", SetStatus, false, kMeters},
+    {"signature", SetSignature, false, kMakerOrMeter},
+    {"access", SetAccess, false, kMakerOrMeter},
+    {"records", SetRecords, true, kMeters},
+    {"part", SetPart, false, kMeters},
+    {"fab", SetFab, false, kAllButTransceiver},
+    {"customer", SetCustomer, false, kAllButTransceiver},
+    {"location", SetLocation, false, kAllButTransceiver},
+    {"selci", SetSelectionCI, false, kAllButTransceiver},
+    {"c", SetAnswerC, false, kMakerOrMeter},
+    {"ci", SetAnswerCI, false, kMeters},
+    {"baud", SetBaud, false, kMakerOrMeter},
+    {"module", SetModule, false, kModuleLines | kConverterLine | kTransceiverLine},
+    {"firmware", SetFirmware, false, kModuleLines},
+    {"id2", SetId2, false, kPulseLine},
+    {"medium2", SetMedium2, false, kPulseLine},
+    {"unit1", SetUnit1, false, kPulseLine | kAnalogLine},
+    {"unit2", SetUnit2, false, kPulseLine | kAnalogLine},
+    {"count1", SetCount1, false, kPulseLine},
+    {"count2", SetCount2, false, kPulseLine},
+    {"factor1", SetFactor1, false, kPulseLine},
+    {"factor2", SetFactor2, false, kPulseLine},
+    {"p1", SetP1, false, kControlLine},
+    {"p2", SetP2, false, kControlLine},
+    {"r1", SetR1, false, kControlLine},
+    {"r2", SetR2, false, kControlLine},
+    {"r1logic", SetLogic1, false, kControlLine},
+    {"r2logic", SetLogic2, false, kControlLine},
+    {"r1fail", SetFail1, false, kControlLine},
+    {"r2fail", SetFail2, false, kControlLine},
+    {"x1", SetX1, false, kAnalogLine},
+    {"x2", SetX2, false, kAnalogLine},
+    {"a1", SetA1, false, kAnalogLine},
+    {"a2", SetA2, false, kAnalogLine},
+    {"temp", SetTemperature, false, kAnalogLine},
+    {"sensor", SetSensor, false, kAnalogLine},
+    {"minmax", SetMinMax, false, kAnalogLine},
+    {"current", SetCurrent, false, kAnalogLine},
+    {"v1", SetV1, false, kAnalogLine},
+    {"v2", SetV2, false, kAnalogLine},
 };
 
 std::string KnownKeys() {
@@ -219,24 +533,44 @@ std::string KnownKeys() {
 
 std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
+// The blank-separated fields of a line.
+std::vector<std::string_view> Fields(std::string_view text) {
+    std::vector<std::string_view> fields;
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (blank(text[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < text.size() && !blank(text[end])) ++end;
+        fields.push_back(text.substr(i, end - i));
+        i = end;
+    }
+    return fields;
+}
+
 }  // namespace
 
 bool ParseSlave(std::string_view text, VirtualSlave* slave, std::vector<std::string>& errors) {
     const std::size_t errorsBefore = errors.size();
     text = text.substr(0, text.find('#'));
-    std::set<std::string_view> seen;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n') {
-            ++i;
-            continue;
-        }
-        std::size_t end = i;
-        while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != '\r' && text[end] != '\n')
-            ++end;
-        const std::string_view field = text.substr(i, end - i);
-        i = end;
+    const std::vector<std::string_view> fields = Fields(text);
 
+    // The kind of module decides which fields the line takes and their
+    // defaults, so it is read first, wherever it stands.
+    std::optional<ModuleKind> kind;
+    for (std::string_view field : fields) {
+        if (field.rfind("module=", 0) != 0) continue;
+        kind = ParseKind(field.substr(7));
+        break;
+    }
+    if (kind) *slave = ModuleSlave(*kind);
+    const unsigned line = KindBit(kind);
+
+    std::set<std::string_view> seen;
+    for (std::string_view field : fields) {
         const std::size_t eq = field.find('=');
         if (eq == std::string_view::npos || eq == 0) {
             errors.push_back(Quoted(field) + ": expected KEY=VALUE, e.g. primary=5");
@@ -254,8 +588,30 @@ bool ParseSlave(std::string_view text, VirtualSlave* slave, std::vector<std::str
             errors.push_back(Quoted(field) + ": " + std::string(name) + " is given twice");
             continue;
         }
+        if ((key->lines & line) == 0) {
+            // A bad module= itself is told by its setter; the line is then a meter's.
+            if (key->name != "module") {
+                errors.push_back(Quoted(field) + ": " + std::string(name) + " does not apply to " + LineText(line) +
+                                 "; it is a field of " + LinesText(key->lines));
+                continue;
+            }
+        }
         const std::string error = key->set(value, slave);
         if (!error.empty()) errors.push_back(Quoted(field) + ": " + error);
+    }
+
+    if (kind) {
+        if (seen.count("firmware") && seen.count("signature"))
+            errors.push_back("firmware and signature are both given; give signature=HHHH or firmware=HH");
+        if (*kind != ModuleKind::kTransceiver) {
+            const std::optional<Maker> maker = MakerOf(slave->values.manufacturer);
+            if (!maker)
+                errors.push_back("\"man=" + std::string(slave->values.manufacturerText) +
+                                 "\": the maker of a module is VND or KTR, e.g. man=KTR");
+            else
+                slave->values.version = ModuleVersion(*kind, *maker);
+        }
+        slave->module.SyncFrom(slave->values);
     }
 
     // Every block but the last carries the DIF 1Fh as well.
@@ -305,6 +661,7 @@ std::string DescribeSlave(const VirtualSlave& slave) {
     if (slave.blocks.size() > 1) text += ", " + std::to_string(slave.blocks.size()) + " telegrams";
     else if (slave.blocks.size() == 1) text += ", " + std::to_string(slave.blocks[0].size()) + " bytes of records";
     if (slave.baud > 0) text += ", " + std::to_string(slave.baud) + " baud";
+    if (const std::string module = slave.module.Describe(v); !module.empty()) text += ", " + module;
     return text;
 }
 

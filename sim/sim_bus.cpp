@@ -46,6 +46,12 @@ std::string DescribeRequest(std::span<const uint8_t> frame) {
     }
 }
 
+VirtualSlave ModuleSlave(ModuleKind kind, Maker maker, uint8_t primary) {
+    VirtualSlave slave;
+    SetUpModule(kind, maker, primary, &slave.values, &slave.module);
+    return slave;
+}
+
 SimBus::SimBus() = default;
 SimBus::~SimBus() = default;
 
@@ -228,10 +234,13 @@ std::vector<LineByte> SimBus::HandleFrame(const Bytes& frame, int baud, SimClock
 
     const SimClock::duration T = serial::CharacterTime(line);
     const SimClock::time_point start = frameEnd + ReplyDelay(line);
+    // Decided before the frame: the command that engages a transceiver is not relayed itself.
+    const bool relayed = std::any_of(slaves_.begin(), slaves_.end(),
+                                     [](const VirtualSlave& s) { return s.module.RelaysToModules(); });
     std::vector<std::vector<LineByte>> streams;
     for (std::size_t i = 0; i < slaves_.size(); ++i) {
         VirtualSlave& slave = slaves_[i];
-        if (RateOf(slave) != baud) continue;
+        if (!Hears(slave, baud, relayed)) continue;
         const Bytes answer = Exchange(slave, shape, data, length);
         if (answer.empty()) continue;
         Log("slave " + std::to_string(i + 1) + " (primary " + std::to_string(slave.values.primaryAddress) +
@@ -275,6 +284,12 @@ bool SimBus::NextFault(Fault* fault, std::size_t answerLength) {
     return true;
 }
 
+bool SimBus::Hears(const VirtualSlave& slave, int baud, bool relayed) const {
+    if (baud <= 0) return false;  // sent partly at another rate: nobody understands it
+    if (RateOf(slave) == baud || slave.module.HearsAnyRate()) return true;
+    return relayed && baud == OpticalTransceiver::kRelayBaud && slave.module.IsMakerModule();
+}
+
 void SimBus::StartOver(VirtualSlave& slave) {
     slave.block = 0;
     slave.lastFcb = -1;
@@ -282,6 +297,23 @@ void SimBus::StartOver(VirtualSlave& slave) {
 }
 
 Bytes SimBus::Exchange(VirtualSlave& slave, const FrameShape& shape, const uint8_t* data, int length) {
+    if (slave.module.Empty()) return ExchangeAsSlave(slave, shape, data, length);
+    std::string note;
+    const ModuleVerdict verdict = slave.module.Handle(slave.values, ModuleFrame{shape, data, length}, &note);
+    if (!note.empty()) Log("slave at primary " + std::to_string(slave.values.primaryAddress) + ": " + note);
+    switch (verdict) {
+        case ModuleVerdict::kIgnore: return {};
+        case ModuleVerdict::kAcknowledge:
+            // Written, selected or told something: the answer sent last is history.
+            StartOver(slave);
+            return Bytes{0xE5};
+        case ModuleVerdict::kAnswer: return ReadOut(slave, shape.C);
+        case ModuleVerdict::kAsSlave: break;
+    }
+    return ExchangeAsSlave(slave, shape, data, length);
+}
+
+Bytes SimBus::ExchangeAsSlave(VirtualSlave& slave, const FrameShape& shape, const uint8_t* data, int length) {
     MBSlaveValues& v = slave.values;
     const uint8_t function = static_cast<uint8_t>(shape.C & ~0x30);
     const Bytes ack{0xE5};
@@ -350,7 +382,8 @@ Bytes SimBus::ReadOut(VirtualSlave& slave, uint8_t C) {
     }
     uint8_t frame[MBSlaveValues::kMaxFrame];
     int n = 0;
-    slave.values.PrepareRSPUD(0, 0, frame, &n);
+    if (slave.module.Empty()) slave.values.PrepareRSPUD(0, 0, frame, &n);
+    else slave.module.BuildAnswer(slave.values, frame, &n);
     slave.lastAnswer.assign(frame, frame + n);
     return slave.lastAnswer;
 }

@@ -25,6 +25,12 @@
 // Several slaves answering at once: their answers overlap on the line and
 // combine to the AND of the overlapping bytes, marked with a framing error
 // where they differ (see wire.h).
+// Modules: a slave may play one of the maker's modules or an interface
+// device (modules.h). The module looks at every frame first and either
+// handles it (its answer, writes, selections) or leaves it to the rules
+// above. A level converter and an optical transceiver hear frames at any
+// rate; once a transceiver is engaged, frames at its relay rate (38400 baud)
+// reach the maker's modules whatever rate they listen at.
 //
 // Timing: paced, each byte takes CharacterTime(line); master bytes leave
 // the line back to back ending at `end`, a slave starts its answer the reply
@@ -53,6 +59,7 @@
 #include "platform/serial/simulated_port.h"
 #include "sim/faults.h"
 #include "sim/frame_cutter.h"
+#include "sim/modules.h"
 #include "sim/wire.h"
 
 namespace mbus::sim {
@@ -64,6 +71,9 @@ struct VirtualSlave {
     std::vector<Bytes> blocks;
     // The rate the slave listens and answers at; 0: the bus's default rate.
     int baud = 0;
+    // The module or interface device the slave plays (modules.h); empty for
+    // an ordinary meter, which answers with `values` and `blocks`.
+    Module module;
 
     // State of the conversation, kept by the bus.
     std::size_t block = 0;  // the block the next fresh answer carries
@@ -136,6 +146,8 @@ private:
     std::vector<LineByte> HandleFrame(const Bytes& frame, int baud, serial::SimClock::time_point frameEnd,
                                       const serial::SerialConfig& line);
     Bytes Exchange(VirtualSlave& slave, const FrameShape& shape, const uint8_t* data, int length);
+    Bytes ExchangeAsSlave(VirtualSlave& slave, const FrameShape& shape, const uint8_t* data, int length);
+    bool Hears(const VirtualSlave& slave, int baud, bool relayed) const;
     Bytes ReadOut(VirtualSlave& slave, uint8_t C);
     static void StartOver(VirtualSlave& slave);
     int RateOf(const VirtualSlave& slave) const { return slave.baud > 0 ? slave.baud : defaultBaud_; }
@@ -159,6 +171,10 @@ private:
     std::function<void(const std::string&)> log_;
     BusCounters counters_;
 };
+
+// A slave that plays a module or interface device of this kind and maker
+// (SetUpModule), at this primary address (the transceiver is always at 251).
+VirtualSlave ModuleSlave(ModuleKind kind, Maker maker = Maker::kVnd, uint8_t primary = 0);
 
 // A readable name of a master frame ("REQ_UD2 to 5, FCB 1").
 std::string DescribeRequest(std::span<const uint8_t> frame);

@@ -1,0 +1,263 @@
+#include "configurator/shell/settings.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/profile/config_path.h"
+#include "platform/profile/ini_file.h"
+#include "platform/text/codepage.h"
+
+namespace mbus::meridex {
+namespace {
+
+using profile::IniEntry;
+using profile::IniFile;
+
+constexpr const char* kBaudrateKeys[4] = {"Baudrate0", "Baudrate1", "Baudrate2", "Baudrate3"};
+constexpr const char* kComPortKeys[4] = {"COMPort0", "COMPort1", "COMPort2", "COMPort3"};
+constexpr std::string_view kNumberKey = "PhoneListNumber";
+constexpr std::string_view kDescriptionKey = "PhoneListDescription";
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto b0 = static_cast<unsigned char>(s[i]);
+        if (b0 < 0x80) {
+            ++i;
+            continue;
+        }
+        int extra = 0;
+        char32_t c = 0;
+        if (b0 >= 0xC2 && b0 <= 0xDF) {
+            extra = 1;
+            c = b0 & 0x1F;
+        } else if ((b0 & 0xF0) == 0xE0) {
+            extra = 2;
+            c = b0 & 0x0F;
+        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+            extra = 3;
+            c = b0 & 0x07;
+        } else {
+            return false;
+        }
+        if (s.size() - i <= static_cast<std::size_t>(extra)) return false;
+        for (int k = 1; k <= extra; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if ((b & 0xC0) != 0x80) return false;
+            c = (c << 6) | (b & 0x3F);
+        }
+        if ((extra == 2 && c < 0x800) || (extra == 3 && c < 0x10000) || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::size_t CharacterCount(std::string_view utf8) {
+    std::size_t n = 0;
+    for (char ch : utf8)
+        if ((static_cast<unsigned char>(ch) & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+// A text ends at its first NUL, CR or LF: it is one line of a C string.
+std::string_view OneLine(std::string_view s) { return s.substr(0, s.find_first_of(std::string_view("\0\r\n", 3))); }
+
+// A text value as the program keeps it: UTF-8 as it is, anything else read as Windows-1252.
+std::string TextOf(std::string_view raw) {
+    raw = OneLine(raw);
+    if (IsValidUtf8(raw)) return std::string(raw);
+    return text::ToUtf8(raw, text::CodePage::Windows1252);
+}
+
+std::string Warning(int line, const std::string& message) { return "line " + std::to_string(line) + ": " + message; }
+
+// Cuts `value` to `maxBytes` at a character boundary, with a warning when it was longer.
+std::string Limited(std::string value, std::size_t maxBytes, const std::string& key, int line,
+                    std::vector<std::string>* warnings) {
+    if (value.size() <= maxBytes) return value;
+    std::string cut(text::CutUtf8(value, maxBytes));
+    if (warnings != nullptr)
+        warnings->push_back(Warning(line, key + " is " + std::to_string(CharacterCount(value)) +
+                                              " characters long; only the first " +
+                                              std::to_string(CharacterCount(cut)) + " are used (the field holds " +
+                                              std::to_string(maxBytes) + " bytes)"));
+    return cut;
+}
+
+std::string Lowered(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// The index of a phone-list key "<prefix><i>" with i written as the program
+// writes it (decimal, no leading zeros); -1 for any other key. Indexes too
+// large for an int count as INT_MAX (beyond every list).
+long long PhoneKeyIndex(std::string_view key, std::string_view prefix) {
+    if (key.size() <= prefix.size() || Lowered(key.substr(0, prefix.size())) != Lowered(prefix)) return -1;
+    const std::string_view digits = key.substr(prefix.size());
+    if (digits.size() > 1 && digits.front() == '0') return -1;
+    long long value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return -1;
+        if (value < INT32_MAX) value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// A text for the file: one line, so that it cannot break the file's structure.
+std::string Writable(const std::string& value) { return std::string(OneLine(value)); }
+
+}  // namespace
+
+std::string SettingsPath() { return profile::UserConfigFile("MERIDEX_INI", "MERIDEX.INI"); }
+
+Settings LoadSettings(const IniFile& ini, std::vector<std::string>* warnings) {
+    Settings s;
+    const char* sec = kSettingsSection;
+    auto integer = [&](const char* key, int fallback) { return ini.GetInt(sec, key, fallback); };
+    auto textOf = [&](const char* key, const std::string& fallback, std::size_t maxBytes) {
+        const std::optional<IniEntry> entry = ini.Find(sec, key);
+        if (!entry) return fallback;
+        return Limited(TextOf(entry->value), maxBytes, key, entry->line, warnings);
+    };
+    constexpr std::size_t kUnlimited = std::string::npos;
+
+    s.versionsInfo = integer("VersionsInfo", s.versionsInfo);
+    s.language = integer("Language", s.language);
+    s.communicationType = integer("CommunicationType", s.communicationType);
+    s.baudrate = integer("Baudrate", s.baudrate);
+    s.comPort = integer("COMPort", s.comPort);
+    s.manufacturerCode = integer("ManufacturerCode", s.manufacturerCode);
+    s.fifoBuffer = integer("FiFoBuffer", s.fifoBuffer);
+    s.btOpto = integer("BTOpto", s.btOpto);
+    s.phonenumber = textOf("Phonenumber", s.phonenumber, kUnlimited);
+    for (int i = 0; i < 4; ++i) {
+        s.baudrates[i] = integer(kBaudrateKeys[i], s.baudrates[i]);
+        s.comPorts[i] = integer(kComPortKeys[i], s.comPorts[i]);
+    }
+    s.addressType = integer("AddressType", s.addressType);
+    s.phoneConnectionTimeout = integer("PhoneConnectionTimeout", s.phoneConnectionTimeout);
+    s.modemInitString = textOf("ModemInitString", s.modemInitString, kModemInitBytes);
+    s.secAddress = textOf("SecAddress", s.secAddress, kUnlimited);
+    s.primAddress = textOf("PrimAddress", s.primAddress, kUnlimited);
+    s.medium = integer("Medium", s.medium);
+
+    // Files of the old format numbered the ports from 6.
+    if (s.versionsInfo <= 10) {
+        if (s.comPort > 5) {
+            s.comPort -= 6;
+            s.fifoBuffer = 0;
+        }
+        for (int& port : s.comPorts)
+            if (port > 5) port -= 6;
+    }
+
+    // The phone list: its keys are looked up by index in one pass over the section.
+    const std::vector<IniEntry> entries = ini.Entries(kPhoneListSection);
+    std::unordered_map<std::string, const IniEntry*> byName;
+    for (const IniEntry& entry : entries) byName.emplace(Lowered(entry.key), &entry);
+    int count = ini.GetInt(kPhoneListSection, "PhoneListEntries", 0);
+    const std::optional<IniEntry> countEntry = ini.Find(kPhoneListSection, "PhoneListEntries");
+    if (count < 0 || count > kMaxPhoneListEntries) {
+        const int used = count < 0 ? 0 : kMaxPhoneListEntries;
+        if (warnings != nullptr)
+            warnings->push_back(Warning(countEntry ? countEntry->line : 0,
+                                        "PhoneListEntries is " + std::to_string(count) + "; " +
+                                            std::to_string(used) + " entries are used"));
+        count = used;
+    }
+    s.phoneList.resize(static_cast<std::size_t>(count));
+    auto field = [&](std::string_view prefix, int i) {
+        const std::string key = std::string(prefix) + std::to_string(i);
+        const auto it = byName.find(Lowered(key));
+        if (it == byName.end()) return std::string();
+        return Limited(TextOf(it->second->value), kPhoneFieldBytes, key, it->second->line, warnings);
+    };
+    for (int i = 0; i < count; ++i) {
+        s.phoneList[static_cast<std::size_t>(i)].description = field(kDescriptionKey, i);
+        s.phoneList[static_cast<std::size_t>(i)].number = field(kNumberKey, i);
+    }
+    return s;
+}
+
+void SaveSettings(const Settings& s, std::optional<int> phoneConnectionTimeout, IniFile* ini) {
+    std::vector<std::pair<std::string, std::string>> keys;
+    auto integer = [&](const char* key, int value) { keys.emplace_back(key, std::to_string(value)); };
+    auto textOf = [&](const char* key, const std::string& value) { keys.emplace_back(key, Writable(value)); };
+
+    integer("VersionsInfo", kSettingsVersion);
+    integer("FiFoBuffer", s.fifoBuffer);
+    integer("BTOpto", s.btOpto);
+    integer("ManufacturerCode", s.manufacturerCode);
+    integer("Language", s.language);
+    integer("CommunicationType", s.communicationType);
+    integer("Baudrate", s.baudrate);
+    integer("COMPort", s.comPort);
+    textOf("Phonenumber", s.phonenumber);
+    for (int i = 0; i < 4; ++i) integer(kBaudrateKeys[i], s.baudrates[i]);
+    for (int i = 0; i < 4; ++i) integer(kComPortKeys[i], s.comPorts[i]);
+    integer("AddressType", s.addressType);
+    textOf("ModemInitString", s.modemInitString);
+    textOf("SecAddress", s.secAddress);
+    textOf("PrimAddress", s.primAddress);
+    integer("Medium", s.medium);
+    if (phoneConnectionTimeout) integer("PhoneConnectionTimeout", *phoneConnectionTimeout);
+    // The keys are fixed names and the texts single lines: nothing can be refused.
+    ini->WriteStrings(kSettingsSection, keys);
+
+    keys.clear();
+    const int count = static_cast<int>(s.phoneList.size());
+    integer("PhoneListEntries", count);
+    for (int i = 0; i < count; ++i) {
+        const PhoneListEntry& entry = s.phoneList[static_cast<std::size_t>(i)];
+        keys.emplace_back(std::string(kNumberKey) + std::to_string(i), Writable(entry.number));
+        keys.emplace_back(std::string(kDescriptionKey) + std::to_string(i), Writable(entry.description));
+    }
+    ini->WriteStrings(kPhoneListSection, keys);
+    // Entries a longer list left behind would still be read by programs that
+    // look beyond the count.
+    ini->DeleteKeys(kPhoneListSection, [count](std::string_view key) {
+        return std::max(PhoneKeyIndex(key, kNumberKey), PhoneKeyIndex(key, kDescriptionKey)) >= count;
+    });
+}
+
+bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<std::string>* warnings) {
+    *settings = Settings();
+    if (path.empty()) {
+        warnings->push_back("the place of MERIDEX.INI is not known (set MERIDEX_INI or HOME); the defaults are used");
+        return false;
+    }
+    IniFile ini;
+    std::string error;
+    if (!profile::LoadIniFile(path, &ini, &error)) {
+        warnings->push_back(error + "; the defaults are used");
+        return false;
+    }
+    std::vector<std::string> found;
+    *settings = LoadSettings(ini, &found);
+    for (const std::string& warning : found) warnings->push_back(path + ": " + warning);
+    return true;
+}
+
+bool SaveSettingsFile(const std::string& path, const Settings& settings, std::optional<int> phoneConnectionTimeout,
+                      std::string* error) {
+    if (path.empty()) {
+        *error = "the place of MERIDEX.INI is not known (set MERIDEX_INI or HOME); the settings were not saved";
+        return false;
+    }
+    IniFile ini;
+    if (!profile::LoadIniFile(path, &ini, error)) {
+        *error += "; the settings were not saved";
+        return false;
+    }
+    SaveSettings(settings, phoneConnectionTimeout, &ini);
+    return profile::SaveIniFile(path, ini, error);
+}
+
+}  // namespace mbus::meridex

@@ -1,0 +1,105 @@
+// The settings of MERIDEX, kept in the file MERIDEX.INI: section "MERIDEX"
+// with one key per setting and section "MERIDEX PhoneList" with the phone
+// list. The file is read once at start and written once at close.
+//
+// Loading:
+// - Every key takes its default when it is missing.
+// - Files of the old format (VersionsInfo 10 or less, or no VersionsInfo at
+//   all) counted their ports from 6: a COMPort above 5 is reduced by 6 and
+//   the FIFO is then switched off; each of COMPort0..COMPort3 above 5 is
+//   reduced by 6 as well. Saving always writes VersionsInfo 12.
+// - Texts: the program works in UTF-8, while files of the Windows program
+//   are in Windows-1252. A value that is valid UTF-8 is taken as it is; any
+//   other is decoded as Windows-1252. A text ends at its first NUL or CR
+//   (the values of the Windows program were C strings on one line, and the
+//   texts go into one-line script commands).
+// - The phone-list fields hold at most kPhoneFieldBytes bytes and the modem
+//   init string kModemInitBytes (the field sizes of the Windows program
+//   without their terminating zero). A longer value is cut at a UTF-8
+//   character boundary and a warning names the key and its line.
+// - A PhoneListEntries below 0 reads as 0, one above kMaxPhoneListEntries
+//   as that (with a warning); entries whose keys are missing are empty.
+//
+// Saving writes the keys in a fixed order (a new file therefore lists them
+// in that order; in an existing file each key keeps its line), texts in
+// UTF-8, and keeps every other key and section of the file. Phone-list keys
+// of entries beyond the new count are removed.
+
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mbus::profile {
+class IniFile;
+}
+
+namespace mbus::meridex {
+
+inline constexpr const char* kSettingsSection = "MERIDEX";
+inline constexpr const char* kPhoneListSection = "MERIDEX PhoneList";
+// VersionsInfo as this program writes it.
+inline constexpr int kSettingsVersion = 12;
+
+inline constexpr std::size_t kPhoneFieldBytes = 59;
+inline constexpr std::size_t kModemInitBytes = 100;
+inline constexpr int kMaxPhoneListEntries = 1000;
+
+struct PhoneListEntry {
+    std::string description;  // UTF-8, at most kPhoneFieldBytes bytes
+    std::string number;       // UTF-8, at most kPhoneFieldBytes bytes
+    bool operator==(const PhoneListEntry&) const = default;
+};
+
+// Every key with its default.
+struct Settings {
+    int versionsInfo = 10;           // as read; saving writes kSettingsVersion
+    int language = 49;               // language id, an international dialling code
+    int communicationType = 0;       // 0..3
+    int baudrate = 1;                // baud index 0..4 (300, 2400, 9600, 19200, 38400)
+    int comPort = 0;                 // port number - 1
+    int manufacturerCode = 0;        // 0 VND, 1 KTR
+    int fifoBuffer = 1;              // 0: every port line carries FF=0
+    int btOpto = 0;                  // 1: the optical head is the radio-linked one
+    std::string phonenumber;         // the number last dialled or chosen
+    std::array<int, 4> baudrates{1, 3, 1, 1};  // Baudrate0..3: baud index per communication type
+    std::array<int, 4> comPorts{0, 0, 0, 0};   // COMPort0..3: port index per communication type
+    int addressType = 1;             // 0..4
+    int phoneConnectionTimeout = 60; // seconds, for the control's TELConnectTimeout
+    std::string modemInitString;     // at most kModemInitBytes bytes
+    std::string secAddress = "FFFFFFFF";
+    std::string primAddress = "0";
+    int medium = 0;                  // 0 all media, n medium n - 1
+    std::vector<PhoneListEntry> phoneList;
+
+    bool operator==(const Settings&) const = default;
+};
+
+// Where MERIDEX.INI is: $MERIDEX_INI when set, else the user's configuration
+// directory (~/.config/mbus/MERIDEX.INI). Empty when there is no home directory.
+std::string SettingsPath();
+
+// Reads the settings of a profile. Values that had to be cut or corrected
+// are described in *warnings (when given), one text each, e.g.
+// "line 14: PhoneListNumber3 is 72 characters long; only the first 59 are used".
+Settings LoadSettings(const profile::IniFile& ini, std::vector<std::string>* warnings = nullptr);
+
+// Writes the settings into a profile. `phoneConnectionTimeout` is the
+// control's current TELConnectTimeout; without a value (no control) the key
+// PhoneConnectionTimeout is left as the file has it.
+void SaveSettings(const Settings& settings, std::optional<int> phoneConnectionTimeout, profile::IniFile* ini);
+
+// Reads the settings file. A missing file gives the defaults. False when the
+// file exists but cannot be read (or no path is known): *settings then holds
+// the defaults and *warnings the reason. Warnings carry the path.
+bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<std::string>* warnings);
+
+// Writes the settings file: the file is read again first, so that keys that
+// other programs wrote meanwhile are kept. False with *error when it cannot
+// be read (it is then left alone) or written.
+bool SaveSettingsFile(const std::string& path, const Settings& settings, std::optional<int> phoneConnectionTimeout,
+                      std::string* error);
+
+}  // namespace mbus::meridex

@@ -1,0 +1,366 @@
+#include "configurator/shell/settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/profile/ini_file.h"
+#include "tests/support/scratch.h"
+
+namespace mbus::meridex {
+namespace {
+
+using profile::IniFile;
+using testsupport::ScopedEnv;
+using testsupport::ScratchDirectory;
+using namespace std::string_literals;
+
+Settings Load(const std::string& text, std::vector<std::string>* warnings = nullptr) {
+    return LoadSettings(IniFile::Parse(text), warnings);
+}
+
+std::string Saved(const Settings& settings, std::optional<int> timeout, const std::string& before = {}) {
+    IniFile ini = IniFile::Parse(before);
+    SaveSettings(settings, timeout, &ini);
+    return ini.Text();
+}
+
+// Every setting different from its default and from the others.
+Settings Sample() {
+    Settings s;
+    s.versionsInfo = 12;
+    s.language = 33;
+    s.communicationType = 1;
+    s.baudrate = 2;
+    s.comPort = 16;
+    s.manufacturerCode = 1;
+    s.fifoBuffer = 0;
+    s.btOpto = 1;
+    s.phonenumber = "0049 89 1234";
+    s.baudrates = {0, 4, 3, 2};
+    s.comPorts = {1, 2, 3, 31};
+    s.addressType = 3;
+    s.phoneConnectionTimeout = 90;
+    s.modemInitString = "ATZ&F";
+    s.secAddress = "12345678";
+    s.primAddress = "17";
+    s.medium = 8;
+    s.phoneList = {{"Z\xC3\xA4hler S\xC3\xBC" "d", "0891"}, {" B\xC3\xBCro ", "+49 30 5"}};
+    return s;
+}
+
+TEST(SettingsLoad, EmptyFileGivesTheDefaults) {
+    std::vector<std::string> warnings;
+    const Settings s = Load("", &warnings);
+    EXPECT_EQ(s.versionsInfo, 10);
+    EXPECT_EQ(s.language, 49);
+    EXPECT_EQ(s.communicationType, 0);
+    EXPECT_EQ(s.baudrate, 1);
+    EXPECT_EQ(s.comPort, 0);
+    EXPECT_EQ(s.manufacturerCode, 0);
+    EXPECT_EQ(s.fifoBuffer, 1);
+    EXPECT_EQ(s.btOpto, 0);
+    EXPECT_EQ(s.phonenumber, "");
+    EXPECT_EQ(s.baudrates, (std::array<int, 4>{1, 3, 1, 1}));
+    EXPECT_EQ(s.comPorts, (std::array<int, 4>{0, 0, 0, 0}));
+    EXPECT_EQ(s.addressType, 1);
+    EXPECT_EQ(s.phoneConnectionTimeout, 60);
+    EXPECT_EQ(s.modemInitString, "");
+    EXPECT_EQ(s.secAddress, "FFFFFFFF");
+    EXPECT_EQ(s.primAddress, "0");
+    EXPECT_EQ(s.medium, 0);
+    EXPECT_TRUE(s.phoneList.empty());
+    EXPECT_TRUE(warnings.empty());
+}
+
+TEST(SettingsLoad, OldFormatFileConvertsItsPorts) {
+    const struct {
+        const char* keys;
+        int comPort;
+        int fifo;
+        std::array<int, 4> comPorts;
+    } cases[] = {
+        {"COMPort=7", 1, 0, {0, 0, 0, 0}},
+        {"VersionsInfo=10\nCOMPort=6", 0, 0, {0, 0, 0, 0}},
+        {"VersionsInfo=10\nCOMPort=5", 5, 1, {0, 0, 0, 0}},
+        {"VersionsInfo=9\nCOMPort=2\nCOMPort0=6\nCOMPort1=5\nCOMPort3=37", 2, 1, {0, 5, 0, 31}},
+        {"VersionsInfo=11\nCOMPort=7\nCOMPort2=9", 7, 1, {0, 0, 9, 0}},
+        {"VersionsInfo=12\nCOMPort=7\nFiFoBuffer=0\nCOMPort2=9", 7, 0, {0, 0, 9, 0}},
+    };
+    for (const auto& c : cases) {
+        const Settings s = Load("[MERIDEX]\n"s + c.keys + "\n");
+        EXPECT_EQ(s.comPort, c.comPort) << c.keys;
+        EXPECT_EQ(s.fifoBuffer, c.fifo) << c.keys;
+        EXPECT_EQ(s.comPorts, c.comPorts) << c.keys;
+    }
+}
+
+TEST(SettingsLoad, OldFormatFileIsSavedInTheNewFormatOnce) {
+    const std::string saved = Saved(Load("[MERIDEX]\r\nCOMPort=7\r\n"), std::nullopt, "[MERIDEX]\r\nCOMPort=7\r\n");
+    const IniFile ini = IniFile::Parse(saved);
+    EXPECT_EQ(ini.GetString("MERIDEX", "VersionsInfo"), "12");
+    EXPECT_EQ(ini.GetString("MERIDEX", "COMPort"), "1");
+    EXPECT_EQ(ini.GetString("MERIDEX", "FiFoBuffer"), "0");
+    const Settings again = LoadSettings(ini);
+    EXPECT_EQ(again.comPort, 1);  // not converted a second time
+    EXPECT_EQ(again.fifoBuffer, 0);
+}
+
+TEST(SettingsSave, FreshFileListsEveryKeyInItsOrder) {
+    EXPECT_EQ(Saved(Sample(), 45),
+              "[MERIDEX]\r\n"
+              "VersionsInfo=12\r\n"
+              "FiFoBuffer=0\r\n"
+              "BTOpto=1\r\n"
+              "ManufacturerCode=1\r\n"
+              "Language=33\r\n"
+              "CommunicationType=1\r\n"
+              "Baudrate=2\r\n"
+              "COMPort=16\r\n"
+              "Phonenumber=0049 89 1234\r\n"
+              "Baudrate0=0\r\n"
+              "Baudrate1=4\r\n"
+              "Baudrate2=3\r\n"
+              "Baudrate3=2\r\n"
+              "COMPort0=1\r\n"
+              "COMPort1=2\r\n"
+              "COMPort2=3\r\n"
+              "COMPort3=31\r\n"
+              "AddressType=3\r\n"
+              "ModemInitString=ATZ&F\r\n"
+              "SecAddress=12345678\r\n"
+              "PrimAddress=17\r\n"
+              "Medium=8\r\n"
+              "PhoneConnectionTimeout=45\r\n"
+              "[MERIDEX PhoneList]\r\n"
+              "PhoneListEntries=2\r\n"
+              "PhoneListNumber0=0891\r\n"
+              "PhoneListDescription0=Z\xC3\xA4hler S\xC3\xBC" "d\r\n"
+              "PhoneListNumber1=+49 30 5\r\n"
+              "PhoneListDescription1=\" B\xC3\xBCro \"\r\n");
+}
+
+TEST(SettingsSave, EverySettingSurvivesARoundTrip) {
+    const Settings sample = Sample();
+    EXPECT_EQ(Load(Saved(sample, sample.phoneConnectionTimeout)), sample);
+}
+
+TEST(SettingsSave, OtherSectionsAndUnknownKeysAreKeptByteForByte) {
+    const std::string before =
+        "; MERIDEX settings\n[Other]\nX = 1\n\n[MERIDEX]\nLanguage = 49\nUnknownKey=keep me\n\n"
+        "[MERIDEX PhoneList]\nPhoneListEntries=0\nNote=\"quoted\"\n";
+    Settings s;
+    s.language = 1;
+    EXPECT_EQ(Saved(s, std::nullopt, before),
+              "; MERIDEX settings\n[Other]\nX = 1\n\n[MERIDEX]\nLanguage = 1\nUnknownKey=keep me\n"
+              "VersionsInfo=12\nFiFoBuffer=1\nBTOpto=0\nManufacturerCode=0\nCommunicationType=0\nBaudrate=1\n"
+              "COMPort=0\nPhonenumber=\nBaudrate0=1\nBaudrate1=3\nBaudrate2=1\nBaudrate3=1\nCOMPort0=0\nCOMPort1=0\n"
+              "COMPort2=0\nCOMPort3=0\nAddressType=1\nModemInitString=\nSecAddress=FFFFFFFF\nPrimAddress=0\n"
+              "Medium=0\n\n[MERIDEX PhoneList]\nPhoneListEntries=0\nNote=\"quoted\"\n");
+}
+
+TEST(SettingsSave, PhoneListOfNEntriesIsWrittenAsNPairsFromZero) {
+    for (int n : {0, 1, 3}) {
+        Settings s;
+        for (int i = 0; i < n; ++i) s.phoneList.push_back({"d" + std::to_string(i), "n" + std::to_string(i)});
+        std::vector<std::string> keys;
+        std::vector<std::string> expected = {"PhoneListEntries=" + std::to_string(n)};
+        for (int i = 0; i < n; ++i) {
+            expected.push_back("PhoneListNumber" + std::to_string(i) + "=n" + std::to_string(i));
+            expected.push_back("PhoneListDescription" + std::to_string(i) + "=d" + std::to_string(i));
+        }
+        for (const auto& e : IniFile::Parse(Saved(s, 60)).Entries("MERIDEX PhoneList"))
+            keys.push_back(e.key + "=" + e.value);
+        EXPECT_EQ(keys, expected) << n;
+    }
+}
+
+const char* const kThreeEntries =
+    "[MERIDEX PhoneList]\n"
+    "PhoneListEntries=3\n"
+    "PhoneListNumber0=10\nPhoneListDescription0=a\n"
+    "PhoneListNumber1=11\nPhoneListDescription1=b\n"
+    "Comment=x\n"
+    "phonelistnumber2=12\nPhoneListDescription2=c\n"
+    "PhoneListNumber03=not ours\n"
+    "PhoneListDescription7=left by another program\n";
+
+TEST(SettingsSave, DeletingEveryEntryLeavesNoStaleEntries) {
+    Settings s = Load(kThreeEntries);
+    ASSERT_EQ(s.phoneList.size(), 3u);
+    s.phoneList.clear();
+    const std::string text = Saved(s, 60, kThreeEntries);
+    EXPECT_EQ(text.substr(0, text.find("[MERIDEX]")),
+              "[MERIDEX PhoneList]\nPhoneListEntries=0\nComment=x\nPhoneListNumber03=not ours\n");
+}
+
+TEST(SettingsSave, ShorterListRemovesTheEntriesBeyondIt) {
+    Settings s = Load(kThreeEntries);
+    s.phoneList.resize(1);
+    s.phoneList[0].number = "99";
+    const std::string text = Saved(s, 60, kThreeEntries);
+    EXPECT_EQ(text.substr(0, text.find("[MERIDEX]")),
+              "[MERIDEX PhoneList]\nPhoneListEntries=1\nPhoneListNumber0=99\nPhoneListDescription0=a\n"
+              "Comment=x\nPhoneListNumber03=not ours\n");
+}
+
+TEST(SettingsSave, PhoneConnectionTimeoutIsSkippedWithoutTheControl) {
+    const std::string before = "[MERIDEX]\nPhoneConnectionTimeout=120\n";
+    EXPECT_EQ(IniFile::Parse(Saved(Settings(), std::nullopt, before)).GetString("MERIDEX", "PhoneConnectionTimeout"),
+              "120");
+    EXPECT_EQ(IniFile::Parse(Saved(Settings(), 45, before)).GetString("MERIDEX", "PhoneConnectionTimeout"), "45");
+    EXPECT_FALSE(IniFile::Parse(Saved(Settings(), std::nullopt)).Find("MERIDEX", "PhoneConnectionTimeout"));
+}
+
+TEST(SettingsSave, TextsAreWrittenAsOneLine) {
+    Settings s;
+    s.phonenumber = "0815\r\n5|1||";
+    s.phoneList = {{"a\nb", "1\0002"s}};
+    const IniFile ini = IniFile::Parse(Saved(s, 60));
+    EXPECT_EQ(ini.GetString("MERIDEX", "Phonenumber"), "0815");
+    EXPECT_EQ(ini.GetString("MERIDEX PhoneList", "PhoneListDescription0"), "a");
+    EXPECT_EQ(ini.GetString("MERIDEX PhoneList", "PhoneListNumber0"), "1");
+}
+
+TEST(SettingsLoad, OverlongValuesAreCutWithAWarning) {
+    const std::string umlauts40 = [] {
+        std::string s;
+        for (int i = 0; i < 40; ++i) s += "\xC3\xA4";
+        return s;
+    }();
+    std::vector<std::string> warnings;
+    const Settings s = Load("[MERIDEX]\nModemInitString=" + std::string(120, 'A') +
+                                "\n[MERIDEX PhoneList]\nPhoneListEntries=5\nPhoneListDescription0=" + umlauts40 +
+                                "\nPhoneListNumber3=" + std::string(72, '1') + "\nPhoneListNumber1=" +
+                                std::string(59, '2') + "\nPhoneListNumber2=" + std::string(60, '3') + "\n",
+                            &warnings);
+    EXPECT_EQ(s.modemInitString, std::string(100, 'A'));
+    ASSERT_EQ(s.phoneList.size(), 5u);
+    EXPECT_EQ(s.phoneList[0].description, umlauts40.substr(0, 58));
+    EXPECT_EQ(s.phoneList[1].number, std::string(59, '2'));
+    EXPECT_EQ(s.phoneList[2].number, std::string(59, '3'));
+    EXPECT_EQ(s.phoneList[3].number, std::string(59, '1'));
+    EXPECT_EQ(warnings, (std::vector<std::string>{
+                            "line 2: ModemInitString is 120 characters long; only the first 100 are used "
+                            "(the field holds 100 bytes)",
+                            "line 5: PhoneListDescription0 is 40 characters long; only the first 29 are used "
+                            "(the field holds 59 bytes)",
+                            "line 8: PhoneListNumber2 is 60 characters long; only the first 59 are used "
+                            "(the field holds 59 bytes)",
+                            "line 6: PhoneListNumber3 is 72 characters long; only the first 59 are used "
+                            "(the field holds 59 bytes)",
+                        }));
+}
+
+TEST(SettingsLoad, Windows1252TextsAreReadAsUtf8AndWrittenAsUtf8) {
+    const std::string before =
+        "[MERIDEX]\r\nModemInitString=AT\xA7\r\n[MERIDEX PhoneList]\r\nPhoneListEntries=2\r\n"
+        "PhoneListDescription0=M\xFCller\r\nPhoneListNumber0=1\r\nPhoneListDescription1=M\xC3\xBCller\r\n";
+    const Settings s = Load(before);
+    EXPECT_EQ(s.modemInitString, "AT\xC2\xA7");
+    ASSERT_EQ(s.phoneList.size(), 2u);
+    EXPECT_EQ(s.phoneList[0].description, "M\xC3\xBCller");
+    EXPECT_EQ(s.phoneList[1].description, "M\xC3\xBCller");
+    const std::string saved = Saved(s, 60, before);
+    EXPECT_NE(saved.find("\r\nPhoneListDescription0=M\xC3\xBCller\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\r\nModemInitString=AT\xC2\xA7\r\n"), std::string::npos) << saved;
+}
+
+TEST(SettingsLoad, TextsEndAtTheirFirstNulOrCarriageReturn) {
+    EXPECT_EQ(Load("[MERIDEX]\nPhonenumber=123\0 456\n"s).phonenumber, "123");
+    EXPECT_EQ(Load("[MERIDEX]\nPhonenumber=12\r5|1||\n").phonenumber, "12");
+}
+
+TEST(SettingsLoad, PhoneListCountOutsideItsRangeIsCorrectedWithAWarning) {
+    const struct {
+        const char* count;
+        std::size_t entries;
+        const char* warning;  // "" for none
+    } cases[] = {
+        {"-3", 0, "line 2: PhoneListEntries is -3; 0 entries are used"},
+        {"5000", 1000, "line 2: PhoneListEntries is 5000; 1000 entries are used"},
+        {"99999999999", 1000, "line 2: PhoneListEntries is 2147483647; 1000 entries are used"},
+        {"2", 2, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> warnings;
+        const Settings s =
+            Load("[MERIDEX PhoneList]\nPhoneListEntries="s + c.count + "\nPhoneListNumber0=7\n", &warnings);
+        EXPECT_EQ(s.phoneList.size(), c.entries) << c.count;
+        if (c.entries > 0) {
+            EXPECT_EQ(s.phoneList[0], (PhoneListEntry{"", "7"}));
+        }
+        if (c.entries > 1) {
+            EXPECT_EQ(s.phoneList[1], PhoneListEntry{});
+        }
+        EXPECT_EQ(warnings, std::string(c.warning).empty() ? std::vector<std::string>{}
+                                                           : std::vector<std::string>{c.warning});
+    }
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(SettingsFile, PathFollowsMeridexIni) {
+    ScopedEnv env("MERIDEX_INI", "/tmp/somewhere/M.INI");
+    EXPECT_EQ(SettingsPath(), "/tmp/somewhere/M.INI");
+    ScopedEnv noOverride("MERIDEX_INI", nullptr);
+    ScopedEnv config("XDG_CONFIG_HOME", "/cfg");
+    EXPECT_EQ(SettingsPath(), "/cfg/mbus/MERIDEX.INI");
+}
+
+TEST(SettingsFile, MissingFileLoadsTheDefaultsAndUnreadableOneIsReported) {
+    ScratchDirectory dir;
+    Settings s = Sample();
+    std::vector<std::string> warnings;
+    EXPECT_TRUE(LoadSettingsFile(dir.File("MERIDEX.INI"), &s, &warnings));
+    EXPECT_EQ(s, Settings());
+    EXPECT_TRUE(warnings.empty());
+
+    const std::string path = dir.File("dir.ini");
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    s = Sample();
+    EXPECT_FALSE(LoadSettingsFile(path, &s, &warnings));
+    EXPECT_EQ(s, Settings());
+    EXPECT_EQ(warnings, std::vector<std::string>{path + ": cannot be read (Is a directory); the defaults are used"});
+    std::string error;
+    EXPECT_FALSE(SaveSettingsFile(path, Settings(), 60, &error));
+    EXPECT_EQ(error, path + ": cannot be read (Is a directory); the settings were not saved");
+}
+
+TEST(SettingsFile, WarningsOfTheFileCarryItsPath) {
+    ScratchDirectory dir;
+    const std::string path =
+        dir.WriteFile("MERIDEX.INI", "[MERIDEX PhoneList]\r\nPhoneListEntries=1\r\nPhoneListNumber0=" +
+                                         std::string(61, '5') + "\r\n");
+    Settings s;
+    std::vector<std::string> warnings;
+    EXPECT_TRUE(LoadSettingsFile(path, &s, &warnings));
+    EXPECT_EQ(warnings, std::vector<std::string>{path + ": line 3: PhoneListNumber0 is 61 characters long; "
+                                                        "only the first 59 are used (the field holds 59 bytes)"});
+}
+
+TEST(SettingsFile, SaveKeepsWhatOthersWroteSinceLoading) {
+    ScratchDirectory dir;
+    const std::string path = dir.File("cfg/MERIDEX.INI");
+    std::string error;
+    ASSERT_TRUE(SaveSettingsFile(path, Settings(), 60, &error)) << error;
+    Settings s;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(LoadSettingsFile(path, &s, &warnings));
+    std::ofstream(path, std::ios::binary | std::ios::app) << "[Other]\r\nk=v\r\n";
+    s.language = 7;
+    ASSERT_TRUE(SaveSettingsFile(path, s, 60, &error)) << error;
+    const IniFile ini = IniFile::Parse(ReadFile(path));
+    EXPECT_EQ(ini.GetString("Other", "k"), "v");
+    EXPECT_EQ(ini.GetInt("MERIDEX", "Language", 0), 7);
+}
+
+}  // namespace
+}  // namespace mbus::meridex
