@@ -22,7 +22,7 @@ ensure_packages() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-BUILD_PACKAGES=(g++ cmake ninja-build)
+BUILD_PACKAGES=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
 TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-14-dev)
 BENCH_PACKAGES=(libbenchmark-dev valgrind)
 

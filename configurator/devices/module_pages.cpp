@@ -1,0 +1,364 @@
+#include "configurator/devices/module_pages.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "configurator/shell/control.h"
+#include "configurator/shell/languages.h"
+#include "configurator/shell/qt_texts.h"
+
+namespace mbus::meridex {
+namespace {
+
+// Text numbers of the pages' captions.
+enum : int {
+    kTextUnitWh = 9,  // 9..12: the four pulse units
+    kTextPulseInput1 = 28,
+    kTextPulseInput2 = 29,
+    kTextWriteSerial1 = 43,
+    kTextWriteSerial2 = 44,
+    kTextWriteAll1 = 45,
+    kTextWriteRelay1 = 46,
+    kTextWriteRelay2 = 47,
+    kTextWriteAll2 = 48,
+    kTextSerialNumber = 51,
+    kTextMediumUnit = 52,
+    kTextCountFactor = 53,
+    kTextDisabled = 86,
+    kTextControlInputs = 89,
+    kTextRelay1 = 90,
+    kTextRelay2 = 91,
+    kTextStateP1 = 92,
+    kTextStateP2 = 93,
+    kTextStateR1 = 94,
+    kTextLogic = 95,
+    kTextSet0 = 96,
+    kTextSet1 = 97,
+    kTextPowerFail = 98,
+    kTextStateR2 = 99,
+    kTextValue = 100,
+    kTextMin = 101,
+    kTextMax = 102,
+    kTextAverage = 103,
+    kTextMinMax = 104,
+    kTextParam = 105,
+    kTextOutputCurrent = 106,
+    kTextMilliampere = 107,
+    kTextDegrees = 108,
+    kTextAnalog1 = 109,
+    kTextAnalog2 = 110,
+    kTextTemperature = 111,
+    kTextAnalogModule = 112,
+};
+
+// The boxes' fixed lists.
+const char* const kLogicOperators[] = {
+    "M-BUS",         "   P1 AND   P2", "   P1 XOR   P2", "   P1  OR    P2", " #P1 AND   P2",
+    " #P1 XOR   P2", " #P1  OR    P2", "   P1 AND #P2", "   P1 XOR #P2", "   P1  OR  #P2",
+    " #P1 AND #P2",  " #P1 XOR #P2",   " #P1  OR  #P2",
+};
+const char* const kPowerFailStates[] = {"--------", "      0", "      1"};
+const char* const kSensors[] = {"  PT100", "  PT500", "  PT1000", "  Rohwerte PT100", "  Rohwerte PT500 / PT1000"};
+
+constexpr int kMediumCount = 32;
+constexpr int kVifCount = 128;
+constexpr int kDefaultUnitEntry = 2;
+constexpr int kDefaultMediumEntry = 7;
+
+const char* const kCaptionProperty = "captionText";
+const std::string kErrorMarker = "Err ";
+
+QLineEdit* Field(int maxLength, bool readOnly = false) {
+    auto* e = new QLineEdit;
+    e->setMaxLength(maxLength);
+    e->setReadOnly(readOnly);
+    return e;
+}
+
+QGroupBox* Group(int captionText) {
+    auto* g = new QGroupBox;
+    g->setProperty(kCaptionProperty, captionText);
+    return g;
+}
+
+// Fits a combo box to its longest entry, so no entry is cut.
+void FitToContents(QComboBox* box) { box->setSizeAdjustPolicy(QComboBox::AdjustToContents); }
+
+}  // namespace
+
+ModulePages::ModulePages(const TextTable& texts, int languageId, QWidget* parent)
+    : QWidget(parent), texts_(texts), languageId_(languageId) {
+    auto* stack = new QStackedWidget;
+    stack->setObjectName("pageStack");
+
+    // The empty frame: no module identified.
+    empty = Group(kTextAnalogModule);
+    empty->setObjectName("emptyPage");
+    empty->setProperty(kCaptionProperty, QVariant());
+    empty->setTitle(QTextPlain(texts_, 25, languageId_));
+    empty->setMinimumHeight(120);
+    stack->addWidget(empty);
+
+    auto* pulsePage = new QWidget;
+    auto* pl = new QVBoxLayout(pulsePage);
+    pl->setContentsMargins(0, 0, 0, 0);
+    for (int i = 0; i < 2; ++i) {
+        BuildPulse(i);
+        pl->addWidget(pulse[i].group);
+    }
+    pl->addStretch();
+    stack->addWidget(pulsePage);
+
+    auto* analogPage = new QWidget;
+    auto* al = new QGridLayout(analogPage);
+    al->setContentsMargins(0, 0, 0, 0);
+    BuildAnalogInput(analog[0], kTextAnalog1, false);
+    BuildAnalogInput(analog[1], kTextAnalog2, false);
+    BuildAnalogInput(temperature, kTextTemperature, true);
+    output = Group(kTextAnalogModule);
+    output->setObjectName("output");
+    {
+        auto* g = new QGridLayout(output);
+        outputCurrent = Field(10);
+        outputCurrent->setObjectName("outputCurrent");
+        writeOutput = new QPushButton(T(kTextWriteRelay2));
+        writeOutput->setObjectName("writeOutput");
+        g->addWidget(new QLabel(T(kTextOutputCurrent)), 0, 0);
+        g->addWidget(outputCurrent, 0, 1);
+        g->addWidget(new QLabel(T(kTextMilliampere)), 0, 2);
+        g->addWidget(writeOutput, 1, 0, 1, 3, Qt::AlignLeft);
+        g->setRowStretch(2, 1);
+    }
+    al->addWidget(analog[0].group, 0, 0);
+    al->addWidget(analog[1].group, 0, 1);
+    al->addWidget(temperature.group, 1, 0);
+    al->addWidget(output, 1, 1);
+    stack->addWidget(analogPage);
+
+    auto* controlPage = new QWidget;
+    auto* cl = new QVBoxLayout(controlPage);
+    cl->setContentsMargins(0, 0, 0, 0);
+    controlInputs = Group(kTextControlInputs);
+    controlInputs->setObjectName("controlInputs");
+    {
+        auto* g = new QGridLayout(controlInputs);
+        p1State = Field(20, true);
+        p1State->setObjectName("p1State");
+        p2State = Field(20, true);
+        p2State->setObjectName("p2State");
+        g->addWidget(new QLabel(T(kTextStateP1)), 0, 0);
+        g->addWidget(p1State, 0, 1);
+        g->addWidget(new QLabel(T(kTextStateP2)), 0, 2);
+        g->addWidget(p2State, 0, 3);
+    }
+    cl->addWidget(controlInputs);
+    for (int r = 0; r < 2; ++r) {
+        BuildRelay(r);
+        cl->addWidget(relay[r].group);
+    }
+    cl->addStretch();
+    stack->addWidget(controlPage);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(stack);
+    ShowPage(kPageEmpty, {});
+}
+
+QString ModulePages::T(int number) const { return QText(texts_, number, languageId_); }
+
+void ModulePages::BuildPulse(int input) {
+    PulseInputWidgets& w = pulse[input];
+    w.group = Group(input == 0 ? kTextPulseInput1 : kTextPulseInput2);
+    w.group->setObjectName(input == 0 ? "pulseInput1" : "pulseInput2");
+    w.fields = new QWidget;
+    auto* g = new QGridLayout(w.fields);
+    g->setContentsMargins(0, 0, 0, 0);
+    w.serial = Field(8);
+    w.medium = new QComboBox;
+    w.unit = new QComboBox;
+    FitToContents(w.medium);
+    w.unit->setMinimumContentsLength(18);
+    w.counter = Field(18);
+    w.numerator = Field(3);
+    w.denominator = Field(3);
+    w.factor = Field(12, true);
+    for (QLineEdit* e : {w.numerator, w.denominator}) e->setMaximumWidth(e->fontMetrics().horizontalAdvance("0000") + 16);
+    w.writeSerial = new QPushButton(T(input == 0 ? kTextWriteSerial1 : kTextWriteSerial2));
+    w.writeAll = new QPushButton(T(input == 0 ? kTextWriteAll1 : kTextWriteAll2));
+
+    g->addWidget(new QLabel(T(kTextSerialNumber)), 0, 0);
+    g->addWidget(w.serial, 0, 1);
+    g->addWidget(w.writeSerial, 0, 2, Qt::AlignLeft);
+    g->addWidget(new QLabel(T(kTextMediumUnit)), 1, 0);
+    g->addWidget(w.medium, 1, 1);
+    g->addWidget(w.unit, 1, 2, 1, 2);
+    g->addWidget(new QLabel(T(kTextCountFactor)), 2, 0);
+    g->addWidget(w.counter, 2, 1);
+    auto* factor = new QHBoxLayout;
+    factor->addWidget(w.numerator);
+    factor->addWidget(new QLabel("/"));
+    factor->addWidget(w.denominator);
+    factor->addWidget(new QLabel("="));
+    factor->addWidget(w.factor);
+    g->addLayout(factor, 2, 2, 1, 2);
+    g->addWidget(w.writeAll, 3, 0, 1, 2, Qt::AlignLeft);
+    g->setColumnStretch(3, 1);
+
+    auto* outer = new QVBoxLayout(w.group);
+    outer->addWidget(w.fields);
+}
+
+void ModulePages::BuildRelay(int r) {
+    RelayWidgets& w = relay[r];
+    w.group = Group(r == 0 ? kTextRelay1 : kTextRelay2);
+    w.group->setObjectName(r == 0 ? "relay1" : "relay2");
+    auto* g = new QGridLayout(w.group);
+    w.state = Field(30, true);
+    w.logic = new QComboBox;
+    w.powerFail = new QComboBox;
+    FitToContents(w.logic);
+    FitToContents(w.powerFail);
+    w.set0 = new QPushButton(T(kTextSet0));
+    w.set1 = new QPushButton(T(kTextSet1));
+    w.write = new QPushButton(T(r == 0 ? kTextWriteRelay1 : kTextWriteRelay2));
+    g->addWidget(new QLabel(T(r == 0 ? kTextStateR1 : kTextStateR2)), 0, 0);
+    g->addWidget(w.state, 0, 1);
+    g->addWidget(w.set0, 0, 2);
+    g->addWidget(w.set1, 0, 3);
+    g->addWidget(new QLabel(T(kTextLogic)), 1, 0);
+    g->addWidget(w.logic, 1, 1);
+    g->addWidget(new QLabel(T(kTextPowerFail)), 2, 0);
+    g->addWidget(w.powerFail, 2, 1);
+    g->addWidget(w.write, 2, 2, 1, 2);
+    g->setColumnStretch(4, 1);
+}
+
+void ModulePages::BuildAnalogInput(AnalogInputWidgets& w, int captionText, bool isTemperature) {
+    w.group = Group(captionText);
+    w.group->setObjectName(captionText == kTextAnalog1 ? "analog1" : captionText == kTextAnalog2 ? "analog2" : "temperature");
+    auto* g = new QGridLayout(w.group);
+    w.value = Field(20, true);
+    w.min = Field(20, true);
+    w.max = Field(20, true);
+    w.average = Field(20, true);
+    w.minMax = new QCheckBox(T(kTextMinMax));
+    w.unit = new QComboBox;
+    if (isTemperature)
+        FitToContents(w.unit);
+    else
+        w.unit->setMinimumContentsLength(16);
+    w.param = new QPushButton(T(kTextParam));
+    w.a = Field(10);
+    w.b = Field(10);
+    w.c = Field(10);
+    w.write = new QPushButton(T(captionText == kTextAnalog1 ? kTextWriteSerial1
+                                : captionText == kTextAnalog2 ? kTextWriteSerial2
+                                                              : kTextWriteRelay1));
+    const int labels[] = {kTextValue, kTextMin, kTextMax, kTextAverage};
+    QLineEdit* fields[] = {w.value, w.min, w.max, w.average};
+    for (int i = 0; i < 4; ++i) {
+        g->addWidget(new QLabel(T(labels[i])), i, 0);
+        g->addWidget(fields[i], i, 1);
+        if (isTemperature) g->addWidget(new QLabel(T(kTextDegrees)), i, 2);
+    }
+    g->addWidget(w.minMax, 0, 3);
+    g->addWidget(w.unit, 1, 3);
+    auto* params = new QHBoxLayout;
+    params->addWidget(w.param);
+    params->addWidget(w.a);
+    params->addWidget(w.b);
+    params->addWidget(w.c);
+    g->addLayout(params, 4, 0, 1, 4);
+    g->addWidget(w.write, 5, 0, 1, 2, Qt::AlignLeft);
+    g->setColumnStretch(3, 1);
+}
+
+void ModulePages::FillLists(const Control& control, int controlLanguage) {
+    for (int i = 0; i < 2; ++i) {
+        PulseInputWidgets& w = pulse[i];
+        w.medium->clear();
+        for (int m = 0; m < kMediumCount; ++m) {
+            // The second input can be switched off: its last medium entry reads "Disabled".
+            if (i == 1 && m == kMediumCount - 1)
+                w.medium->addItem(T(kTextDisabled));
+            else
+                w.medium->addItem(QString::fromStdString(control.LNGMediumVar(controlLanguage, m)));
+        }
+        w.unit->clear();
+        for (int t = 0; t < 4; ++t) w.unit->addItem(T(kTextUnitWh + t));
+    }
+    for (QComboBox* box : {pulse[0].unit, pulse[1].unit, analog[0].unit, analog[1].unit}) {
+        if (box == analog[0].unit || box == analog[1].unit) box->clear();
+        for (int v = 0; v < kVifCount; ++v)
+            box->addItem(QString::asprintf("%02X ", v) + QString::fromStdString(control.LNGVIF(controlLanguage, v)));
+    }
+    for (RelayWidgets& r : relay) {
+        r.logic->clear();
+        for (const char* t : kLogicOperators) r.logic->addItem(QString::fromLatin1(t));
+        r.powerFail->clear();
+        for (const char* t : kPowerFailStates) r.powerFail->addItem(QString::fromLatin1(t));
+    }
+    temperature.unit->clear();
+    for (const char* t : kSensors) temperature.unit->addItem(QString::fromLatin1(t));
+
+    for (QComboBox* box : {pulse[0].unit, pulse[1].unit, analog[0].unit, analog[1].unit})
+        box->setCurrentIndex(kDefaultUnitEntry);
+    for (QComboBox* box : {pulse[0].medium, pulse[1].medium}) box->setCurrentIndex(kDefaultMediumEntry);
+}
+
+void ModulePages::SetCaption(QGroupBox* group, const std::string& label) {
+    const QVariant number = group->property(kCaptionProperty);
+    if (!number.isValid()) return;
+    const std::string text = Text(texts_, number.toInt(), languageId_);
+    std::string caption = CaptionWithVersion(text, label == kErrorMarker ? std::string() : label);
+    if (label == kErrorMarker) {
+        // The marker goes in where the version label would stand.
+        const std::size_t at = text.find("<!!>");
+        if (at != std::string::npos) caption.insert(std::min(at, caption.size()), kErrorMarker);
+    }
+    // A caption shows no accelerator: "&" is kept as it is.
+    QString shown = QString::fromStdString(caption);
+    shown.replace("&", "&&");
+    group->setTitle(shown);
+}
+
+void ModulePages::MarkError(QGroupBox* group) { SetCaption(group, kErrorMarker); }
+
+void ModulePages::ShowPage(PageType page, const std::string& versionText) {
+    page_ = page;
+    versionText_ = versionText;
+    auto* stack = findChild<QStackedWidget*>("pageStack");
+    int index = 0;
+    switch (page) {
+        case kPagePulseInput1:
+        case kPagePulseInput2:
+        case kPagePulseBoth: index = 1; break;
+        case kPageAnalog: index = 2; break;
+        case kPageControl: index = 3; break;
+        default: index = 0; break;
+    }
+    stack->setCurrentIndex(index);
+    pulse[0].fields->setVisible(page == kPagePulseInput1 || page == kPagePulseBoth);
+    pulse[1].fields->setVisible(page == kPagePulseInput2 || page == kPagePulseBoth);
+    for (QGroupBox* g : findChildren<QGroupBox*>()) SetCaption(g, versionText);
+}
+
+void ModulePages::ClearReadoutFields() {
+    for (PulseInputWidgets& w : pulse)
+        for (QLineEdit* e : {w.serial, w.counter, w.numerator, w.denominator, w.factor}) e->clear();
+    for (QLineEdit* e : {p1State, p2State, relay[0].state, relay[1].state, outputCurrent}) e->clear();
+    for (AnalogInputWidgets* w : {&analog[0], &analog[1], &temperature})
+        for (QLineEdit* e : {w->value, w->min, w->max, w->average}) e->clear();
+}
+
+}  // namespace mbus::meridex

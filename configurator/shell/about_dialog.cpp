@@ -1,0 +1,28 @@
+#include "configurator/shell/about_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "configurator/shell/qt_texts.h"
+
+namespace mbus::meridex {
+
+CAboutDlg::CAboutDlg(const TextTable& texts, int languageId, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QTextPlain(texts, 22, languageId).remove(QStringLiteral("...")));
+    auto* layout = new QVBoxLayout(this);
+    auto* version = new QLabel(QString::fromLatin1(kVersionLine));
+    version->setObjectName("version");
+    QFont bold = version->font();
+    bold.setBold(true);
+    version->setFont(bold);
+    layout->addWidget(version);
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* ok = buttons->addButton(QText(texts, 61, languageId), QDialogButtonBox::AcceptRole);
+    ok->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    layout->addWidget(buttons);
+}
+
+}  // namespace mbus::meridex

@@ -1,0 +1,76 @@
+#include "configurator/shell/application.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstring>
+
+#include "configurator/shell/about_dialog.h"
+#include "configurator/shell/automation.h"
+#include "configurator/shell/main_dialog.h"
+#include "platform/com/ptr.h"
+
+namespace mbus::meridex {
+
+std::string Usage() {
+    return "Usage: MERIDEX [OPTION]\n"
+           "The configuration program of the maker's Pulse, Control and Analog M-Bus modules.\n"
+           "\n"
+           "  --help        show this text and end\n"
+           "  --version     show the version and end\n"
+           "  -Embedding, -Automation\n"
+           "                started by an automation client: keep the class factory of\n"
+           "                \"MERIDEX.Application\" ready instead of refreshing its registry entries\n"
+           "\n"
+           "Files and environment:\n"
+           "  MERIDEX_INI     the settings file (default ~/.config/mbus/MERIDEX.INI)\n"
+           "  MBUS_PORT_MAP   the port map: which device COM1..COM32 stand for\n"
+           "                  (default ~/.config/mbus/ports, e.g. \"1 = /dev/ttyUSB0\")\n"
+           "  MBUS_REGISTRY   the component registry in which the control is registered\n"
+           "                  (default ~/.config/mbus/registry; register it with regsvr)\n"
+           "  MERIDEX.language beside the program replaces the German texts;\n"
+           "  MERIDEX.XYZ beside the program asks for the language at the next start.\n";
+}
+
+int CMERIDEXApp::Run(int argc, char** argv) {
+    bool automation = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::fputs(Usage().c_str(), stdout);
+            return 0;
+        }
+        if (std::strcmp(a, "--version") == 0) {
+            std::printf("%s\n", kVersionLine);
+            return 0;
+        }
+        if (std::strcmp(a, "-Embedding") == 0 || std::strcmp(a, "/Embedding") == 0 ||
+            std::strcmp(a, "-Automation") == 0 || std::strcmp(a, "/Automation") == 0) {
+            automation = true;
+            continue;
+        }
+        std::fprintf(stderr, "MERIDEX: unknown option \"%s\"; see MERIDEX --help\n", a);
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    const std::string programPath = QCoreApplication::applicationFilePath().toStdString();
+
+    auto factory = com::ComPtr<AutomationClassFactory>::Adopt(new AutomationClassFactory(nullptr));
+    if (!automation) {
+        std::string problem;
+        if (com::FAILED(RegisterAutomationClass(programPath, &problem)))
+            std::fprintf(stderr, "MERIDEX: could not enter MERIDEX.Application in the registry: %s\n",
+                         problem.c_str());
+    }
+
+    DialogOptions options;
+    options.programPath = programPath;
+    CMERIDEXDlg dialog(std::move(options));
+    factory->SetDialog(&dialog);
+    dialog.exec();
+    factory->SetDialog(nullptr);
+    return 0;
+}
+
+}  // namespace mbus::meridex
