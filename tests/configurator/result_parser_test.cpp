@@ -138,7 +138,6 @@ TEST_F(ResultParser, AnswerIsFoundPastTheEntriesOfOtherCommands) {
     ASSERT_TRUE(line.has_value());
     EXPECT_EQ(*line, Entry(3));
     EXPECT_EQ(line->substr(0, 8), "5|253|||");
-    for (int i = 0; i < 6; ++i) std::cerr << Entry(i) << "\n";
 
     const std::optional<Readout> r = ParseAnswerLine(*line);
     ASSERT_TRUE(r.has_value()) << *line;
@@ -425,7 +424,6 @@ TEST_F(ResultParser, AnalogMeasurementTelegramAsksForTheFollowUpItsParameterTele
     Log("7|3||50 08", Send(3, "50 08"));
     Log("5|3||", Read(3));
     const std::string parameters = Entry(log_.UpperBound());
-    std::cerr << measurement << "\n" << parameters << "\n";
     const std::optional<Readout> second = ParseAnswerLine(parameters, true);
     ASSERT_TRUE(second.has_value()) << parameters;
     EXPECT_EQ(second->page, kPageAnalog);
