@@ -49,7 +49,8 @@ QString QtFilter(const QString& windowsFilter) {
     QStringList entries;
     const QStringList parts = windowsFilter.split(QLatin1Char('|'));
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].isEmpty()) break;  // "||" ends the list
+        // An empty element ends the list, as the "||" at its end does.
+        if (parts[i].isEmpty() || parts[i + 1].isEmpty()) break;
         const QString patterns = QtPatterns(parts[i + 1]);
         if (patterns.isEmpty()) continue;
         const QString description = WithoutTrailingPatterns(parts[i]);

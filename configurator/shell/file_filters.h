@@ -20,8 +20,9 @@ namespace mbus::meridex {
 // - Several patterns of one entry ("*.TXT;*.LOG") are separated by blanks.
 // - "*.*" means every file; it becomes "*", since Qt would otherwise show only
 //   names that contain a dot.
-// The list ends at the first empty description ("||"); an entry without a
-// pattern is left out. An empty filter gives an empty text (every file).
+// The list ends at the first empty element (the "||" at its end); an entry
+// whose patterns are all empty ("Desc|;|") is left out. An empty filter gives
+// an empty text (every file).
 QString QtFilter(const QString& windowsFilter);
 
 // What a file dialog asks.

@@ -21,7 +21,7 @@ MERIDEXLanguage::MERIDEXLanguage(const TextTable& texts, int languageId, QWidget
     : QDialog(parent), languageId_(languageId) {
     setWindowTitle(QTextPlain(texts, kTitleNumber, languageId));
     auto* grid = new QGridLayout(this);
-    grid->setHorizontalSpacing(12);
+    grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(4);
     const qreal ratio = devicePixelRatioF();
     for (std::size_t i = 0; i < kLanguageButtons.size(); ++i) {

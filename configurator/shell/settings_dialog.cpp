@@ -17,6 +17,8 @@
 #include <QValidator>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "configurator/shell/flags.h"
 #include "configurator/shell/language_file.h"
 #include "configurator/shell/languages.h"
@@ -220,6 +222,11 @@ MERIDEXSettings::MERIDEXSettings(const TextTable& texts, int runningLanguageId, 
     cancel_ = new QPushButton(T(kTextCancel), this);
     connect(ok_, &QPushButton::clicked, this, &MERIDEXSettings::accept);
     connect(cancel_, &QPushButton::clicked, this, &MERIDEXSettings::reject);
+    // Both buttons as wide as the wider caption needs, with some air.
+    const int buttonWidth = std::max(ok_->sizeHint().width(), cancel_->sizeHint().width()) +
+                            2 * cancel_->fontMetrics().averageCharWidth();
+    ok_->setMinimumWidth(buttonWidth);
+    cancel_->setMinimumWidth(buttonWidth);
     buttons->addWidget(ok_);
     buttons->addWidget(cancel_);
     main->addLayout(buttons);

@@ -4,7 +4,7 @@
 // dispatch object that records what it is told.
 //
 // With MERIDEX_SHOT_DIR set, the caption test also saves a picture of each
-// dialog in each language there.
+// dialog in each language there, and a sheet of all flags (flags.png).
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,10 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -39,6 +41,9 @@
 #include "configurator/shell/settings_dialog.h"
 #include "platform/com/ptr.h"
 #include "tests/support/scratch.h"
+
+// Failure messages show texts, not their UTF-16 units.
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace mbus::meridex {
 namespace {
@@ -142,6 +147,26 @@ void SaveShot(QWidget& widget, const QString& name) {
     EXPECT_TRUE(widget.grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"))) << name.toStdString();
 }
 
+// Every flag large, normal and highlighted, and the alternative German flag,
+// as $MERIDEX_SHOT_DIR/flags.png.
+void SaveFlagSheet() {
+    const QString dir = qEnvironmentVariable("MERIDEX_SHOT_DIR");
+    if (dir.isEmpty()) return;
+    const QSize size(168, 120);
+    QPixmap sheet(size.width() * 3, size.height() * kColumnCount);
+    sheet.fill(Qt::lightGray);
+    {
+        QPainter painter(&sheet);
+        for (int column = 0; column < kColumnCount; ++column) {
+            const int y = column * size.height();
+            painter.drawPixmap(0, y, FlagPixmap(static_cast<Column>(column), false, false, size));
+            painter.drawPixmap(size.width(), y, FlagPixmap(static_cast<Column>(column), true, false, size));
+            painter.drawPixmap(2 * size.width(), y, FlagPixmap(static_cast<Column>(column), false, true, size));
+        }
+    }
+    EXPECT_TRUE(sheet.save(dir + QStringLiteral("/flags.png")));
+}
+
 // Shows the dialog at its natural size and waits until it is laid out.
 void ShowLaidOut(QWidget& dialog) {
     dialog.show();
@@ -165,6 +190,16 @@ void ExpectNothingCut(QWidget& dialog, const std::string& what) {
         EXPECT_LE(group->minimumSizeHint().width(), group->width()) << what << ": group " << group->title().toStdString();
         const int titleWidth = group->fontMetrics().horizontalAdvance(group->title());
         EXPECT_LT(titleWidth, group->width()) << what << ": group " << group->title().toStdString();
+    }
+}
+
+// Types text that QTest::keyClicks cannot (it knows ASCII keys only).
+void TypeText(QWidget* widget, const QString& text) {
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &release);
     }
 }
 
@@ -229,7 +264,8 @@ TEST(QtFilterTest, HandlesOtherFilterForms) {
         {"A|*.a||B|*.b||", "A (*.a)"},
         {"A|*.a|B|*.b", "A (*.a);;B (*.b)"},
         {"A|*.a|B", "A (*.a)"},
-        // An entry without a pattern is left out; repeated patterns appear once.
+        // An empty element ends the list, an entry without a real pattern is
+        // left out, repeated patterns appear once.
         {"None||", ""},
         {"Empty||All|*.*||", ""},
         {"X|;|Y|*.y;*.y||", "Y (*.y)"},
@@ -271,8 +307,8 @@ TEST(FlagTest, EachFlagHasItsColoursInTheirPlaces) {
         {kSwedish, 0.8, 0.5, swedishYellow}, {kSwedish, 0.8, 0.85, swedishBlue},
         {kPortuguese, 0.04, 0.06, green},    {kPortuguese, 0.2, 0.5, brazilYellow},
         {kPortuguese, 0.5, 0.35, brazilBlue},
-        {kEnglish, 0.3, 0.12, unionBlue},    {kEnglish, 0.5, 0.5, unionRed},     {kEnglish, 0.5, 0.63, white},
-        {kEnglish, 0.04, 0.04, white},  // the white diagonal leaves the corner
+        {kEnglish, 0.3, 0.12, unionBlue},    {kEnglish, 0.5, 0.5, unionRed},     {kEnglish, 0.3, 0.63, white},
+        {kEnglish, 0.12, 0.04, white},  // white edge of the diagonal near the corner
     };
     const QSize size(120, 90);
     for (const Probe& p : probes) {
@@ -563,7 +599,7 @@ TEST_F(SettingsDialogTest, ModemInitStringHoldsAtMostOneHundredBytes) {
 
     // Two bytes each in UTF-8: fifty fit.
     edit->clear();
-    QTest::keyClicks(edit, QString(60, QChar(0x00E4)));
+    TypeText(edit, QString(60, QChar(0x00E4)));
     EXPECT_EQ(edit->text(), QString(50, QChar(0x00E4)));
     EXPECT_LE(dialog->Choice().modemInit.size(), 100u);
 }
@@ -696,16 +732,23 @@ TEST_F(SettingsDialogTest, CaptionsComeFromTheTableInTheRunningLanguage) {
 }
 
 TEST_F(SettingsDialogTest, NoCaptionIsCutInAnyLanguage) {
+    fake_.longs[kTimeoutId] = 600;  // the widest value the box shows
     for (int id : kAllLanguages) {
         auto dialog = Make(id, Initial(id));
         ShowLaidOut(*dialog);
         ExpectNothingCut(*dialog, "settings " + std::to_string(id));
         SaveShot(*dialog, QStringLiteral("settings_%1").arg(id));
     }
+    texts_.SetLanguageFileLoaded(true);
+    auto german = Make(49, Initial(1));
+    ShowLaidOut(*german);
+    SaveShot(*german, QStringLiteral("settings_49_language_file"));
+
     MERIDEXLanguage language(texts_, 49);
     ShowLaidOut(language);
     ExpectNothingCut(language, "language dialog");
     SaveShot(language, QStringLiteral("language_dialog"));
+    SaveFlagSheet();
 }
 
 }  // namespace
