@@ -7,6 +7,7 @@
 
 #include "platform/profile/config_path.h"
 #include "platform/profile/ini_file.h"
+#include "platform/text/ascii.h"
 #include "platform/text/codepage.h"
 
 namespace mbus::meridex {
@@ -88,12 +89,7 @@ std::string Limited(std::string value, std::size_t maxBytes, const std::string& 
     return cut;
 }
 
-std::string Lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+std::string Lowered(std::string_view s) { return text::AsciiLowered(s); }
 
 // The index of a phone-list key "<prefix><i>" with i written as the program
 // writes it (decimal, no leading zeros); -1 for any other key. Indexes too

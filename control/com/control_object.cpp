@@ -7,6 +7,7 @@
 #include "control/com/identifiers.h"
 #include "control/com/library.h"
 #include "platform/com/registry.h"
+#include "platform/text/ascii.h"
 #include "platform/text/codepage.h"
 
 namespace mbus::control {
@@ -14,14 +15,7 @@ namespace {
 
 using namespace mbus::com;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
+constexpr auto& SameName = text::EqualsIgnoringAsciiCase;
 
 // One argument converted to the type of its parameter.
 HRESULT Convert(const VARIANT& in, Type type, Value* out) {

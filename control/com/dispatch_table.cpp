@@ -5,17 +5,12 @@
 #include <mutex>
 
 #include "control/com/identifiers.h"
+#include "platform/text/ascii.h"
 
 namespace mbus::control {
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerCase(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), Lower);
-    return out;
-}
+std::string LowerCase(std::string_view s) { return text::AsciiLowered(s); }
 
 std::vector<Parameter> Parse(const char* arguments) {
     std::vector<Parameter> params;

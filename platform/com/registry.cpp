@@ -1,6 +1,7 @@
 #include "platform/com/registry.h"
 
 #include "platform/profile/config_path.h"
+#include "platform/text/ascii.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -24,20 +25,8 @@ constexpr std::size_t kMaxDepth = 64;
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Folded(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = FoldCase(c);
-    return out;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
-    return true;
-}
+std::string Folded(std::string_view text) { return text::AsciiLowered(text); }
+constexpr auto& EqualsIgnoringCase = text::EqualsIgnoringAsciiCase;
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);

@@ -13,6 +13,8 @@
 #include <iterator>
 #include <unordered_map>
 
+#include "platform/text/ascii.h"
+
 namespace mbus::profile {
 namespace {
 
@@ -26,20 +28,9 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = Lower(c);
-    return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
+using text::AsciiLowered;
+constexpr auto& EqualsNoCase = text::EqualsIgnoringAsciiCase;
+std::string Lowered(std::string_view s) { return AsciiLowered(s); }
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 

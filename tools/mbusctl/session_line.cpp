@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/text/ascii.h"
+
 namespace mbus::cli {
 namespace {
 
@@ -16,16 +18,7 @@ int HexDigit(char c) {
     return -1;
 }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
+constexpr auto& SameIgnoringCase = text::EqualsIgnoringAsciiCase;
 
 // A character for a message: 'c' when printable ASCII, else its byte value.
 std::string Shown(char c) {
