@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -9,9 +10,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "configurator/devices/analog_parameters_dialog.h"
 #include "configurator/shell/control.h"
 #include "configurator/shell/languages.h"
 #include "configurator/shell/qt_texts.h"
@@ -59,15 +62,6 @@ enum : int {
     kTextTemperature = 111,
     kTextAnalogModule = 112,
 };
-
-// The boxes' fixed lists.
-const char* const kLogicOperators[] = {
-    "M-BUS",         "   P1 AND   P2", "   P1 XOR   P2", "   P1  OR    P2", " #P1 AND   P2",
-    " #P1 XOR   P2", " #P1  OR    P2", "   P1 AND #P2", "   P1 XOR #P2", "   P1  OR  #P2",
-    " #P1 AND #P2",  " #P1 XOR #P2",   " #P1  OR  #P2",
-};
-const char* const kPowerFailStates[] = {"--------", "      0", "      1"};
-const char* const kSensors[] = {"  PT100", "  PT500", "  PT1000", "  Rohwerte PT100", "  Rohwerte PT500 / PT1000"};
 
 constexpr int kMediumCount = 32;
 constexpr int kVifCount = 128;
@@ -171,7 +165,225 @@ ModulePages::ModulePages(const TextTable& texts, int languageId, QWidget* parent
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(stack);
+
+    // Entering a field selects its whole text.
+    for (QLineEdit* e : findChildren<QLineEdit*>())
+        if (!e->isReadOnly()) e->installEventFilter(this);
+    ConnectPulse(0);
+    ConnectPulse(1);
+    ConnectControl();
+    ConnectAnalog();
+    askParameters = [this](AnalogInputKind input, ParameterTexts* parameters) {
+        AnalogInputWidgets& w = input == AnalogInputKind::kA1   ? analog[0]
+                                : input == AnalogInputKind::kA2 ? analog[1]
+                                                                : temperature;
+        const ParameterTexts initial{w.a->text().toStdString(), w.b->text().toStdString(), w.c->text().toStdString()};
+        MERIDEXAnaParam dialog(texts_, languageId_, input, temperature.unit->currentIndex(),
+                               analogFields_.firmwareNumber, initial, this);
+        if (dialog.exec() != QDialog::Accepted) return false;
+        *parameters = dialog.Parameters();
+        return true;
+    };
     ShowPage(kPageEmpty, {});
+}
+
+bool ModulePages::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn) {
+        if (auto* e = qobject_cast<QLineEdit*>(watched)) QTimer::singleShot(0, e, &QLineEdit::selectAll);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ModulePages::Write(const std::string& records1, const std::string& records2) {
+    emit writeRequested(QString::fromStdString(records1), QString::fromStdString(records2));
+}
+
+// ---- Pulse ------------------------------------------------------------------
+
+PulseInputFields ModulePages::TakePulseFields(int input) const {
+    const PulseInputWidgets& w = pulse[input];
+    PulseInputFields f;
+    f.serial = w.serial->text().toStdString();
+    f.mediumEntry = w.medium->currentIndex();
+    f.unitEntry = w.unit->currentIndex();
+    f.counter = w.counter->text().toStdString();
+    f.numerator = w.numerator->text().toStdString();
+    f.denominator = w.denominator->text().toStdString();
+    f.factorResult = w.factor->text().toStdString();
+    return f;
+}
+
+void ModulePages::ConnectPulse(int input) {
+    PulseInputWidgets& w = pulse[input];
+    connect(w.serial, &QLineEdit::editingFinished, this,
+            [&w] { w.serial->setText(QString::fromStdString(NormalisedSerial(w.serial->text().toStdString()))); });
+    auto clamp = [this, input] {
+        PulseInputFields f = TakePulseFields(input);
+        ClampFactor(f);
+        PulseInputWidgets& w = pulse[input];
+        w.numerator->setText(QString::fromStdString(f.numerator));
+        w.denominator->setText(QString::fromStdString(f.denominator));
+        w.factor->setText(QString::fromStdString(f.factorResult));
+        return f;
+    };
+    connect(w.numerator, &QLineEdit::editingFinished, this, clamp);
+    connect(w.denominator, &QLineEdit::editingFinished, this, clamp);
+    connect(w.writeSerial, &QPushButton::clicked, this, [this, input, &w] {
+        w.serial->setText(QString::fromStdString(NormalisedSerial(w.serial->text().toStdString())));
+        Write(PulseWriteSerialText(input, TakePulseFields(input)));
+    });
+    connect(w.writeAll, &QPushButton::clicked, this, [this, input, &w, clamp] {
+        w.serial->setText(QString::fromStdString(NormalisedSerial(w.serial->text().toStdString())));
+        Write(PulseWriteAllText(input, clamp()));
+    });
+}
+
+void ModulePages::ShowPulse(const PulseReadout& readout) {
+    for (int i = 0; i < 2; ++i) {
+        const PulseInputReadout& in = readout.input[i];
+        if (!in.filled) continue;
+        PulseInputWidgets& w = pulse[i];
+        w.serial->setText(QString::fromStdString(in.serial));
+        if (in.mediumEntry >= 0 && in.mediumEntry < w.medium->count()) w.medium->setCurrentIndex(in.mediumEntry);
+        if (in.unitEntry >= 0 && in.unitEntry < w.unit->count()) w.unit->setCurrentIndex(in.unitEntry);
+        w.counter->setText(QString::fromStdString(in.counter));
+        w.numerator->setText(QString::fromStdString(in.numerator));
+        w.denominator->setText(QString::fromStdString(in.denominator));
+        w.factor->setText(QString::fromStdString(in.factorResult));
+    }
+}
+
+// ---- Control ----------------------------------------------------------------
+
+void ModulePages::ConnectControl() {
+    for (int r = 0; r < 2; ++r) {
+        RelayWidgets& w = relay[r];
+        connect(w.logic, qOverload<int>(&QComboBox::currentIndexChanged), this, &ModulePages::RefreshRelayButtons);
+        connect(w.set0, &QPushButton::clicked, this, [this, r] { Write(RelaySetText(r, 0)); });
+        connect(w.set1, &QPushButton::clicked, this, [this, r] { Write(RelaySetText(r, 1)); });
+        connect(w.write, &QPushButton::clicked, this,
+                [this, r, &w] { Write(RelayWriteText(r, w.logic->currentIndex(), w.powerFail->currentIndex())); });
+    }
+}
+
+void ModulePages::RefreshRelayButtons() {
+    for (RelayWidgets& w : relay) {
+        const bool bus = SetButtonsEnabled(w.logic->currentIndex());
+        w.set0->setEnabled(bus);
+        w.set1->setEnabled(bus);
+    }
+}
+
+void ModulePages::ShowControl(const ControlReadout& readout) {
+    p1State->setText(QString::fromStdString(readout.p1));
+    p2State->setText(QString::fromStdString(readout.p2));
+    for (int r = 0; r < 2; ++r) {
+        const RelayReadout& in = readout.relay[r];
+        RelayWidgets& w = relay[r];
+        w.state->setText(QString::fromStdString(in.state));
+        w.logic->setCurrentIndex(in.logicEntry);
+        w.powerFail->setCurrentIndex(in.powerFailEntry);
+        if (in.error) MarkError(w.group);
+    }
+    RefreshRelayButtons();
+}
+
+// ---- Analog -----------------------------------------------------------------
+
+void ModulePages::ConnectAnalog() {
+    const std::pair<AnalogInputWidgets*, AnalogInputKind> boxes[] = {
+        {&analog[0], AnalogInputKind::kA1}, {&analog[1], AnalogInputKind::kA2},
+        {&temperature, AnalogInputKind::kTemperature}};
+    for (auto [w, kind] : boxes) {
+        connect(w->minMax, &QCheckBox::clicked, this, [this, kind](bool checked) {
+            analogFields_.minMax = ToggleMinMax(analogFields_.minMax, kind, checked);
+            analog[0].minMax->setChecked(MinMaxChecked(analogFields_.minMax, AnalogInputKind::kA1));
+            analog[1].minMax->setChecked(MinMaxChecked(analogFields_.minMax, AnalogInputKind::kA2));
+            temperature.minMax->setChecked(MinMaxChecked(analogFields_.minMax, AnalogInputKind::kTemperature));
+        });
+        connect(w->param, &QPushButton::clicked, this, [this, kind] { OpenParameters(kind); });
+    }
+    connect(temperature.unit, qOverload<int>(&QComboBox::activated), this, [this](int entry) {
+        TakeAnalogFields();
+        SelectSensor(analogFields_, entry, languageId_);
+        ShowAnalog();
+    });
+    connect(analog[0].write, &QPushButton::clicked, this, [this] {
+        TakeAnalogFields();
+        Write(WriteA1Text(analogFields_));
+    });
+    connect(analog[1].write, &QPushButton::clicked, this, [this] {
+        TakeAnalogFields();
+        Write(WriteA2Text(analogFields_));
+    });
+    connect(temperature.write, &QPushButton::clicked, this, [this] {
+        TakeAnalogFields();
+        const TemperatureWrite w = WriteTemperature(analogFields_, languageId_);
+        Write(w.pendingRecords1, w.pendingRecords2);
+    });
+    connect(writeOutput, &QPushButton::clicked, this, [this] {
+        TakeAnalogFields();
+        Write(WriteCurrentText(analogFields_, languageId_));
+    });
+}
+
+void ModulePages::OpenParameters(AnalogInputKind input) {
+    TakeAnalogFields();
+    ParameterTexts p;
+    if (!askParameters || !askParameters(input, &p)) return;
+    AnalogInputWidgets& w = input == AnalogInputKind::kA1   ? analog[0]
+                            : input == AnalogInputKind::kA2 ? analog[1]
+                                                            : temperature;
+    w.a->setText(QString::fromStdString(p.a));
+    w.b->setText(QString::fromStdString(p.b));
+    w.c->setText(QString::fromStdString(p.c));
+}
+
+void ModulePages::TakeAnalogFields() {
+    AnalogPageFields& f = analogFields_;
+    for (int i = 0; i < 2; ++i) {
+        AnalogInputFields& in = f.inputs[i];
+        const AnalogInputWidgets& w = analog[i];
+        in.unitEntry = w.unit->currentIndex();
+        in.a = w.a->text().toStdString();
+        in.b = w.b->text().toStdString();
+        in.c = w.c->text().toStdString();
+    }
+    f.temperature.sensorEntry = temperature.unit->currentIndex();
+    f.temperature.a = temperature.a->text().toStdString();
+    f.temperature.b = temperature.b->text().toStdString();
+    f.temperature.c = temperature.c->text().toStdString();
+    f.current = outputCurrent->text().toStdString();
+}
+
+void ModulePages::ShowAnalog() {
+    const AnalogPageFields& f = analogFields_;
+    auto set = [](QLineEdit* e, const std::string& text) { e->setText(QString::fromStdString(text)); };
+    for (int i = 0; i < 2; ++i) {
+        const AnalogInputFields& in = f.inputs[i];
+        AnalogInputWidgets& w = analog[i];
+        set(w.value, in.value);
+        set(w.min, in.min);
+        set(w.max, in.max);
+        set(w.average, in.average);
+        w.unit->setCurrentIndex(in.unitEntry < w.unit->count() ? in.unitEntry : -1);
+        set(w.a, in.a);
+        set(w.b, in.b);
+        set(w.c, in.c);
+    }
+    const TemperatureFields& t = f.temperature;
+    set(temperature.value, t.value);
+    set(temperature.min, t.min);
+    set(temperature.max, t.max);
+    set(temperature.average, t.average);
+    temperature.unit->setCurrentIndex(t.sensorEntry);
+    set(temperature.a, t.a);
+    set(temperature.b, t.b);
+    set(temperature.c, t.c);
+    set(outputCurrent, f.current);
+    analog[0].minMax->setChecked(MinMaxChecked(f.minMax, AnalogInputKind::kA1));
+    analog[1].minMax->setChecked(MinMaxChecked(f.minMax, AnalogInputKind::kA2));
+    temperature.minMax->setChecked(MinMaxChecked(f.minMax, AnalogInputKind::kTemperature));
 }
 
 QString ModulePages::T(int number) const { return QText(texts_, number, languageId_); }
@@ -304,12 +516,12 @@ void ModulePages::FillLists(const Control& control, int controlLanguage) {
     }
     for (RelayWidgets& r : relay) {
         r.logic->clear();
-        for (const char* t : kLogicOperators) r.logic->addItem(QString::fromLatin1(t));
+        for (std::string_view t : kLogicTexts) r.logic->addItem(QString::fromLatin1(t.data(), int(t.size())));
         r.powerFail->clear();
-        for (const char* t : kPowerFailStates) r.powerFail->addItem(QString::fromLatin1(t));
+        for (std::string_view t : kPowerFailTexts) r.powerFail->addItem(QString::fromLatin1(t.data(), int(t.size())));
     }
     temperature.unit->clear();
-    for (const char* t : kSensors) temperature.unit->addItem(QString::fromLatin1(t));
+    for (std::string_view t : kSensorTexts) temperature.unit->addItem(QString::fromLatin1(t.data(), int(t.size())));
 
     for (QComboBox* box : {pulse[0].unit, pulse[1].unit, analog[0].unit, analog[1].unit})
         box->setCurrentIndex(kDefaultUnitEntry);

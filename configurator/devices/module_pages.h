@@ -6,14 +6,26 @@
 // switch replaces by a label: the firmware version ("V:1.3" and two blanks),
 // the error marker "Err " of two differing readings, or nothing.
 //
-// The widgets are public members: the main dialog takes their fields before
-// an action and shows the parsed answer in them.
+// The pages apply their fields' rules themselves (a serial number filled to
+// eight digits, factors clamped, the whole text selected on entry, the
+// "Min / Max" boxes acting as one choice, "Set 0"/"Set 1" only for relays
+// driven over the M-Bus) and turn each write button into record texts,
+// which they hand to the main dialog with writeRequested; the dialog queues
+// them and runs the read job, which sends them before reading the module.
+// The readouts of a module's answer are shown with ShowPulse, ShowControl
+// and ShowAnalog.
+//
+// The widgets are public members, for the dialog's tests.
 
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <string>
 
+#include "configurator/devices/analog_page.h"
+#include "configurator/devices/control_page.h"
+#include "configurator/devices/pulse_page.h"
 #include "configurator/devices/result_parser.h"
 #include "configurator/shell/text_table.h"
 
@@ -94,6 +106,25 @@ public:
     // Empties the text fields that a readout fills.
     void ClearReadoutFields();
 
+    // A readout shown in the fields of its page.
+    void ShowPulse(const PulseReadout& readout);
+    void ShowControl(const ControlReadout& readout);
+    // The Analog page keeps what its answers delivered (the calibration
+    // values and the firmware number among them): readouts update it.
+    AnalogPageFields& AnalogFields() { return analogFields_; }
+    void ShowAnalog();
+    // Enables "Set 0" and "Set 1" of the relays whose logic is "M-BUS".
+    void RefreshRelayButtons();
+
+    // The fields of a Pulse input as its write buttons take them.
+    PulseInputFields TakePulseFields(int input) const;
+    // The Analog page's fields into AnalogFields().
+    void TakeAnalogFields();
+
+    // Opens the parameter calculation for an input of the Analog page;
+    // by default MERIDEXAnaParam. Returns whether parameters were taken.
+    std::function<bool(AnalogInputKind input, ParameterTexts* parameters)> askParameters;
+
     PulseInputWidgets pulse[2];
     QGroupBox* controlInputs = nullptr;
     QLineEdit* p1State = nullptr;
@@ -106,8 +137,20 @@ public:
     QPushButton* writeOutput = nullptr;
     QGroupBox* empty = nullptr;
 
+signals:
+    // A write button's record texts, to be sent before the next read.
+    void writeRequested(const QString& records1, const QString& records2);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QString T(int number) const;
+    void ConnectPulse(int input);
+    void ConnectControl();
+    void ConnectAnalog();
+    void OpenParameters(AnalogInputKind input);
+    void Write(const std::string& records1, const std::string& records2 = {});
     void BuildPulse(int input);
     void BuildRelay(int relay);
     void BuildAnalogInput(AnalogInputWidgets& w, int captionText, bool temperature);
@@ -117,6 +160,7 @@ private:
     int languageId_;
     PageType page_ = kPageEmpty;
     std::string versionText_;
+    AnalogPageFields analogFields_;
 };
 
 }  // namespace mbus::meridex

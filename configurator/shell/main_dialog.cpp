@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "configurator/devices/analog_parameters_dialog.h"
 #include "configurator/devices/module_pages.h"
 #include "configurator/shell/about_dialog.h"
 #include "configurator/shell/connection_lines.h"
@@ -294,6 +295,11 @@ void CMERIDEXDlg::BuildWidgets() {
     root->addWidget(progress_);
 
     connect(read_, &QPushButton::clicked, this, &CMERIDEXDlg::Read);
+    connect(pages_, &ModulePages::writeRequested, this, [this](const QString& records1, const QString& records2) {
+        pendingRecords1_ = records1.toStdString();
+        pendingRecords2_ = records2.toStdString();
+        Read();
+    });
     connect(break_, &QPushButton::clicked, this, &CMERIDEXDlg::Break);
     connect(help_, &QPushButton::clicked, this, &CMERIDEXDlg::OpenHelp);
     connect(connect_, &QPushButton::clicked, this, &CMERIDEXDlg::ConnectOrHangUp);
@@ -313,9 +319,7 @@ void CMERIDEXDlg::BuildMenu(QMenuBar* bar) {
         return a;
     };
     add(kMenuSettings, &CMERIDEXDlg::OpenSettings);
-    analogParameters_ = add(kMenuAnalogParameters, [] {});
-    // The parameter calculation comes with the Analog page's parameter dialog.
-    analogParameters_->setEnabled(false);
+    analogParameters_ = add(kMenuAnalogParameters, &CMERIDEXDlg::OpenParameterCalculation);
     menu->addSeparator();
     add(kMenuAbout, &CMERIDEXDlg::OpenAbout);
 }
@@ -483,7 +487,12 @@ void CMERIDEXDlg::Read() {
     if (cycle_.ScriptRunning()) return;
     // Over a standing modem connection the modem holds the port: there is
     // nothing to test.
-    if (!cycle_.PhoneConnected() && !PortTest()) return;
+    if (!cycle_.PhoneConnected() && !PortTest()) {
+        // Records of a write that cannot be sent are not kept for a later read.
+        pendingRecords1_.clear();
+        pendingRecords2_.clear();
+        return;
+    }
     StartRead(false);
 }
 
@@ -609,38 +618,44 @@ bool CMERIDEXDlg::ParseResults(bool* followUp) {
         FindAnswerLine([this](int i) { return control_.LOGRetrieveCookedDataHex2(i, i); });
     if (!line) return false;
     const std::optional<Readout> r = ParseAnswerLine(*line, followUpRunning_);
-    if (!r) return false;
-    ShowReadout(*r);
+    if (!r || !ShowReadout(*r)) return false;
     *followUp = r->followUp;
     return true;
 }
 
-void CMERIDEXDlg::ShowReadout(const Readout& r) {
-    moduleKind_ = r.kind;
-    versionText_ = r.header.versionText;
+bool CMERIDEXDlg::ShowReadout(const Readout& r) {
     const AnswerHeader& h = r.header;
     const QString id = QString::fromStdString(h.identification);
-    bool ok = false;
-    const int medium = QString::fromStdString(h.medium).toInt(&ok, 16);
-    if (r.kind == kModulePulse) {
-        // The header belongs to input 2 when the answer carries it alone.
-        PulseInputWidgets& input = pages_->pulse[r.page == kPagePulseInput2 ? 1 : 0];
-        input.serial->setText(id);
-        if (ok && medium >= 0 && medium < input.medium->count()) input.medium->setCurrentIndex(medium);
-    } else {
-        secondary_->setText(id);
+    switch (r.kind) {
+        case kModulePulse: {
+            // The header's serial number and medium are read with the records.
+            const std::optional<PulseReadout> pulse = ReadPulse(r);
+            if (!pulse) return false;
+            pages_->ShowPage(pulse->page, r.header.versionText);
+            pages_->ShowPulse(*pulse);
+            break;
+        }
+        case kModuleControl:
+            secondary_->setText(id);
+            pages_->ShowPage(r.page, r.header.versionText);
+            pages_->ShowControl(ReadControl(r));
+            break;
+        case kModuleAnalog:
+            if (!ReadAnalogAnswer(r, languageId_, pages_->AnalogFields())) return false;
+            secondary_->setText(id);
+            pages_->ShowPage(r.page, r.header.versionText);
+            pages_->ShowAnalog();
+            break;
+        default: return false;
     }
+    moduleKind_ = r.kind;
+    versionText_ = r.header.versionText;
     if (!h.primaryAddress.empty()) primary_->setText(QString::fromStdString(h.primaryAddress));
-    pages_->ShowPage(r.page, versionText_);
+    return true;
 }
 
 void CMERIDEXDlg::RefreshControlPage() {
-    if (moduleKind_ != kModuleControl) return;
-    for (RelayWidgets& r : pages_->relay) {
-        const bool bus = r.logic->currentIndex() == 0;
-        r.set0->setEnabled(bus);
-        r.set1->setEnabled(bus);
-    }
+    if (moduleKind_ == kModuleControl) pages_->RefreshRelayButtons();
 }
 
 void CMERIDEXDlg::RunFollowUpRead() { StartRead(true); }
@@ -670,6 +685,12 @@ void CMERIDEXDlg::OpenSettings() {
     settings_.fifoBuffer = c.fifo ? 1 : 0;
     settings_.btOpto = c.btOpto ? 1 : 0;
     settings_.manufacturerCode = c.manufacturerCode;
+}
+
+void CMERIDEXDlg::OpenParameterCalculation() {
+    // As for a module with firmware 1; the results stay in the dialog.
+    std::unique_ptr<MERIDEXAnaParam> dialog = MERIDEXAnaParam::ForSystemMenu(texts_, languageId_, this);
+    dialog->exec();
 }
 
 void CMERIDEXDlg::OpenAbout() {

@@ -95,6 +95,7 @@ public:
     void ConnectOrHangUp();
     void OpenSettings();
     void OpenAbout();
+    void OpenParameterCalculation();
     void OpenHelp();
     void SetCommunicationType(int type);
     void SetAddressType(int type);
@@ -163,7 +164,8 @@ private:
     void RunFollowUpRead() override;
     void ShowPhoneConnected(bool connected) override;
 
-    void ShowReadout(const Readout& r);
+    // Fills the page of an identified module; false when its records do not read.
+    bool ShowReadout(const Readout& r);
 
     DialogOptions options_;
     TextTable texts_;

@@ -12,24 +12,14 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #include "configurator/shell/text_table.h"
-#include "control/com/telegram_log.h"
-#include "control/decode/options.h"
-#include "control/engine/locks.h"
-#include "control/link/frame_shape.h"
-#include "sim/bus_description.h"
-#include "sim/sim_bus.h"
+#include "tests/configurator/answer_lines.h"
 #include "tests/sim/sim_test_support.h"
 
 namespace mbus::meridex {
 namespace {
 
-using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
-
-const serial::SimClock::time_point kEnd = serial::SimClock::time_point{} + 100s;
 
 // Subunit, tariff and storage of a record descriptor, all zero.
 #define ZEROS "00000000" "00000000" "0000000000000000"
@@ -48,75 +38,7 @@ std::string Header(const std::string& address, const std::string& id, const std:
 // One Pulse input: counter 10000 l, factor 10/1.
 const std::string kOneInput = ZEROS "060013" "|10000|" ZEROS "02008628" "|266|";
 
-class ResultParser : public ::testing::Test {
-protected:
-    void SetUp() override {
-        MBusOption.Reset();
-        MBusOption.OPTOnlyVIFUnitsWithoutMultiplier = 0;  // as the program sets it at start
-        MBusLanguage = 0;
-        bus_.SetPaced(false);
-        log_.SetCapacity(1000);
-    }
-    void TearDown() override { MBusOption.Reset(); }
-
-    void AddSlave(std::string_view description) {
-        sim::VirtualSlave slave;
-        std::vector<std::string> errors;
-        ASSERT_TRUE(sim::ParseSlave(description, &slave, errors)) << (errors.empty() ? "" : errors.front());
-        bus_.AddSlave(slave);
-    }
-
-    Bytes Exchange(const Bytes& frame) {
-        serial::SerialConfig line;
-        line.baud = 2400;
-        return sim::test::ValuesOf(bus_.OnMasterBytes(frame, kEnd, line));
-    }
-    // REQ_UD2 with the FCB alternating.
-    Bytes Read(uint8_t A) {
-        fcb_ = !fcb_;
-        return Exchange(sim::test::ShortFrame(fcb_ ? 0x7B : 0x5B, A));
-    }
-    // SND_UD: the first byte is the CI.
-    Bytes Send(uint8_t A, std::string_view text) {
-        const Bytes bytes = sim::test::Hex(text);
-        return Exchange(sim::test::LongFrame(0x53, A, bytes.at(0), Bytes(bytes.begin() + 1, bytes.end())));
-    }
-    Bytes Select(std::string_view bytes) { return Exchange(sim::test::Selection(sim::test::Hex(bytes))); }
-
-    // An entry for a script line and the answer its command received.
-    void Log(const std::string& line, const Bytes& answer, int status = 4) {
-        std::lock_guard lock(engine::Locks().log);
-        log_.AppendCommand(line, status);
-        if (answer.empty()) return;
-        const FrameShape shape = ClassifyFrame(answer);
-        engine::LoggedAnswer a;
-        a.code = shape.result;
-        a.bytes = answer.data();
-        a.length = static_cast<int>(answer.size());
-        a.C = shape.C;
-        a.A = shape.A;
-        a.CI = shape.CI;
-        a.decoderResult = 1;
-        a.receivedSomething = 1;
-        log_.AttachAnswer(a);
-    }
-    // Entry i as the program reads it: LOGRetrieveCookedDataHex2(i, i).
-    std::string Entry(int i) const { return log_.RetrieveCooked(i, i, CookedVariant::Hex2); }
-    std::optional<std::string> Find() const {
-        return FindAnswerLine([this](int i) { return Entry(i); });
-    }
-
-    // The answer line of a read at `A` of the slave described.
-    std::string AnswerOf(std::string_view description, uint8_t A) {
-        AddSlave(description);
-        Log("5|" + std::to_string(A) + "||", Read(A));
-        return Entry(log_.UpperBound());
-    }
-
-    sim::SimBus bus_;
-    control::TelegramLog log_;
-    bool fcb_ = false;
-};
+class ResultParser : public ::testing::Test, public test::AnswerLines {};
 
 // ---------------------------------------------------------------------------
 // Finding the answer
