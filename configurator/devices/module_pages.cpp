@@ -123,6 +123,7 @@ ModulePages::ModulePages(const TextTable& texts, int languageId, QWidget* parent
     {
         auto* g = new QGridLayout(output);
         outputCurrent = Field(10);
+        outputCurrent->setMinimumWidth(outputCurrent->fontMetrics().horizontalAdvance("00000000000") + 12);
         outputCurrent->setObjectName("outputCurrent");
         writeOutput = new QPushButton(T(kTextWriteRelay2));
         writeOutput->setObjectName("writeOutput");
@@ -465,10 +466,7 @@ void ModulePages::BuildAnalogInput(AnalogInputWidgets& w, int captionText, bool 
     w.average = Field(20, true);
     w.minMax = new QCheckBox(T(kTextMinMax));
     w.unit = new QComboBox;
-    if (isTemperature)
-        FitToContents(w.unit);
-    else
-        w.unit->setMinimumContentsLength(16);
+    FitToContents(w.unit);
     w.param = new QPushButton(T(kTextParam));
     w.a = Field(10);
     w.b = Field(10);
@@ -479,20 +477,20 @@ void ModulePages::BuildAnalogInput(AnalogInputWidgets& w, int captionText, bool 
     const int labels[] = {kTextValue, kTextMin, kTextMax, kTextAverage};
     QLineEdit* fields[] = {w.value, w.min, w.max, w.average};
     for (int i = 0; i < 4; ++i) {
+        // Values come as the control renders them ("+5.040000e+02"): room for them all.
+        fields[i]->setMinimumWidth(fields[i]->fontMetrics().horizontalAdvance("+0.000000e+000") + 12);
         g->addWidget(new QLabel(T(labels[i])), i, 0);
-        g->addWidget(fields[i], i, 1);
-        if (isTemperature) g->addWidget(new QLabel(T(kTextDegrees)), i, 2);
+        g->addWidget(fields[i], i, 1, 1, 3);
+        if (isTemperature) g->addWidget(new QLabel(T(kTextDegrees)), i, 4);
     }
-    g->addWidget(w.minMax, 0, 3);
-    g->addWidget(w.unit, 1, 3);
+    g->addWidget(w.minMax, 4, 0, 1, 2);
+    g->addWidget(w.unit, 4, 2, 1, 3);
+    g->addWidget(w.param, 5, 0);
     auto* params = new QHBoxLayout;
-    params->addWidget(w.param);
-    params->addWidget(w.a);
-    params->addWidget(w.b);
-    params->addWidget(w.c);
-    g->addLayout(params, 4, 0, 1, 4);
-    g->addWidget(w.write, 5, 0, 1, 2, Qt::AlignLeft);
-    g->setColumnStretch(3, 1);
+    for (QLineEdit* e : {w.a, w.b, w.c}) params->addWidget(e, 1);
+    g->addLayout(params, 5, 1, 1, 3);
+    g->addWidget(w.write, 6, 0, 1, 2, Qt::AlignLeft);
+    g->setRowStretch(7, 1);
 }
 
 void ModulePages::FillLists(const Control& control, int controlLanguage) {

@@ -36,11 +36,12 @@ bool Save(QWidget& w, const std::filesystem::path& file) {
     return true;
 }
 
-// Reads the Pulse module at primary address 1 in the given language and
-// saves the dialog.
-bool MainDialogAfterRead(const std::filesystem::path& work, int language, const std::filesystem::path& file) {
+// Reads the module at a primary address in the given language and saves
+// the dialog.
+bool MainDialogAfterRead(const std::filesystem::path& work, int language, int address,
+                         const std::filesystem::path& file) {
     std::ofstream(work / "MERIDEX.INI") << "[MERIDEX]\r\nVersionsInfo=12\r\nLanguage=" << language
-                                        << "\r\nAddressType=3\r\nPrimAddress=1\r\n";
+                                        << "\r\nAddressType=3\r\nPrimAddress=" << address << "\r\n";
     DialogOptions o;
     o.programPath = (work / "MERIDEX").string();
     o.iniPath = (work / "MERIDEX.INI").string();
@@ -82,9 +83,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     mbus::sim::test::SimProcess sim(
-        MBUS_SIM_PATH, {"--baud", "2400", "--unpaced", "--slave",
-                        "module=pulse man=VND primary=1 firmware=13 id=11223344 medium=07 unit1=13 count1=1000 "
-                        "factor1=10/1 id2=55667788 medium2=02 unit2=06 count2=250 factor2=1/2"});
+        MBUS_SIM_PATH, {"--baud", "2400", "--unpaced", "--file", MBUS_SOURCE_DIR "/sim/demo/modules.txt"});
     const std::string tty = sim.ReadLine();
     if (tty.empty()) {
         std::fprintf(stderr, "meridex_screenshots: mbus-sim did not start: %s\n", sim.ReadErrors(1s).c_str());
@@ -92,8 +91,10 @@ int main(int argc, char** argv) {
     }
     std::ofstream(work / "ports") << "1 = " << tty << "\n";
 
-    bool ok = MainDialogAfterRead(work, 1, out / "main-english.png");
-    ok = MainDialogAfterRead(work, 7, out / "main-russian.png") && ok;
+    bool ok = MainDialogAfterRead(work, 1, 1, out / "main-english.png");
+    ok = MainDialogAfterRead(work, 7, 1, out / "main-russian.png") && ok;
+    ok = MainDialogAfterRead(work, 1, 2, out / "control-english.png") && ok;
+    ok = MainDialogAfterRead(work, 49, 3, out / "analog-german.png") && ok;
 
     TextTable texts;
     Control none;
