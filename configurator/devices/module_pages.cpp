@@ -231,11 +231,11 @@ void ModulePages::ConnectPulse(int input) {
     connect(w.denominator, &QLineEdit::editingFinished, this, clamp);
     connect(w.writeSerial, &QPushButton::clicked, this, [this, input, &w] {
         w.serial->setText(QString::fromStdString(NormalisedSerial(w.serial->text().toStdString())));
-        Write(PulseWriteSerialText(input, TakePulseFields(input)));
+        Write(PulseWriteSerialText(input + 1, TakePulseFields(input)));
     });
     connect(w.writeAll, &QPushButton::clicked, this, [this, input, &w, clamp] {
         w.serial->setText(QString::fromStdString(NormalisedSerial(w.serial->text().toStdString())));
-        Write(PulseWriteAllText(input, clamp()));
+        Write(PulseWriteAllText(input + 1, clamp()));
     });
 }
 
@@ -260,10 +260,10 @@ void ModulePages::ConnectControl() {
     for (int r = 0; r < 2; ++r) {
         RelayWidgets& w = relay[r];
         connect(w.logic, qOverload<int>(&QComboBox::currentIndexChanged), this, &ModulePages::RefreshRelayButtons);
-        connect(w.set0, &QPushButton::clicked, this, [this, r] { Write(RelaySetText(r, 0)); });
-        connect(w.set1, &QPushButton::clicked, this, [this, r] { Write(RelaySetText(r, 1)); });
+        connect(w.set0, &QPushButton::clicked, this, [this, r] { Write(RelaySetText(r + 1, 0)); });
+        connect(w.set1, &QPushButton::clicked, this, [this, r] { Write(RelaySetText(r + 1, 1)); });
         connect(w.write, &QPushButton::clicked, this,
-                [this, r, &w] { Write(RelayWriteText(r, w.logic->currentIndex(), w.powerFail->currentIndex())); });
+                [this, r, &w] { Write(RelayWriteText(r + 1, w.logic->currentIndex(), w.powerFail->currentIndex())); });
     }
 }
 

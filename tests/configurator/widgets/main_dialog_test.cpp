@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <fstream>
 
 #include "configurator/devices/module_pages.h"
+#include "configurator/devices/analog_parameters.h"
 #include "configurator/shell/about_dialog.h"
 #include "configurator/shell/automation.h"
 #include "configurator/shell/languages.h"
@@ -337,6 +339,117 @@ TEST_F(MainDialog, CommunicationTypesLayOutTheirControls) {
     EXPECT_EQ(d->findChild<QComboBox*>("communicationType")->currentIndex(), kSerialCable);
     EXPECT_FALSE(d->findChild<QComboBox*>("communicationType")->isEnabled());
     EXPECT_TRUE(d->RequestClose());
+}
+
+// Writes come back from the module: each write button queues its records,
+// runs the read job, and the page then shows what the module answers.
+TEST_F(MainDialog, PulseWritesComeBackFromTheModule) {
+    StartBus({kPulseBoth});
+    WriteIni("AddressType=3\r\nPrimAddress=1\r\n");
+    auto d = Dialog();
+    d->Read();
+    ASSERT_TRUE(WaitForJob(*d));
+    ASSERT_EQ(d->Pages()->Page(), kPagePulseBoth);
+    PulseInputWidgets& in1 = d->Pages()->pulse[0];
+    EXPECT_EQ(in1.counter->text().toStdString(), "10000");
+    in1.counter->setText("2500");
+    in1.numerator->setText("300");  // clamped to 255 when written
+    in1.denominator->setText("5");
+    in1.unit->setCurrentIndex(1);  // < Energy [kWh] >
+    QTest::mouseClick(in1.writeAll, Qt::LeftButton);
+    ASSERT_TRUE(d->Cycle().ScriptRunning());
+    EXPECT_NE(d->LastScript().find("7|1||51 01 7A FF 07 79 44332211 C4 59 95 07"), std::string::npos) << d->LastScript();
+    ASSERT_TRUE(WaitForJob(*d));
+    EXPECT_EQ(Status(*d), "Success!");
+    EXPECT_EQ(in1.numerator->text().toStdString(), "255");
+    EXPECT_EQ(in1.denominator->text().toStdString(), "5");
+    EXPECT_EQ(in1.factor->text().toStdString(), "51.000");
+    EXPECT_EQ(in1.unit->currentIndex(), 1);
+    // The module keeps the raw count 2500 x 5 / 255 = 49 and answers 49 x 255 / 5.
+    EXPECT_EQ(in1.counter->text().toStdString(), "2499");
+
+    PulseInputWidgets& in2 = d->Pages()->pulse[1];
+    in2.serial->setText("9988");
+    QTest::mouseClick(in2.writeSerial, Qt::LeftButton);
+    ASSERT_TRUE(WaitForJob(*d));
+    EXPECT_EQ(Status(*d), "Success!");
+    EXPECT_EQ(in2.serial->text().toStdString(), "99880000");
+    EXPECT_EQ(in1.serial->text().toStdString(), "11223344") << "input 1 left alone";
+}
+
+TEST_F(MainDialog, ControlRelayWritesComeBackFromTheModule) {
+    StartBus({kControl});
+    WriteIni("AddressType=3\r\nPrimAddress=2\r\n");
+    auto d = Dialog();
+    d->Read();
+    ASSERT_TRUE(WaitForJob(*d));
+    ASSERT_EQ(d->Pages()->Page(), kPageControl);
+    RelayWidgets& r1 = d->Pages()->relay[0];
+    RelayWidgets& r2 = d->Pages()->relay[1];
+    EXPECT_EQ(r1.logic->currentIndex(), 3) << "P1 OR P2";
+    EXPECT_FALSE(r1.set0->isEnabled());
+    EXPECT_TRUE(r2.set0->isEnabled());
+    // R2 over the M-Bus: Set 0.
+    QTest::mouseClick(r2.set0, Qt::LeftButton);
+    EXPECT_NE(d->LastScript().find("C1 40 FD 1A 00 81 41 FD 1A FF\r\n14||5|\r\n5|2||"), std::string::npos)
+        << d->LastScript();
+    ASSERT_TRUE(WaitForJob(*d));
+    EXPECT_EQ(r2.state->text().toStdString(), "0");
+    // R1 to " #P1 XOR #P2" with power fail "      0": configuration D7.
+    r1.logic->setCurrentIndex(11);
+    r1.powerFail->setCurrentIndex(1);
+    QTest::mouseClick(r1.write, Qt::LeftButton);
+    EXPECT_NE(d->LastScript().find("81 01 FD 1A D7 C1 40"), std::string::npos) << d->LastScript();
+    ASSERT_TRUE(WaitForJob(*d));
+    EXPECT_EQ(Status(*d), "Success!");
+    EXPECT_EQ(r1.logic->currentIndex(), 11);
+    EXPECT_EQ(r1.powerFail->currentIndex(), 1);
+    EXPECT_FALSE(r1.set1->isEnabled());
+    r1.logic->setCurrentIndex(0);
+    EXPECT_TRUE(r1.set1->isEnabled()) << "Set 0 and Set 1 only for M-BUS";
+}
+
+TEST_F(MainDialog, AnalogWritesComeBackFromTheModule) {
+    StartBus({kAnalog});
+    WriteIni("AddressType=3\r\nPrimAddress=3\r\n");
+    auto d = Dialog();
+    d->Read();
+    ASSERT_TRUE(WaitForJob(*d));
+    ASSERT_EQ(d->Pages()->Page(), kPageAnalog);
+    ModulePages& p = *d->Pages();
+    EXPECT_EQ(p.analog[0].a->text().toStdString(), "1");
+    EXPECT_EQ(p.analog[0].b->text().toStdString(), "2");
+    EXPECT_EQ(p.analog[0].c->text().toStdString(), "4");
+    EXPECT_FALSE(p.analog[0].value->text().isEmpty()) << "the follow-up read keeps the measured values";
+    // The parameter calculation fills an input's parameters.
+    p.askParameters = [](AnalogInputKind input, ParameterTexts* out) {
+        EXPECT_EQ(input, AnalogInputKind::kA2);
+        *out = {"3", "-4", "-5"};
+        return true;
+    };
+    QTest::mouseClick(p.analog[1].param, Qt::LeftButton);
+    EXPECT_EQ(p.analog[1].b->text().toStdString(), "-4");
+    QTest::mouseClick(p.analog[1].write, Qt::LeftButton);
+    EXPECT_NE(d->LastScript().find("83 40 AB 28 03 FC FB"), std::string::npos) << d->LastScript();
+    ASSERT_TRUE(WaitForJob(*d));
+    EXPECT_EQ(Status(*d), "Success!");
+    EXPECT_EQ(p.analog[1].a->text().toStdString(), "3");
+    EXPECT_EQ(p.analog[1].b->text().toStdString(), "-4");
+    EXPECT_EQ(p.analog[1].c->text().toStdString(), "-5");
+    // 20 mA out.
+    p.outputCurrent->setText("20");
+    QTest::mouseClick(p.writeOutput, Qt::LeftButton);
+    EXPECT_NE(d->LastScript().find("FD 56 20 4E"), std::string::npos) << d->LastScript();
+    ASSERT_TRUE(WaitForJob(*d));
+    EXPECT_EQ(p.outputCurrent->text().toStdString(), "20.000");
+    // Min / Max of the temperature input.
+    QTest::mouseClick(p.temperature.minMax, Qt::LeftButton);
+    EXPECT_FALSE(p.analog[0].minMax->isChecked());
+    QTest::mouseClick(p.temperature.write, Qt::LeftButton);
+    ASSERT_TRUE(WaitForJob(*d));
+    EXPECT_EQ(Status(*d), "Success!");
+    EXPECT_TRUE(p.temperature.minMax->isChecked());
+    EXPECT_FALSE(p.temperature.min->text().isEmpty()) << "minimum, maximum and average now of the temperature";
 }
 
 TEST_F(MainDialog, TheAboutBoxShowsTheVersion) {
