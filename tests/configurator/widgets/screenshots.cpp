@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "configurator/devices/analog_parameters_dialog.h"
 #include "configurator/shell/language_dialog.h"
 #include "configurator/shell/main_dialog.h"
 #include "configurator/shell/settings_dialog.h"
@@ -91,10 +92,13 @@ int main(int argc, char** argv) {
     }
     std::ofstream(work / "ports") << "1 = " << tty << "\n";
 
-    bool ok = MainDialogAfterRead(work, 1, 1, out / "main-english.png");
-    ok = MainDialogAfterRead(work, 7, 1, out / "main-russian.png") && ok;
-    ok = MainDialogAfterRead(work, 1, 2, out / "control-english.png") && ok;
-    ok = MainDialogAfterRead(work, 49, 3, out / "analog-german.png") && ok;
+    bool ok = true;
+    const std::pair<int, const char*> pages[] = {{1, "pulse"}, {2, "control"}, {3, "analog"}};
+    const std::pair<int, const char*> languages[] = {{1, "english"}, {49, "german"}};
+    for (auto [address, page] : pages)
+        for (auto [language, name] : languages)
+            ok = MainDialogAfterRead(work, language, address, out / (std::string(page) + "-" + name + ".png")) && ok;
+    ok = MainDialogAfterRead(work, 7, 1, out / "pulse-russian.png") && ok;
 
     TextTable texts;
     Control none;
@@ -104,6 +108,11 @@ int main(int argc, char** argv) {
         MERIDEXSettings settings(texts, language, choice, none);
         settings.show();
         ok = Save(settings, out / (language == 1 ? "settings-english.png" : "settings-russian.png")) && ok;
+    }
+    for (auto [language, name] : languages) {
+        MERIDEXAnaParam parameters(texts, language, AnalogInputKind::kTemperature, kSensorPt1000, 11, {"1", "2", "0.0"});
+        parameters.show();
+        ok = Save(parameters, out / (std::string("anaparam-") + name + ".png")) && ok;
     }
     MERIDEXLanguage first(texts, 49);
     first.show();
