@@ -1,16 +1,15 @@
 #include "platform/com/registry.h"
 
+#include "platform/profile/config_file.h"
 #include "platform/profile/config_path.h"
 #include "platform/text/ascii.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -372,94 +371,24 @@ namespace {
 
 std::string ErrnoText(int err) { return std::strerror(err); }
 
-enum class ReadResult { Ok, Missing, Failed };
+using profile::ReadResult;
 
-ReadResult ReadWholeFile(const std::string& path, std::string* text, int* err) {
-    text->clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *err = errno;
-        return *err == ENOENT || *err == ENOTDIR ? ReadResult::Missing : ReadResult::Failed;
-    }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            text->append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            *err = errno;
-            ::close(fd);
-            return ReadResult::Failed;
-        }
-    }
-    ::close(fd);
-    return ReadResult::Ok;
-}
-
-// Creates the directories of `path` up to its last '/' that are missing.
-bool MakeParentDirectories(const std::string& path, int* err) {
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        const std::string dir = path.substr(0, slash);
-        if (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) continue;
-        // Refused (no write permission above an existing directory, say): fine if it is there.
-        const int mkdirError = errno;
-        struct stat st;
-        if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-        *err = mkdirError;
-        return false;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Replaces the file at `path` by `text`: a temporary file beside it is
-// written, flushed to disk and renamed over it.
+// Replaces the file, saying what failed in words.
 bool ReplaceFile(const std::string& path, std::string_view text, std::string* problem) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *problem = "cannot create a file beside " + path + " (" + ErrnoText(errno) + ")";
-        return false;
+    profile::ReplaceFailure failure;
+    if (profile::ReplaceFile(path, text, &failure)) return true;
+    switch (failure.step) {
+        case profile::ReplaceFailure::kCreateTemporary:
+            *problem = "cannot create a file beside " + path + " (" + ErrnoText(failure.err) + ")";
+            break;
+        case profile::ReplaceFailure::kWrite:
+            *problem = "cannot write " + failure.temporary + " (" + ErrnoText(failure.err) + ")";
+            break;
+        case profile::ReplaceFailure::kRename:
+            *problem = "cannot rename " + failure.temporary + " to " + path + " (" + ErrnoText(failure.err) + ")";
+            break;
     }
-    // Keep the permissions of the file being replaced; a new file is readable by all.
-    struct stat st;
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    const bool ok = WriteAll(fd, text) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    const int err = errno;
-    if (::close(fd) != 0 || !ok) {
-        *problem = "cannot write " + temp + " (" + ErrnoText(ok ? errno : err) + ")";
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        *problem = "cannot rename " + temp + " to " + path + " (" + ErrnoText(errno) + ")";
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
-}
-
-// The file a path names: a symbolic link is followed, so that replacing the
-// file keeps the link.
-std::string ResolvedPath(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
-    return path;
+    return false;
 }
 
 // An exclusive lock of "<file>.lock", released at the end of the scope.
@@ -519,14 +448,14 @@ HRESULT Registry::Read(RegistryTree* tree, std::string* text) {
         return REGDB_E_READREGDB;
     }
     int err = 0;
-    switch (ReadWholeFile(path_, text, &err)) {
-        case ReadResult::Missing:
+    switch (profile::ReadWholeFile(path_, text, &err)) {
+        case ReadResult::kMissing:
             *tree = RegistryTree();
             return S_OK;
-        case ReadResult::Failed:
+        case ReadResult::kFailed:
             problems_ = path_ + ": cannot be read (" + ErrnoText(err) + ")";
             return REGDB_E_READREGDB;
-        case ReadResult::Ok:
+        case ReadResult::kOk:
             break;
     }
     std::string report;
@@ -548,9 +477,10 @@ HRESULT Registry::Update(const std::function<HRESULT(RegistryTree&)>& change) {
         problems_ = "no registry file: neither MBUS_REGISTRY nor a home directory is known";
         return REGDB_E_WRITEREGDB;
     }
-    const std::string target = ResolvedPath(path_);
+    const std::string target = profile::ResolvedPath(path_);
     int err = 0;
-    if (!MakeParentDirectories(target, &err)) {
+    std::string failedDirectory;
+    if (!profile::MakeParentDirectories(target, &failedDirectory, &err)) {
         problems_ = "cannot create the directory of " + target + " (" + ErrnoText(err) + ")";
         return REGDB_E_WRITEREGDB;
     }

@@ -1,11 +1,5 @@
 #include "platform/profile/ini_file.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -13,6 +7,7 @@
 #include <iterator>
 #include <unordered_map>
 
+#include "platform/profile/config_file.h"
 #include "platform/text/ascii.h"
 
 namespace mbus::profile {
@@ -314,44 +309,6 @@ namespace {
 
 std::string Reason(int err) { return std::strerror(err); }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Creates the missing directories above the file `path`.
-bool MakeParentDirectories(const std::string& path, std::string* failed, int* err) {
-    for (std::size_t slash = path.find('/', 1); slash != kNone; slash = path.find('/', slash + 1)) {
-        const std::string dir = path.substr(0, slash);
-        if (::mkdir(dir.c_str(), 0700) == 0) continue;
-        // Refused (it exists, or no write permission above an existing directory): fine if it is a directory.
-        const int mkdirError = errno;
-        struct stat st;
-        const bool exists = ::stat(dir.c_str(), &st) == 0;
-        if (exists && S_ISDIR(st.st_mode)) continue;
-        *failed = dir;
-        *err = exists ? ENOTDIR : mkdirError;
-        return false;
-    }
-    return true;
-}
-
-// The file a path names: a symbolic link is followed, so that replacing the file keeps the link.
-std::string ResolvedPath(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
-    return path;
-}
-
 }  // namespace
 
 bool LoadIniFile(const std::string& path, IniFile* ini, std::string* error) {
@@ -360,29 +317,13 @@ bool LoadIniFile(const std::string& path, IniFile* ini, std::string* error) {
         *error = "no file name given";
         return false;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        if (err == ENOENT || err == ENOTDIR) return true;  // no file yet: every key takes its default
-        *error = path + ": cannot be read (" + Reason(err) + ")";
-        return false;
-    }
     std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            text.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            const int err = errno;
-            ::close(fd);
-            *error = path + ": cannot be read (" + Reason(err) + ")";
-            return false;
-        }
+    int err = 0;
+    switch (ReadWholeFile(path, &text, &err)) {
+        case ReadResult::kMissing: return true;  // no file yet: every key takes its default
+        case ReadResult::kFailed: *error = path + ": cannot be read (" + Reason(err) + ")"; return false;
+        case ReadResult::kOk: break;
     }
-    ::close(fd);
     *ini = IniFile::Parse(text);
     return true;
 }
@@ -399,29 +340,15 @@ bool SaveIniFile(const std::string& path, const IniFile& ini, std::string* error
         *error = path + ": cannot create the directory " + dir + " (" + Reason(err) + ")";
         return false;
     }
-    std::string temp = target + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *error = path + ": cannot create a temporary file beside it (" + Reason(errno) + ")";
-        return false;
-    }
-    // Keep the permissions of the file being replaced; a new file is readable by all.
-    struct stat st;
-    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    bool ok = WriteAll(fd, ini.Text()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    err = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        *error = path + ": cannot be written (" + Reason(err) + ")";
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        *error = path + ": cannot be replaced (" + Reason(errno) + ")";
-        ::unlink(temp.c_str());
+    ReplaceFailure failure;
+    if (!ReplaceFile(target, ini.Text(), &failure)) {
+        switch (failure.step) {
+            case ReplaceFailure::kCreateTemporary:
+                *error = path + ": cannot create a temporary file beside it (" + Reason(failure.err) + ")";
+                break;
+            case ReplaceFailure::kWrite: *error = path + ": cannot be written (" + Reason(failure.err) + ")"; break;
+            case ReplaceFailure::kRename: *error = path + ": cannot be replaced (" + Reason(failure.err) + ")"; break;
+        }
         return false;
     }
     return true;
