@@ -4,11 +4,14 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <memory>
 
 #include "configurator/shell/about_dialog.h"
 #include "configurator/shell/automation.h"
 #include "configurator/shell/main_dialog.h"
 #include "platform/com/ptr.h"
+#include "sim/simulated_control.h"
 
 namespace mbus::meridex {
 
@@ -18,6 +21,12 @@ std::string Usage() {
            "\n"
            "  --help        show this text and end\n"
            "  --version     show the version and end\n"
+           "  --simulate=KIND[:SLAVES]\n"
+           "                create the control in this process with COM1 leading to a\n"
+           "                simulated device instead of creating the registered control:\n"
+           "                bus, modem (a Hayes modem with the bus behind it) or\n"
+           "                house-central; SLAVES is a bus description file (see\n"
+           "                mbus-sim --help), e.g. --simulate=modem:sim/demo/modules.txt\n"
            "  -Embedding, -Automation\n"
            "                started by an automation client: keep the class factory of\n"
            "                \"MERIDEX.Application\" ready instead of refreshing its registry entries\n"
@@ -34,8 +43,12 @@ std::string Usage() {
 
 int CMERIDEXApp::Run(int argc, char** argv) {
     bool automation = false;
+    sim::SimulationOptions simulation;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
+        const int taken = sim::ReadSimulationOption(a, simulation, std::cerr, "MERIDEX");
+        if (taken < 0) return 2;
+        if (taken > 0) continue;
         if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
             std::fputs(Usage().c_str(), stdout);
             return 0;
@@ -66,6 +79,13 @@ int CMERIDEXApp::Run(int argc, char** argv) {
 
     DialogOptions options;
     options.programPath = programPath;
+    std::unique_ptr<sim::SimulatedDevices> devices;
+    if (simulation.Any()) {
+        com::ComPtr<com::IDispatch> control;
+        devices = sim::SimulatedDevices::Create(simulation, &control, std::cerr, "MERIDEX");
+        if (!devices) return 1;
+        options.createControl = [control](std::string*) { return Control(control); };
+    }
     CMERIDEXDlg dialog(std::move(options));
     factory->SetDialog(&dialog);
     dialog.exec();

@@ -16,7 +16,7 @@
 #include "platform/com/types.h"
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/session_line.h"
-#include "tools/mbusctl/simulated_control.h"
+#include "sim/simulated_control.h"
 
 namespace mbus::cli {
 namespace {
@@ -94,7 +94,7 @@ int ReadOption(const std::string& word, Options& o, const char* command, const c
         o.json = true;
     } else if (word == "-h" || word == "--help") {
         out << usage << kOptionsUsage;
-        if (std::string(command) == "session") out << "\nwithout hardware:\n" << kSimulationUsage;
+        if (std::string(command) == "session") out << "\nwithout hardware:\n" << sim::kSimulationUsage;
         out << exit;
         return 0;
     } else {
@@ -297,10 +297,10 @@ bool Session::Run(int lineNumber, const std::string& prefix, std::string_view te
 
 // Reads the options of `session`; -1 go on, else the exit code.
 int ReadSessionOptions(const std::vector<std::string>& args, Options& o, std::ostream& out, std::ostream& err,
-                       SimulationOptions* simulation = nullptr) {
+                       sim::SimulationOptions* simulation = nullptr) {
     for (const std::string& a : args) {
         if (simulation != nullptr) {
-            const int taken = ReadSimulationOption(a, *simulation, err);
+            const int taken = sim::ReadSimulationOption(a, *simulation, err, "mbusctl session");
             if (taken < 0) return 2;
             if (taken > 0) continue;
         }
@@ -336,12 +336,12 @@ int RunSessionWith(com::IDispatch* control, const std::vector<std::string>& opti
 
 int RunSession(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     Options o;
-    SimulationOptions simulation;
+    sim::SimulationOptions simulation;
     if (const int rc = ReadSessionOptions(args, o, out, err, &simulation); rc >= 0) return rc;
     com::ComPtr<com::IDispatch> control;
-    std::unique_ptr<SimulatedDevices> devices;
+    std::unique_ptr<sim::SimulatedDevices> devices;
     if (simulation.Any()) {
-        devices = SimulatedDevices::Create(simulation, &control, err);
+        devices = sim::SimulatedDevices::Create(simulation, &control, err, "mbusctl session");
         if (!devices) return 2;
     } else if (!CreateControl("session", &control, err)) {
         return 2;

@@ -1,7 +1,8 @@
-// `mbusctl session --simulate=...`: the control created in this process,
-// with port 1 leading to a simulated device, so that modem calls and the
-// data-logger protocols can be tried without hardware: a bus, a Hayes modem
-// in front of it, or a house-central unit with the bus behind it.
+// --simulate=KIND[:SLAVES] of `mbusctl session` and MERIDEX: the control
+// created in this process from the library's code, with port 1 leading to
+// a simulated device, so that modem calls, the data-logger protocols and
+// the configuration program can be tried without hardware: a bus, a Hayes
+// modem in front of it, or a house-central unit with the bus behind it.
 
 #pragma once
 
@@ -12,7 +13,9 @@
 #include "platform/com/ptr.h"
 #include "platform/com/types.h"
 
-namespace mbus::cli {
+namespace mbus::sim {
+
+class SimBus;
 
 struct SimulationOptions {
     std::string kind;       // bus, modem or house-central
@@ -24,13 +27,17 @@ struct SimulationOptions {
 
 // Reads --simulate=KIND[:SLAVES], --offer=FILE, --upload-dir=DIR: 1 taken,
 // 0 not one of them, -1 bad (after a message).
-int ReadSimulationOption(const std::string& word, SimulationOptions& o, std::ostream& err);
+// `program` starts the messages ("mbusctl session", "MERIDEX").
+int ReadSimulationOption(const std::string& word, SimulationOptions& o, std::ostream& err,
+                         const std::string& program);
 
 class SimulatedDevices {
 public:
     // Sets up the devices and creates the control; null after a message.
     static std::unique_ptr<SimulatedDevices> Create(const SimulationOptions& o, com::ComPtr<com::IDispatch>* control,
-                                                    std::ostream& err);
+                                                    std::ostream& err, const std::string& program);
+    // The simulated bus behind the device, for tests that look at its slaves.
+    std::shared_ptr<SimBus> Bus() const;
     ~SimulatedDevices();
 
 private:
@@ -41,4 +48,4 @@ private:
 
 extern const char* const kSimulationUsage;
 
-}  // namespace mbus::cli
+}  // namespace mbus::sim

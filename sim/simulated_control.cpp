@@ -1,4 +1,4 @@
-#include "tools/mbusctl/simulated_control.h"
+#include "sim/simulated_control.h"
 
 #include <unistd.h>
 
@@ -14,7 +14,7 @@
 #include "sim/data_loggers.h"
 #include "sim/hayes_modem.h"
 
-namespace mbus::cli {
+namespace mbus::sim {
 
 const char* const kSimulationUsage =
     "  --simulate=KIND[:SLAVES]  create the control in this process with port 1 leading\n"
@@ -26,16 +26,18 @@ const char* const kSimulationUsage =
     "  --upload-dir=DIR  where the house-central unit keeps files uploaded to it\n";
 
 namespace {
-constexpr const char* kBusName = "mbusctl-simulated";
+constexpr const char* kBusName = "simulated-control";
 }
 
 struct SimulatedDevices::State {
+    std::shared_ptr<SimBus> bus;
     std::string portMap;
     std::string oldMap;
     bool hadMap = false;
 };
 
-int ReadSimulationOption(const std::string& word, SimulationOptions& o, std::ostream& err) {
+int ReadSimulationOption(const std::string& word, SimulationOptions& o, std::ostream& err,
+                         const std::string& program) {
     auto value = [&](const char* prefix) { return word.substr(std::string(prefix).size()); };
     if (word.rfind("--simulate=", 0) == 0) {
         const std::string v = value("--simulate=");
@@ -43,7 +45,7 @@ int ReadSimulationOption(const std::string& word, SimulationOptions& o, std::ost
         o.kind = v.substr(0, colon);
         if (colon != std::string::npos) o.slaves = v.substr(colon + 1);
         if (o.kind != "bus" && o.kind != "modem" && o.kind != "house-central") {
-            err << "mbusctl session: --simulate=" << v << ": use bus, modem or house-central, e.g. --simulate=modem:bus.txt\n";
+            err << program << ": --simulate=" << v << ": use bus, modem or house-central, e.g. --simulate=modem:bus.txt\n";
             return -1;
         }
         return 1;
@@ -60,14 +62,15 @@ int ReadSimulationOption(const std::string& word, SimulationOptions& o, std::ost
 }
 
 std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptions& o,
-                                                           com::ComPtr<com::IDispatch>* control, std::ostream& err) {
+                                                           com::ComPtr<com::IDispatch>* control, std::ostream& err,
+                                                           const std::string& program) {
     auto bus = std::make_shared<sim::SimBus>();
     bus->SetPaced(false);
     std::vector<sim::VirtualSlave> slaves;
     if (!o.slaves.empty()) {
         std::ifstream in(o.slaves);
         if (!in) {
-            err << "mbusctl session: cannot read the bus description " << o.slaves << "\n";
+            err << program << ": cannot read the bus description " << o.slaves << "\n";
             return nullptr;
         }
         std::stringstream text;
@@ -75,7 +78,7 @@ std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptio
         std::vector<std::string> errors;
         slaves = sim::ParseBusDescription(text.str(), errors);
         if (!errors.empty()) {
-            err << "mbusctl session: " << o.slaves << ": " << errors.front() << "\n";
+            err << program << ": " << o.slaves << ": " << errors.front() << "\n";
             return nullptr;
         }
         for (const sim::VirtualSlave& s : slaves) bus->AddSlave(s);
@@ -97,7 +100,7 @@ std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptio
         if (!o.offer.empty()) {
             std::ifstream in(o.offer, std::ios::binary);
             if (!in) {
-                err << "mbusctl session: cannot read " << o.offer << "\n";
+                err << program << ": cannot read " << o.offer << "\n";
                 return nullptr;
             }
             std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -118,27 +121,30 @@ std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptio
     std::unique_ptr<SimulatedDevices> devices(new SimulatedDevices());
     devices->state_ = std::make_unique<State>();
     State& st = *devices->state_;
+    st.bus = bus;
     if (const char* old = std::getenv("MBUS_PORT_MAP")) {
         st.hadMap = true;
         st.oldMap = old;
     }
-    st.portMap = (std::filesystem::temp_directory_path() / ("mbusctl-ports-" + std::to_string(::getpid()))).string();
+    st.portMap = (std::filesystem::temp_directory_path() / ("mbus-simulated-ports-" + std::to_string(::getpid()))).string();
     std::ofstream(st.portMap) << "1 = sim:" << kBusName << "\n";
     ::setenv("MBUS_PORT_MAP", st.portMap.c_str(), 1);
 
     void* raw = nullptr;
     if (control::GetClassObject(control::CLSID_MBusOrlX4, com::IID_IClassFactory, &raw) != com::S_OK) {
-        err << "mbusctl session: the control could not be created\n";
+        err << program << ": the control could not be created\n";
         return nullptr;
     }
     auto factory = com::ComPtr<com::IClassFactory>::Adopt(raw);
     if (factory->CreateInstance(nullptr, com::IID_IDispatch, &raw) != com::S_OK) {
-        err << "mbusctl session: the control could not be created\n";
+        err << program << ": the control could not be created\n";
         return nullptr;
     }
     *control = com::ComPtr<com::IDispatch>::Adopt(raw);
     return devices;
 }
+
+std::shared_ptr<SimBus> SimulatedDevices::Bus() const { return state_ ? state_->bus : nullptr; }
 
 SimulatedDevices::~SimulatedDevices() {
     serial::UnregisterSimulatedBus(kBusName);
@@ -151,4 +157,4 @@ SimulatedDevices::~SimulatedDevices() {
         ::unsetenv("MBUS_PORT_MAP");
 }
 
-}  // namespace mbus::cli
+}  // namespace mbus::sim
