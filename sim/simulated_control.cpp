@@ -31,6 +31,7 @@ constexpr const char* kBusName = "simulated-control";
 
 struct SimulatedDevices::State {
     std::shared_ptr<SimBus> bus;
+    std::shared_ptr<HayesModem> modem;
     std::string portMap;
     std::string oldMap;
     bool hadMap = false;
@@ -122,6 +123,7 @@ std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptio
     devices->state_ = std::make_unique<State>();
     State& st = *devices->state_;
     st.bus = bus;
+    st.modem = std::dynamic_pointer_cast<HayesModem>(device);
     if (const char* old = std::getenv("MBUS_PORT_MAP")) {
         st.hadMap = true;
         st.oldMap = old;
@@ -145,6 +147,7 @@ std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptio
 }
 
 std::shared_ptr<SimBus> SimulatedDevices::Bus() const { return state_ ? state_->bus : nullptr; }
+std::shared_ptr<HayesModem> SimulatedDevices::Modem() const { return state_ ? state_->modem : nullptr; }
 
 SimulatedDevices::~SimulatedDevices() {
     serial::UnregisterSimulatedBus(kBusName);

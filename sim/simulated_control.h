@@ -15,6 +15,7 @@
 
 namespace mbus::sim {
 
+class HayesModem;
 class SimBus;
 
 struct SimulationOptions {
@@ -38,6 +39,8 @@ public:
                                                     std::ostream& err, const std::string& program);
     // The simulated bus behind the device, for tests that look at its slaves.
     std::shared_ptr<SimBus> Bus() const;
+    // The simulated modem of --simulate=modem, else null.
+    std::shared_ptr<HayesModem> Modem() const;
     ~SimulatedDevices();
 
 private:

@@ -1,0 +1,184 @@
+// The main dialog over a modem: the control created in this process with
+// COM1 leading to a simulated Hayes modem that has the demo modules' bus
+// behind it (what MERIDEX --simulate=modem:FILE does). Dialling with each
+// form of the init string, reads over the standing connection, the
+// refused change of the connection type, a lost carrier and hanging up.
+// Runs under the offscreen platform.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "configurator/devices/module_pages.h"
+#include "configurator/shell/main_dialog.h"
+#include "sim/hayes_modem.h"
+#include "sim/simulated_control.h"
+#include "tests/support/scratch.h"
+
+namespace mbus::meridex {
+namespace {
+
+using testsupport::ScratchDirectory;
+using namespace std::chrono_literals;
+
+void PutLong(com::IDispatch* control, const char16_t* name, int32_t value) {
+    const com::OLECHAR* names[] = {reinterpret_cast<const com::OLECHAR*>(name)};
+    com::DISPID id = 0;
+    ASSERT_EQ(control->GetIDsOfNames(com::IID_NULL, names, 1, 0, &id), com::S_OK);
+    com::VARIANT v = com::MakeVariantI4(value);
+    com::DISPID named = com::DISPID_PROPERTYPUT;
+    com::DISPPARAMS params{&v, &named, 1, 1};
+    ASSERT_EQ(control->Invoke(id, com::IID_NULL, 0, com::DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr),
+              com::S_OK);
+}
+
+class ModemSession : public ::testing::Test {
+protected:
+    void Start(const std::string& initString) {
+        ASSERT_TRUE(scratch_.Ok());
+        scratch_.WriteFile("bus.txt",
+                           "module=pulse man=VND primary=1 firmware=13 id=11223344 medium=07 unit1=13 count1=1000 "
+                           "factor1=10/1 medium2=1F\n");
+        scratch_.WriteFile("MERIDEX.INI",
+                           "[MERIDEX]\r\nVersionsInfo=12\r\nLanguage=1\r\nCommunicationType=1\r\nBaudrate=1\r\n"
+                           "Baudrate1=1\r\nAddressType=3\r\nPrimAddress=1\r\nPhonenumber=0301234\r\nModemInitString=" +
+                               initString +
+                               "\r\nPhoneConnectionTimeout=20\r\n[MERIDEX PhoneList]\r\nPhoneListEntries=1\r\n"
+                               "PhoneListNumber0=0301234\r\nPhoneListDescription0=Boiler room\r\n");
+        sim::SimulationOptions o;
+        o.kind = "modem";
+        o.slaves = scratch_.File("bus.txt");
+        com::ComPtr<com::IDispatch> control;
+        std::ostringstream err;
+        devices_ = sim::SimulatedDevices::Create(o, &control, err, "test");
+        ASSERT_NE(devices_, nullptr) << err.str();
+        // Over the call every request waits TO plus this long for its answer
+        // (6 s by default): shorter here, so a lost carrier's ten attempts
+        // do not take a minute.
+        PutLong(control.Get(), u"TELAdditionalTelegramTimeout", 500);
+        DialogOptions d;
+        d.programPath = scratch_.File("MERIDEX");
+        d.iniPath = scratch_.File("MERIDEX.INI");
+        d.createControl = [control](std::string*) { return Control(control); };
+        d.messageBox = [](const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); };
+        dialog_ = std::make_unique<CMERIDEXDlg>(std::move(d));
+        dialog_->show();
+    }
+    void TearDown() override {
+        if (dialog_) dialog_->RequestClose();
+        dialog_.reset();
+        devices_.reset();
+    }
+    bool WaitForScript(std::chrono::seconds limit = 90s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        do {
+            QTest::qWait(20);
+            if (std::chrono::steady_clock::now() > until) return false;
+        } while (dialog_->Cycle().ScriptRunning());
+        return true;
+    }
+    void Connect() {
+        QTest::mouseClick(dialog_->findChild<QPushButton*>("connect"), Qt::LeftButton);
+        ASSERT_EQ(dialog_->Cycle().PhoneStateValue(), kPhoneBusy);
+        ASSERT_TRUE(WaitForScript());
+        ASSERT_TRUE(dialog_->Cycle().PhoneConnected()) << dialog_->StatusText().toStdString();
+    }
+    std::string Status() const { return dialog_->StatusText().toStdString(); }
+
+    ScratchDirectory scratch_;
+    std::unique_ptr<sim::SimulatedDevices> devices_;
+    std::unique_ptr<CMERIDEXDlg> dialog_;
+};
+
+struct InitCase {
+    const char* name;
+    const char* init;
+    const char* script;
+};
+
+class DialScripts : public ModemSession, public ::testing::WithParamInterface<InitCase> {};
+
+TEST_P(DialScripts, ConnectWithEachFormOfTheInitString) {
+    Start(GetParam().init);
+    Connect();
+    EXPECT_EQ(dialog_->LastScript(), GetParam().script);
+    EXPECT_EQ(Status(), "Connection established.");
+    EXPECT_EQ(dialog_->windowTitle().toStdString(), "MERIDEX    Connected to   Boiler room");
+    EXPECT_EQ(dialog_->findChild<QPushButton*>("connect")->text().toStdString(), "Han&g Up");
+    EXPECT_TRUE(devices_->Modem()->Online());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InitStrings, DialScripts,
+    ::testing::Values(InitCase{"Empty", "", "30|COM1|2400|ATX3\r\n31|COM1|2400|0301234\r\n1|10||\r\n"},
+                      InitCase{"DialPrefix", "<ATDP", "30|COM1|2400|ATX3\r\n31|COM1|2400|<ATDP0301234\r\n1|10||\r\n"},
+                      InitCase{"Command", "ATZ", "30|COM1|2400|ATX3\r\n30|COM1|2400|ATZ\r\n14||16|\r\n31|COM1|2400|0301234\r\n1|10||\r\n"}),
+    [](const ::testing::TestParamInfo<InitCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ModemSession, ReadsOverTheConnectionThenHangsUp) {
+    Start("");
+    Connect();
+    dialog_->Read();
+    EXPECT_EQ(dialog_->LastScript().substr(0, 8), "1|10||\r\n") << "no port is opened over a standing connection";
+    EXPECT_EQ(dialog_->LastScript().substr(dialog_->LastScript().size() - 8), "1|10||\r\n");
+    ASSERT_TRUE(WaitForScript());
+    EXPECT_EQ(Status(), "Success!");
+    EXPECT_EQ(dialog_->Pages()->Page(), kPagePulseInput1);
+    EXPECT_EQ(dialog_->Pages()->pulse[0].counter->text().toStdString(), "10000");
+
+    // The connection type stays while the call stands.
+    dialog_->SetCommunicationType(kSerialCable);
+    EXPECT_EQ(dialog_->findChild<QComboBox*>("communicationType")->currentIndex(), kModemDialUp);
+
+    QTest::mouseClick(dialog_->findChild<QPushButton*>("connect"), Qt::LeftButton);
+    EXPECT_EQ(dialog_->LastScript(), "32|||\r\n16|||\r\n");
+    EXPECT_EQ(Status(), "Hanging Up.");
+    ASSERT_TRUE(WaitForScript());
+    EXPECT_FALSE(dialog_->Cycle().PhoneConnected());
+    EXPECT_EQ(dialog_->Cycle().PhoneStateValue(), kPhoneIdle);
+    EXPECT_FALSE(devices_->Modem()->Online());
+    EXPECT_EQ(dialog_->windowTitle().toStdString(), "MERIDEX 1.30");
+    EXPECT_EQ(dialog_->findChild<QPushButton*>("connect")->text().toStdString(), "&Connect");
+    dialog_->SetCommunicationType(kSerialCable);
+    EXPECT_EQ(dialog_->findChild<QComboBox*>("communicationType")->currentIndex(), kSerialCable);
+}
+
+TEST_F(ModemSession, ALostCarrierFailsTheReadAndTheCallCanStillBeHungUp) {
+    Start("");
+    Connect();
+    devices_->Modem()->DropCarrier();
+    dialog_->Read();
+    ASSERT_TRUE(WaitForScript());
+    EXPECT_EQ(Status(), "FAILED!");
+    QTest::mouseClick(dialog_->findChild<QPushButton*>("connect"), Qt::LeftButton);
+    ASSERT_TRUE(WaitForScript());
+    EXPECT_EQ(dialog_->Cycle().PhoneStateValue(), kPhoneIdle);
+}
+
+TEST_F(ModemSession, ABreakWhileDiallingEndsIdle) {
+    Start("");
+    devices_->Modem()->SetDialTime(std::chrono::milliseconds(30000));
+    QTest::mouseClick(dialog_->findChild<QPushButton*>("connect"), Qt::LeftButton);
+    QTest::qWait(300);
+    QTest::mouseClick(dialog_->findChild<QPushButton*>("break"), Qt::LeftButton);
+    ASSERT_TRUE(WaitForScript());
+    EXPECT_EQ(dialog_->Cycle().PhoneStateValue(), kPhoneIdle);
+    EXPECT_FALSE(dialog_->Cycle().PhoneConnected());
+}
+
+}  // namespace
+}  // namespace mbus::meridex
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
