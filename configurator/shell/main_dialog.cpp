@@ -23,17 +23,23 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "configurator/devices/address_setting.h"
 #include "configurator/devices/analog_parameters_dialog.h"
+#include "configurator/devices/device_search.h"
 #include "configurator/devices/module_pages.h"
 #include "configurator/shell/about_dialog.h"
 #include "configurator/shell/connection_lines.h"
+#include "configurator/shell/file_filters.h"
 #include "configurator/shell/help_window.h"
 #include "configurator/shell/language_dialog.h"
 #include "configurator/shell/language_file.h"
 #include "configurator/shell/languages.h"
+#include "configurator/shell/phone_dialogs.h"
+#include "configurator/shell/phone_list.h"
 #include "configurator/shell/phone_scripts.h"
 #include "configurator/shell/qt_texts.h"
 #include "configurator/shell/read_script.h"
+#include "configurator/shell/search_baudrate_dialog.h"
 #include "configurator/shell/settings_dialog.h"
 
 namespace mbus::meridex {
@@ -72,6 +78,7 @@ enum : int {
     kTextSave = 78,
     kTextOpen = 79,
     kTextDeviceList = 80,
+    kTextDeviceFiles = 81,
     kTextAnalogParameters = 113,
 };
 
@@ -105,6 +112,23 @@ CMERIDEXDlg::CMERIDEXDlg(DialogOptions options, QWidget* parent) : QDialog(paren
             return dialog.LanguageId();
         };
     if (options_.iniPath.empty()) options_.iniPath = SettingsPath();
+    if (!options_.askFileName)
+        options_.askFileName = [this](bool save, const QString& filter, const QString& suffix) {
+            const FileDialogRequest request{{}, {}, filter, suffix};
+            return save ? RunSaveFileDialog(this, request) : RunOpenFileDialog(this, request);
+        };
+    if (!options_.editPhoneList)
+        options_.editPhoneList = [this](const std::vector<PhoneListEntry>& list) {
+            CPhoneNumbers dialog(texts_, languageId_, list, this);
+            dialog.exec();
+            return dialog.Outcome();
+        };
+    if (!options_.askSearchBaudrate)
+        options_.askSearchBaudrate = [this] {
+            MERIDEXSearchBaudrate dialog(texts_, languageId_, this);
+            dialog.exec();
+            return dialog.SearchBaudIndex();
+        };
 
     timer_.setParent(this);
     connect(&timer_, &QTimer::timeout, this, [this] { cycle_.Tick(); });
@@ -182,6 +206,8 @@ void CMERIDEXDlg::BuildWidgets() {
     phoneNumberCopy_->hide();
     phoneDescription_ = new QLabel;
     phoneList_ = new QPushButton;
+    phoneList_->setObjectName("phoneList");
+    phoneDescription_->setObjectName("phoneDescription");
     connect_ = new QPushButton;
     connect_->setObjectName("connect");
     cg->addWidget(communicationType_, 0, 0, 1, 4);
@@ -220,10 +246,11 @@ void CMERIDEXDlg::BuildWidgets() {
     deviceList_->setObjectName("deviceList");
     deviceList_->setMinimumContentsLength(18);
     deviceSearch_ = new QPushButton;
+    deviceSearch_->setObjectName("deviceSearch");
     deviceSave_ = new QPushButton;
+    deviceSave_->setObjectName("deviceSave");
     deviceOpen_ = new QPushButton;
-    // The device search and its list come with the address functions.
-    for (QPushButton* b : {deviceSearch_, deviceSave_, deviceOpen_}) b->setEnabled(false);
+    deviceOpen_->setObjectName("deviceOpen");
     ag->addWidget(secondaryLabel_, 5, 0);
     ag->addWidget(secondary_, 5, 1);
     ag->addWidget(medium_, 6, 1, 1, 2);
@@ -245,8 +272,9 @@ void CMERIDEXDlg::BuildWidgets() {
     newPrimary_ = new QLineEdit;
     newPrimary_->setMaxLength(3);
     writeAddress_ = new QPushButton;
-    // Writing an address comes with the address functions.
-    writeAddress_->setEnabled(false);
+    writeAddress_->setObjectName("writeAddress");
+    newSecondary_->setObjectName("newSecondaryAddress");
+    newPrimary_->setObjectName("newPrimaryAddress");
     auto* newSecondaryLabel = new QLabel;
     auto* newPrimaryLabel = new QLabel;
     newSecondaryLabel->setProperty("textNumber", kTextNewSecondary);
@@ -304,6 +332,19 @@ void CMERIDEXDlg::BuildWidgets() {
     connect(help_, &QPushButton::clicked, this, &CMERIDEXDlg::OpenHelp);
     connect(connect_, &QPushButton::clicked, this, &CMERIDEXDlg::ConnectOrHangUp);
     connect(communicationType_, qOverload<int>(&QComboBox::activated), this, &CMERIDEXDlg::SetCommunicationType);
+    connect(secondary_, &QLineEdit::editingFinished, this, [this] {
+        secondary_->setText(QString::fromStdString(NormalisedSecondaryAddress(secondary_->text().toStdString())));
+    });
+    connect(primary_, &QLineEdit::editingFinished, this, [this] {
+        primary_->setText(QString::fromStdString(NormalisedPrimaryAddress(primary_->text().toStdString())));
+    });
+    connect(deviceSearch_, &QPushButton::clicked, this, &CMERIDEXDlg::DeviceSearch);
+    connect(phoneList_, &QPushButton::clicked, this, &CMERIDEXDlg::OpenPhoneList);
+    connect(phoneNumber_, &QLineEdit::editingFinished, this, &CMERIDEXDlg::LookUpDescription);
+    connect(deviceSave_, &QPushButton::clicked, this, &CMERIDEXDlg::SaveDeviceList);
+    connect(deviceOpen_, &QPushButton::clicked, this, &CMERIDEXDlg::OpenDeviceList);
+    connect(deviceList_, qOverload<int>(&QComboBox::activated), this, &CMERIDEXDlg::SelectDevice);
+    connect(writeAddress_, &QPushButton::clicked, this, &CMERIDEXDlg::WriteAddress);
     connect(addressButtons_, &QButtonGroup::idClicked, this, &CMERIDEXDlg::SetAddressType);
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(f1, &QShortcut::activated, this, &CMERIDEXDlg::OpenHelp);
@@ -364,6 +405,7 @@ void CMERIDEXDlg::ApplySettingsToWidgets() {
     baud_->setCurrentIndex(s.baudrate);
     port_->setCurrentIndex(s.comPort);
     phoneNumber_->setText(QString::fromStdString(s.phonenumber));
+    LookUpDescription();
     secondary_->setText(QString::fromStdString(s.secAddress));
     primary_->setText(QString::fromStdString(s.primAddress));
     if (s.addressType >= 0 && s.addressType < 5) addressRadio_[s.addressType]->setChecked(true);
@@ -491,6 +533,7 @@ void CMERIDEXDlg::Read() {
         // Records of a write that cannot be sent are not kept for a later read.
         pendingRecords1_.clear();
         pendingRecords2_.clear();
+        newPrimaryAddress_.clear();
         return;
     }
     StartRead(false);
@@ -537,13 +580,8 @@ void CMERIDEXDlg::ConnectOrHangUp() {
     }
     if (cycle_.PhoneStateValue() != kPhoneIdle || !PortTest()) return;
     const std::string number = phoneNumber_->text().toStdString();
-    dialledDescription_ = number;
-    for (const PhoneListEntry& e : settings_.phoneList) {
-        if (e.number == number) {
-            dialledDescription_ = e.description;
-            break;
-        }
-    }
+    LookUpDescription();
+    dialledNumber_ = number;
     const std::vector<std::string> lines =
         DialScriptLines(port_->currentIndex() + 1, baud_->currentIndex(), settings_.modemInitString, number);
     if (lines.empty()) return;
@@ -555,9 +593,25 @@ void CMERIDEXDlg::ConnectOrHangUp() {
 
 void CMERIDEXDlg::ShowTitle() {
     if (cycle_.PhoneConnected())
-        setWindowTitle(QString("MERIDEX    ") + T(kTextConnectedTo) + QString::fromStdString(dialledDescription_));
+        setWindowTitle(QString::fromStdString(
+            ConnectedTitle(T(kTextConnectedTo).toStdString(), settings_.phoneList, dialledNumber_)));
     else
         setWindowTitle(kTitle);
+}
+
+void CMERIDEXDlg::LookUpDescription() {
+    bool found = false;
+    const std::string description = DescriptionOf(settings_.phoneList, phoneNumber_->text().toStdString(), &found);
+    phoneDescription_->setText(found ? QString::fromStdString(description) : QString());
+}
+
+void CMERIDEXDlg::OpenPhoneList() {
+    if (cycle_.ScriptRunning()) return;
+    const PhoneListOutcome outcome = options_.editPhoneList(settings_.phoneList);
+    // Edits stay in the list whichever way the dialog ended.
+    settings_.phoneList = outcome.list;
+    if (outcome.SetsNumberField()) phoneNumber_->setText(QString::fromStdString(outcome.chosenNumber));
+    LookUpDescription();
 }
 
 // ---- JobHost ----------------------------------------------------------------
@@ -579,9 +633,10 @@ void CMERIDEXDlg::BreakScriptNow() { control_.SCRBreak(); }
 void CMERIDEXDlg::CloseCom() { control_.APPCloseCom(); }
 
 void CMERIDEXDlg::StartSecondarySearch() {
-    control_.SetSCRSlaveSearchTimeoutRetries(3);
-    control_.SCRSlaveSearchSecondarySpecial(0, "0FFFFFFF", "FFFFFFFF", ManufacturerNumber(settings_.manufacturerCode),
-                                            "FF", "FF");
+    const SpecialSearchCall call = DeviceSearchCall(settings_.manufacturerCode);
+    control_.SetSCRSlaveSearchTimeoutRetries(kSearchTimeoutRetries);
+    control_.SCRSlaveSearchSecondarySpecial(call.mode, call.start, call.end, call.manufacturer, call.generation,
+                                            call.medium);
 }
 
 std::string CMERIDEXDlg::SearchAddress() { return control_.SCRSlaveSearchCurAddress(); }
@@ -613,6 +668,13 @@ void CMERIDEXDlg::ShowStatus(int textNumber, const std::string& suffix) {
 
 bool CMERIDEXDlg::ParseResults(bool* followUp) {
     *followUp = false;
+    if (cycle_.Kind() == kSearchRunning) {
+        // What the search found, also after a break.
+        const std::size_t added =
+            devices_.AppendSlaveList(control_.SCRRetrieveSlaveListHex(), settings_.manufacturerCode, searchBaudIndex_);
+        ShowDeviceList(0);
+        return added > 0;
+    }
     pages_->ClearReadoutFields();
     const std::optional<std::string> line =
         FindAnswerLine([this](int i) { return control_.LOGRetrieveCookedDataHex2(i, i); });
@@ -651,7 +713,82 @@ bool CMERIDEXDlg::ShowReadout(const Readout& r) {
     moduleKind_ = r.kind;
     versionText_ = r.header.versionText;
     if (!h.primaryAddress.empty()) primary_->setText(QString::fromStdString(h.primaryAddress));
+    if (const std::optional<std::string> record = RecordOfReadout(r, baud_->currentIndex()))
+        ShowDeviceList(devices_.AddOrUpdate(*record, settings_.manufacturerCode));
     return true;
+}
+
+void CMERIDEXDlg::ShowDeviceList(int select) {
+    deviceList_->clear();
+    for (const DeviceEntry& e : devices_.Entries(settings_.manufacturerCode))
+        deviceList_->addItem(QString::fromStdString(e.text));
+    if (deviceList_->count() > 0) deviceList_->setCurrentIndex(select >= 0 && select < deviceList_->count() ? select : 0);
+}
+
+QStringList CMERIDEXDlg::DeviceEntries() const {
+    QStringList entries;
+    for (int i = 0; i < deviceList_->count(); ++i) entries << deviceList_->itemText(i);
+    return entries;
+}
+
+void CMERIDEXDlg::SelectDevice(int entry) {
+    if (entry < 0) return;
+    deviceList_->setCurrentIndex(entry);
+    moduleKind_ = kModuleUnknown;
+    pages_->ShowPage(kPageEmpty, {});
+}
+
+void CMERIDEXDlg::DeviceSearch() {
+    if (cycle_.ScriptRunning()) return;
+    if (cycle_.PhoneConnected()) {
+        searchBaudIndex_ = options_.askSearchBaudrate();
+    } else {
+        if (!PortTest()) return;
+        searchBaudIndex_ = baud_->currentIndex();
+    }
+    const ConnectionChoice connection = Connection();
+    if (connection.communicationType == kIrdaSir || connection.communicationType == kIrdaTransceiver) {
+        baud_->setCurrentIndex(kBaudIndex38400);
+        if (!cycle_.PhoneConnected()) searchBaudIndex_ = kBaudIndex38400;
+    }
+    devices_.Clear();
+    ShowDeviceList(0);
+    const std::vector<std::string> lines = DeviceSearchLines(connection, searchBaudIndex_);
+    lastScript_ = JoinScript(lines);
+    cycle_.StartSearch(lastScript_, static_cast<int>(lines.size()));
+}
+
+void CMERIDEXDlg::SaveDeviceList() {
+    const QString path = options_.askFileName(true, T(kTextDeviceFiles), "MDX");
+    if (path.isEmpty()) return;
+    std::string error;
+    if (!devices_.Save(path.toStdString(), &error))
+        options_.messageBox(QString::fromStdString(error), QString::fromLatin1(kTitle));
+}
+
+void CMERIDEXDlg::OpenDeviceList() {
+    const QString path = options_.askFileName(false, T(kTextDeviceFiles), "MDX");
+    if (path.isEmpty()) return;
+    std::string error;
+    if (!devices_.Open(path.toStdString(), &error)) {
+        options_.messageBox(QString::fromStdString(error), QString::fromLatin1(kTitle));
+        return;
+    }
+    ShowDeviceList(0);
+}
+
+void CMERIDEXDlg::WriteAddress() {
+    if (cycle_.ScriptRunning()) return;
+    const AddressWrite w =
+        SetAddressWrite(moduleKind_, newPrimary_->text().toStdString(), newSecondary_->text().toStdString());
+    pendingRecords1_ = w.records;
+    newPrimaryAddress_ = w.newPrimaryAddress;
+    Read();
+}
+
+void CMERIDEXDlg::SetManufacturerCode(int code) {
+    settings_.manufacturerCode = code;
+    ShowDeviceList(0);
 }
 
 void CMERIDEXDlg::RefreshControlPage() {
@@ -684,7 +821,7 @@ void CMERIDEXDlg::OpenSettings() {
     settings_.modemInitString = c.modemInit;
     settings_.fifoBuffer = c.fifo ? 1 : 0;
     settings_.btOpto = c.btOpto ? 1 : 0;
-    settings_.manufacturerCode = c.manufacturerCode;
+    SetManufacturerCode(c.manufacturerCode);
 }
 
 void CMERIDEXDlg::OpenParameterCalculation() {

@@ -18,10 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "configurator/devices/device_list.h"
 #include "configurator/devices/result_parser.h"
 #include "configurator/shell/connection_lines.h"
 #include "configurator/shell/control.h"
 #include "configurator/shell/job_cycle.h"
+#include "configurator/shell/phone_list.h"
 #include "configurator/shell/settings.h"
 #include "configurator/shell/text_table.h"
 
@@ -59,6 +61,14 @@ struct DialogOptions {
     // Asks for the language at the first start; by default MERIDEXLanguage.
     // Returns the chosen language id.
     std::function<int(const TextTable& texts, int languageId)> askLanguage;
+    // Asks for a file name (save or open of device lists); by default the
+    // file dialogs. Empty: cancelled.
+    std::function<QString(bool save, const QString& filter, const QString& suffix)> askFileName;
+    // Asks for the baud rate of a device search over a modem; by default
+    // MERIDEXSearchBaudrate. Returns the search baud index (0 or 1).
+    std::function<int()> askSearchBaudrate;
+    // Runs the phone list; by default CPhoneNumbers.
+    std::function<PhoneListOutcome(const std::vector<PhoneListEntry>& list)> editPhoneList;
 };
 
 // Ids of the three items of the window menu (the system menu of the
@@ -93,6 +103,7 @@ public:
     void Read();
     void Break();
     void ConnectOrHangUp();
+    void OpenPhoneList();
     void OpenSettings();
     void OpenAbout();
     void OpenParameterCalculation();
@@ -103,6 +114,16 @@ public:
     void SetBaudIndex(int baudIndex);  // 0..4
     void SetPrimaryAddress(const QString& text);
     void SetSecondaryAddress(const QString& text);
+    void SetManufacturerCode(int code);
+    // The address functions.
+    void DeviceSearch();
+    void SaveDeviceList();
+    void OpenDeviceList();
+    void SelectDevice(int entry);
+    void WriteAddress();
+    const DeviceList& Devices() const { return devices_; }
+    // The entries the device-list box shows.
+    QStringList DeviceEntries() const;
 
     // The automation proxy links itself while a client holds it; the
     // dialog is then only hidden when closed.
@@ -142,6 +163,9 @@ private:
     void SaveSettings();
     QString T(int number) const;
     void ShowTitle();
+    // The description field: the description of the number's first record in
+    // the phone list, or empty when no record has that number.
+    void LookUpDescription();
 
     // JobHost.
     int32_t ScriptStatus() override;
@@ -166,6 +190,7 @@ private:
 
     // Fills the page of an identified module; false when its records do not read.
     bool ShowReadout(const Readout& r);
+    void ShowDeviceList(int select);
 
     DialogOptions options_;
     TextTable texts_;
@@ -183,9 +208,11 @@ private:
     std::string newPrimaryAddress_;
     bool followUpRunning_ = false;
     std::string lastScript_;
-    std::string dialledDescription_;
+    std::string dialledNumber_;
     int previousCommunicationType_ = 0;
     CMERIDEXDlgAutoProxy* autoProxy_ = nullptr;
+    DeviceList devices_;
+    int searchBaudIndex_ = 1;
     bool ended_ = false;
 
     // Widgets.

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -45,7 +46,7 @@ protected:
         ASSERT_TRUE(scratch_.Ok());
         scratch_.WriteFile("bus.txt",
                            "module=pulse man=VND primary=1 firmware=13 id=11223344 medium=07 unit1=13 count1=1000 "
-                           "factor1=10/1 medium2=1F\n");
+                           "factor1=10/1 medium2=1F\nmodule=converter man=VND\n");
         scratch_.WriteFile("MERIDEX.INI",
                            "[MERIDEX]\r\nVersionsInfo=12\r\nLanguage=1\r\nCommunicationType=1\r\nBaudrate=1\r\n"
                            "Baudrate1=1\r\nAddressType=3\r\nPrimAddress=1\r\nPhonenumber=0301234\r\nModemInitString=" +
@@ -68,10 +69,27 @@ protected:
         d.iniPath = scratch_.File("MERIDEX.INI");
         d.createControl = [control](std::string*) { return Control(control); };
         d.messageBox = [](const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); };
+        d.askSearchBaudrate = [this] {
+            ++baudQuestions_;
+            return searchBaudIndex_;
+        };
+        d.editPhoneList = [this](const std::vector<PhoneListEntry>& list) {
+            PhoneListOutcome o;
+            o.list = list;
+            o.list.push_back({"Pump station", "0309999"});
+            o.chosenNumber = "0309999";
+            o.chosenDescription = "Pump station";
+            o.ok = phoneListOk_;
+            return o;
+        };
         dialog_ = std::make_unique<CMERIDEXDlg>(std::move(d));
         dialog_->show();
     }
     void TearDown() override {
+        if (dialog_ && dialog_->Cycle().PhoneConnected()) {
+            QTest::mouseClick(dialog_->findChild<QPushButton*>("connect"), Qt::LeftButton);
+            WaitForScript();
+        }
         if (dialog_) dialog_->RequestClose();
         dialog_.reset();
         devices_.reset();
@@ -93,6 +111,9 @@ protected:
     std::string Status() const { return dialog_->StatusText().toStdString(); }
 
     ScratchDirectory scratch_;
+    int searchBaudIndex_ = 1;
+    int baudQuestions_ = 0;
+    bool phoneListOk_ = true;
     std::unique_ptr<sim::SimulatedDevices> devices_;
     std::unique_ptr<CMERIDEXDlg> dialog_;
 };
@@ -160,6 +181,44 @@ TEST_F(ModemSession, ALostCarrierFailsTheReadAndTheCallCanStillBeHungUp) {
     QTest::mouseClick(dialog_->findChild<QPushButton*>("connect"), Qt::LeftButton);
     ASSERT_TRUE(WaitForScript());
     EXPECT_EQ(dialog_->Cycle().PhoneStateValue(), kPhoneIdle);
+}
+
+TEST_F(ModemSession, ASearchOverTheModemAsksForTheBaudRateAndSendsItsSwitch) {
+    // 300 baud here; the 2400 baud switch ("7|253||BB") is a row of the search script's table test.
+    for (int baud : {0}) {
+        SCOPED_TRACE(baud);
+        searchBaudIndex_ = baud;
+        Start("");
+        Connect();
+        QTest::mouseClick(dialog_->findChild<QPushButton*>("deviceSearch"), Qt::LeftButton);
+        EXPECT_EQ(baudQuestions_, baud + 1);
+        EXPECT_EQ(dialog_->LastScript(), std::string("1|1||\r\n8||Standard: FFFFFFFF,59C4,90,0E|\r\n7|253||") +
+                                             (baud == 0 ? "B8" : "BB") + "\r\n20|||\r\n1|1||\r\n");
+        ASSERT_TRUE(WaitForScript(300s));
+        ASSERT_EQ(dialog_->Devices().Records().size(), 1u) << Status();
+        EXPECT_EQ(dialog_->Devices().Records()[0].substr(30, 2), baud == 0 ? "FF" : "1F");
+        EXPECT_EQ(dialog_->DeviceEntries(), QStringList{"P: 11223344, 07"});
+        TearDown();
+    }
+}
+
+TEST_F(ModemSession, ThePhoneListSetsTheNumberAndItsDescription) {
+    Start("");
+    auto* number = dialog_->findChild<QLineEdit*>("phoneNumber");
+    auto* description = dialog_->findChild<QLabel*>("phoneDescription");
+    EXPECT_EQ(description->text().toStdString(), "Boiler room");
+    QTest::mouseClick(dialog_->findChild<QPushButton*>("phoneList"), Qt::LeftButton);
+    EXPECT_EQ(number->text().toStdString(), "0309999");
+    EXPECT_EQ(description->text().toStdString(), "Pump station");
+    // Cancel keeps the edits but not the choice.
+    phoneListOk_ = false;
+    number->setText("0301234");
+    QTest::mouseClick(dialog_->findChild<QPushButton*>("phoneList"), Qt::LeftButton);
+    EXPECT_EQ(number->text().toStdString(), "0301234");
+    EXPECT_EQ(dialog_->CurrentSettings().phoneList.size(), 3u);
+    number->setText("0000");
+    emit number->editingFinished();
+    EXPECT_TRUE(description->text().isEmpty()) << "no record has that number";
 }
 
 TEST_F(ModemSession, ABreakWhileDiallingEndsIdle) {

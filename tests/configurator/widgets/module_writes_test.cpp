@@ -19,102 +19,16 @@
 
 #include "configurator/devices/module_pages.h"
 #include "configurator/shell/main_dialog.h"
-#include "control/com/control_object.h"
-#include "control/com/identifiers.h"
-#include "platform/serial/simulated_port.h"
-#include "sim/bus_description.h"
-#include "sim/sim_bus.h"
-#include "tests/support/scratch.h"
+#include "tests/configurator/widgets/in_process_dialog.h"
 
 namespace mbus::meridex {
 namespace {
 
-using testsupport::ScopedEnv;
-using testsupport::ScratchDirectory;
-using namespace std::chrono_literals;
-
-Control InProcessControl(std::string* why) {
-    void* raw = nullptr;
-    if (control::GetClassObject(control::CLSID_MBusOrlX4, com::IID_IClassFactory, &raw) != com::S_OK) {
-        *why = "no class object";
-        return Control();
-    }
-    auto factory = com::ComPtr<com::IClassFactory>::Adopt(raw);
-    if (factory->CreateInstance(nullptr, com::IID_IDispatch, &raw) != com::S_OK) {
-        *why = "no instance";
-        return Control();
-    }
-    return Control(com::ComPtr<com::IDispatch>::Adopt(raw));
-}
-
-class ModuleWrites : public ::testing::Test {
-protected:
-    // A bus with one module at primary address 1, port 1 leading to it.
-    void StartBus(const std::string& module) {
-        bus_->SetDefaultBaud(2400);
-        bus_->SetPaced(false);
-        sim::VirtualSlave slave;
-        std::vector<std::string> errors;
-        ASSERT_TRUE(sim::ParseSlave(module, &slave, errors)) << (errors.empty() ? "" : errors.front());
-        bus_->AddSlave(std::move(slave));
-        name_ = "module-writes-" + std::to_string(++serial_);
-        serial::RegisterSimulatedBus(name_, bus_);
-        std::ofstream(scratch_.File("ports")) << "1 = sim:" << name_ << "\n";
-        scratch_.WriteFile("MERIDEX.INI", "[MERIDEX]\r\nVersionsInfo=12\r\nLanguage=1\r\nAddressType=3\r\nPrimAddress=1\r\n");
-        DialogOptions o;
-        o.programPath = scratch_.File("MERIDEX");
-        o.iniPath = scratch_.File("MERIDEX.INI");
-        o.createControl = InProcessControl;
-        o.messageBox = [](const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); };
-        dialog_ = std::make_unique<CMERIDEXDlg>(std::move(o));
-        dialog_->show();
-    }
-    void TearDown() override {
-        if (dialog_) dialog_->RequestClose();
-        dialog_.reset();
-        if (!name_.empty()) serial::UnregisterSimulatedBus(name_);
-    }
-
-    // Runs a job (a read, or a write with its read) to its end.
-    void Run(const std::function<void()>& start) {
-        start();
-        ASSERT_TRUE(dialog_->Cycle().ScriptRunning());
-        const auto until = std::chrono::steady_clock::now() + 60s;
-        do {
-            QTest::qWait(10);
-            ASSERT_LT(std::chrono::steady_clock::now(), until) << "the job did not end";
-        } while (dialog_->Cycle().ScriptRunning());
-        ASSERT_EQ(dialog_->StatusText().toStdString(), "Success!") << dialog_->LastScript();
-    }
-    void Click(QPushButton* b) {
-        Run([b] { QTest::mouseClick(b, Qt::LeftButton); });
-    }
-    template <class M, class F>
-    void WithModule(F&& f) {
-        ASSERT_TRUE(bus_->WithSlave(0, [&](sim::VirtualSlave& s) {
-            M* m = s.module.As<M>();
-            ASSERT_NE(m, nullptr);
-            f(*m);
-        }));
-    }
-    static void Type(QLineEdit* e, const char* text) {
-        e->setText(text);
-        emit e->editingFinished();
-    }
-    static std::string Text(QLineEdit* e) { return e->text().toStdString(); }
-    ModulePages& Pages() { return *dialog_->Pages(); }
-
-    ScratchDirectory scratch_;
-    ScopedEnv ports_{"MBUS_PORT_MAP", scratch_.File("ports")};
-    std::shared_ptr<sim::SimBus> bus_ = std::make_shared<sim::SimBus>();
-    std::string name_;
-    std::unique_ptr<CMERIDEXDlg> dialog_;
-    static inline int serial_ = 0;
-};
+using ModuleWrites = test::InProcessDialog;
 
 TEST_F(ModuleWrites, PulseSerialMediumUnitFactorAndCounterOfEachInput) {
-    StartBus("module=pulse man=VND primary=1 firmware=13 id=11223344 medium=07 unit1=13 count1=1000 factor1=10/1 "
-             "id2=55667788 medium2=02 unit2=06 count2=250 factor2=1/2");
+    StartBus({"module=pulse man=VND primary=1 firmware=13 id=11223344 medium=07 unit1=13 count1=1000 factor1=10/1 "
+             "id2=55667788 medium2=02 unit2=06 count2=250 factor2=1/2"});
     Run([&] { dialog_->Read(); });
     ASSERT_EQ(Pages().Page(), kPagePulseBoth);
     struct Case {
@@ -177,7 +91,7 @@ TEST_F(ModuleWrites, PulseSerialMediumUnitFactorAndCounterOfEachInput) {
 }
 
 TEST_F(ModuleWrites, ControlRelaysSetLogicAndPowerFail) {
-    StartBus("module=control man=VND primary=1 firmware=12 id=22334455 p1=1 p2=0");
+    StartBus({"module=control man=VND primary=1 firmware=12 id=22334455 p1=1 p2=0"});
     Run([&] { dialog_->Read(); });
     ASSERT_EQ(Pages().Page(), kPageControl);
     for (int r = 0; r < 2; ++r) {
@@ -207,8 +121,8 @@ TEST_F(ModuleWrites, ControlRelaysSetLogicAndPowerFail) {
 }
 
 TEST_F(ModuleWrites, AnalogParametersMinMaxAndCurrentOutput) {
-    StartBus("module=analog man=VND primary=1 firmware=11 id=33445566 x1=1000 unit1=3B a1=1/2/4 x2=250 unit2=2B "
-             "a2=1/1/0 temp=21.5 sensor=pt1000 minmax=a1 current=12000");
+    StartBus({"module=analog man=VND primary=1 firmware=11 id=33445566 x1=1000 unit1=3B a1=1/2/4 x2=250 unit2=2B "
+             "a2=1/1/0 temp=21.5 sensor=pt1000 minmax=a1 current=12000"});
     Run([&] { dialog_->Read(); });
     ASSERT_EQ(Pages().Page(), kPageAnalog);
     AnalogInputWidgets& a1 = Pages().analog[0];
@@ -264,8 +178,8 @@ class TemperatureCalibration : public ModuleWrites, public ::testing::WithParamI
 
 TEST_P(TemperatureCalibration, RoundTripsThroughTheModule) {
     const Calibration& k = GetParam();
-    StartBus(std::string("module=analog man=VND primary=1 firmware=") + k.firmware +
-             " id=33445566 temp=21.5 sensor=pt100");
+    StartBus({std::string("module=analog man=VND primary=1 firmware=") + k.firmware +
+              " id=33445566 temp=21.5 sensor=pt100"});
     Run([&] { dialog_->Read(); });
     AnalogInputWidgets& t = Pages().temperature;
     t.unit->setCurrentIndex(k.sensorEntry);
