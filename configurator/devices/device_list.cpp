@@ -138,17 +138,7 @@ bool SaveDeviceFile(const std::string& path, const std::vector<std::string>& rec
     }
     profile::ReplaceFailure failure;
     if (profile::ReplaceFile(profile::ResolvedPath(path), DeviceFileBytes(records), &failure)) return true;
-    switch (failure.step) {
-        case profile::ReplaceFailure::kCreateTemporary:
-            *error = path + ": cannot create a temporary file beside it (" + Reason(failure.err) + ")";
-            break;
-        case profile::ReplaceFailure::kWrite:
-            *error = path + ": cannot be written (" + Reason(failure.err) + ")";
-            break;
-        case profile::ReplaceFailure::kRename:
-            *error = path + ": cannot be replaced (" + Reason(failure.err) + ")";
-            break;
-    }
+    *error = profile::DescribeReplaceFailure(path, failure);
     return false;
 }
 

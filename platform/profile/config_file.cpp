@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace mbus::profile {
 namespace {
@@ -99,6 +100,16 @@ bool ReplaceFile(const std::string& path, std::string_view text, ReplaceFailure*
         return false;
     }
     return true;
+}
+
+std::string DescribeReplaceFailure(const std::string& path, const ReplaceFailure& failure) {
+    const std::string reason = std::strerror(failure.err);
+    switch (failure.step) {
+        case ReplaceFailure::kCreateTemporary: return path + ": cannot create a temporary file beside it (" + reason + ")";
+        case ReplaceFailure::kWrite: return path + ": cannot be written (" + reason + ")";
+        case ReplaceFailure::kRename: return path + ": cannot be replaced (" + reason + ")";
+    }
+    return path + ": cannot be written (" + reason + ")";
 }
 
 }  // namespace mbus::profile

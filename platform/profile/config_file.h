@@ -37,4 +37,7 @@ struct ReplaceFailure {
 // permissions of the file it replaces (a new file is readable by all).
 bool ReplaceFile(const std::string& path, std::string_view text, ReplaceFailure* failure);
 
+// "<path>: cannot be written (<reason>)" and the like, for messages.
+std::string DescribeReplaceFailure(const std::string& path, const ReplaceFailure& failure);
+
 }  // namespace mbus::profile

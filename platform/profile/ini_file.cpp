@@ -342,13 +342,7 @@ bool SaveIniFile(const std::string& path, const IniFile& ini, std::string* error
     }
     ReplaceFailure failure;
     if (!ReplaceFile(target, ini.Text(), &failure)) {
-        switch (failure.step) {
-            case ReplaceFailure::kCreateTemporary:
-                *error = path + ": cannot create a temporary file beside it (" + Reason(failure.err) + ")";
-                break;
-            case ReplaceFailure::kWrite: *error = path + ": cannot be written (" + Reason(failure.err) + ")"; break;
-            case ReplaceFailure::kRename: *error = path + ": cannot be replaced (" + Reason(failure.err) + ")"; break;
-        }
+        *error = DescribeReplaceFailure(path, failure);
         return false;
     }
     return true;

@@ -177,10 +177,3 @@ TEST_F(AddressFunctions, ABreakDuringTheSearchStillListsWhatWasFound) {
 
 }  // namespace
 }  // namespace mbus::meridex
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -227,10 +227,3 @@ INSTANTIATE_TEST_SUITE_P(SensorsAndFirmware, TemperatureCalibration,
 
 }  // namespace
 }  // namespace mbus::meridex
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -509,11 +509,3 @@ TEST(PhoneDialogsCaptionTest, NoCaptionIsCutInAnyLanguage) {
 
 }  // namespace
 }  // namespace mbus::meridex
-
-int main(int argc, char** argv) {
-    // The tests need no display; a platform given from outside is kept.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}

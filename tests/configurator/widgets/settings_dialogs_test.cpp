@@ -753,11 +753,3 @@ TEST_F(SettingsDialogTest, NoCaptionIsCutInAnyLanguage) {
 
 }  // namespace
 }  // namespace mbus::meridex
-
-int main(int argc, char** argv) {
-    // The tests need no display; a platform given from outside is kept.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
