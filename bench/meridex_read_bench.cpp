@@ -56,6 +56,7 @@
 
 #include "configurator/devices/result_parser.h"
 #include "configurator/shell/connection_lines.h"
+#include "bench/meridex_bench_trace.h"
 #include "configurator/shell/control.h"
 #include "configurator/shell/job_cycle.h"
 #include "configurator/shell/read_script.h"
@@ -68,6 +69,10 @@
 namespace {
 
 namespace mx = mbus::meridex;
+using mbus::bench::ControlWatch;
+using mbus::bench::Exchange;
+using mbus::bench::Ms;
+using mbus::bench::TracingBus;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -79,118 +84,6 @@ constexpr double kAtOnceMs = 1;
 // A job that has not filled its page by then has failed.
 constexpr auto kGiveUp = 30s;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// What went over the line: each master frame, what came back, and the job
-// it belongs to.
-struct Exchange {
-    int job = 0;
-    std::vector<uint8_t> frame;
-    std::size_t answerBytes = 0;
-    bool garbled = false;  // bytes with framing or parity marks
-};
-
-class TracingBus final : public mbus::serial::LineDevice {
-public:
-    explicit TracingBus(std::shared_ptr<mbus::sim::SimBus> bus) : bus_(std::move(bus)) {}
-    bool Paced() const override { return bus_->Paced(); }
-    std::vector<mbus::serial::WireByte> OnMasterBytes(const std::vector<uint8_t>& bytes,
-                                                      mbus::serial::SimClock::time_point end,
-                                                      const mbus::serial::SerialConfig& line) override {
-        std::vector<mbus::serial::WireByte> answer = bus_->OnMasterBytes(bytes, end, line);
-        Exchange e;
-        e.job = job_.load();
-        e.frame = bytes;
-        e.answerBytes = answer.size();
-        e.garbled = std::any_of(answer.begin(), answer.end(), [](const auto& b) { return b.framing || b.parity; });
-        std::lock_guard lock(mutex_);
-        exchanges_.push_back(std::move(e));
-        return answer;
-    }
-    void SetJob(int job) { job_.store(job); }
-    std::vector<Exchange> Take() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(exchanges_, {});
-    }
-
-private:
-    std::shared_ptr<mbus::sim::SimBus> bus_;
-    std::atomic<int> job_{0};
-    std::mutex mutex_;
-    std::vector<Exchange> exchanges_;
-};
-
-// Watches the control every millisecond: when a script ends (SCRStatus
-// back to 0) and how long each transaction runs (APPReceiveTest 255), so
-// that the report can split a gap into the line, the script step and the
-// ticks. The program itself never looks at APPReceiveTest.
-class ControlWatch {
-public:
-    explicit ControlWatch(const mx::Control& control) : control_(control) {
-        const char16_t* name = u"APPReceiveTest";
-        if (control_.Dispatch()->GetIDsOfNames(mbus::com::IID_NULL, &name, 1, 0, &receiveTest_) != 0) receiveTest_ = -1;
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~ControlWatch() {
-        stop_.store(true);
-        thread_.join();
-    }
-    std::vector<Clock::time_point> ScriptEnds() {
-        std::lock_guard lock(mutex_);
-        return scriptEnds_;
-    }
-    std::vector<double> Transactions() {
-        std::lock_guard lock(mutex_);
-        return transactions_;
-    }
-    void Clear() {
-        std::lock_guard lock(mutex_);
-        scriptEnds_.clear();
-        transactions_.clear();
-    }
-
-private:
-    static constexpr int32_t kRunning = 255;
-
-    int32_t ReceiveTest() const {
-        if (receiveTest_ < 0) return 0;
-        mbus::com::VARIANT result;
-        mbus::com::VariantInit(&result);
-        mbus::com::DISPPARAMS none{nullptr, nullptr, 0, 0};
-        const mbus::com::HRESULT hr = control_.Dispatch()->Invoke(receiveTest_, mbus::com::IID_NULL, 0,
-                                                                  mbus::com::DISPATCH_PROPERTYGET, &none, &result,
-                                                                  nullptr, nullptr);
-        const int32_t value = hr == 0 && result.vt == mbus::com::VT_I4 ? result.lVal : 0;
-        mbus::com::VariantClear(&result);
-        return value;
-    }
-
-    void Run() {
-        int32_t lastStatus = 0;
-        bool running = false;
-        Clock::time_point since{};
-        while (!stop_.load()) {
-            const int32_t status = control_.SCRStatus();
-            const bool transaction = ReceiveTest() == kRunning;
-            const Clock::time_point now = Clock::now();
-            std::lock_guard lock(mutex_);
-            if (transaction && !running) since = now;
-            if (!transaction && running) transactions_.push_back(Ms(now - since));
-            running = transaction;
-            if (lastStatus != 0 && status == 0) scriptEnds_.push_back(now);
-            lastStatus = status;
-            std::this_thread::sleep_for(1ms);
-        }
-    }
-
-    const mx::Control& control_;
-    mbus::com::DISPID receiveTest_ = -1;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::vector<Clock::time_point> scriptEnds_;
-    std::vector<double> transactions_;
-    std::thread thread_;
-};
 
 struct Case {
     const char* name;
