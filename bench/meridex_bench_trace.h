@@ -7,6 +7,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "configurator/shell/control.h"
+#include "control/line/layer1.h"
 #include "platform/com/types.h"
 #include "platform/serial/simulated_port.h"
 #include "sim/sim_bus.h"
@@ -137,6 +140,27 @@ private:
     std::vector<Clock::time_point> scriptEnds_;
     std::vector<double> transactions_;
     std::thread thread_;
+};
+
+// ---- Line rules -----------------------------------------------------------
+
+// The line settings of a connection line's parameter string.
+struct LineRules {
+    int baud = 0;
+    double character = 0;  // ms
+    double reply = 0;      // ms
+    mbus::line::LineTimings t;
+};
+
+inline int Field(const std::string& parameters, const std::string& key, int otherwise) {
+    const std::size_t at = parameters.find("," + key + "=");
+    return at == std::string::npos ? otherwise : std::atoi(parameters.c_str() + at + key.size() + 2);
+}
+
+// One transmission by the line rules, with its parts for the report.
+struct Transmission {
+    double ms = 0;
+    std::string parts;
 };
 
 }  // namespace mbus::bench

@@ -73,6 +73,9 @@ using mbus::bench::ControlWatch;
 using mbus::bench::Exchange;
 using mbus::bench::Ms;
 using mbus::bench::TracingBus;
+using mbus::bench::Field;
+using mbus::bench::LineRules;
+using mbus::bench::Transmission;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -216,18 +219,7 @@ private:
     std::string failure_;
 };
 
-// The line settings of a connection line's parameter string.
-struct LineRules {
-    int baud = 0;
-    double character = 0;  // ms
-    double reply = 0;      // ms
-    mbus::line::LineTimings t;
-};
 
-int Field(const std::string& parameters, const std::string& key, int otherwise) {
-    const std::size_t at = parameters.find("," + key + "=");
-    return at == std::string::npos ? otherwise : std::atoi(parameters.c_str() + at + key.size() + 2);
-}
 
 LineRules RulesOf(int baudIndex) {
     const std::string p = mx::LevelConverterParameters(baudIndex);
@@ -240,11 +232,6 @@ LineRules RulesOf(int baudIndex) {
     return r;
 }
 
-// One transmission by the line rules, with its parts for the report.
-struct Transmission {
-    double ms = 0;
-    std::string parts;
-};
 
 Transmission TimeOf(const Exchange& e, const LineRules& r) {
     char text[200];
