@@ -30,6 +30,20 @@ using testsupport::ScopedEnv;
 using testsupport::ScratchDirectory;
 using namespace std::chrono_literals;
 
+// Puts a long property of a control by name (members the program itself
+// does not use, such as the search delay or the modem's timeouts).
+inline void PutLong(com::IDispatch* control, const char16_t* name, int32_t value) {
+    ASSERT_NE(control, nullptr);
+    const com::OLECHAR* names[] = {name};
+    com::DISPID id = 0;
+    ASSERT_EQ(control->GetIDsOfNames(com::IID_NULL, names, 1, 0, &id), com::S_OK);
+    com::VARIANT v = com::MakeVariantI4(value);
+    com::DISPID named = com::DISPID_PROPERTYPUT;
+    com::DISPPARAMS params{&v, &named, 1, 1};
+    ASSERT_EQ(control->Invoke(id, com::IID_NULL, 0, com::DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr),
+              com::S_OK);
+}
+
 inline Control InProcessControl(std::string* why) {
     void* raw = nullptr;
     if (control::GetClassObject(control::CLSID_MBusOrlX4, com::IID_IClassFactory, &raw) != com::S_OK) {
@@ -110,18 +124,7 @@ protected:
     }
     static std::string Text(QLineEdit* e) { return e->text().toStdString(); }
     // A long property of the dialog's control, put by name.
-    void PutLong(const char16_t* name, int32_t value) {
-        com::IDispatch* control = dialog_->TheControl().Dispatch();
-        ASSERT_NE(control, nullptr);
-        const com::OLECHAR* names[] = {name};
-        com::DISPID id = 0;
-        ASSERT_EQ(control->GetIDsOfNames(com::IID_NULL, names, 1, 0, &id), com::S_OK);
-        com::VARIANT v = com::MakeVariantI4(value);
-        com::DISPID named = com::DISPID_PROPERTYPUT;
-        com::DISPPARAMS params{&v, &named, 1, 1};
-        ASSERT_EQ(control->Invoke(id, com::IID_NULL, 0, com::DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr),
-                  com::S_OK);
-    }
+    void PutLong(const char16_t* name, int32_t value) { test::PutLong(dialog_->TheControl().Dispatch(), name, value); }
     ModulePages& Pages() { return *dialog_->Pages(); }
 
     ScratchDirectory scratch_;

@@ -21,6 +21,7 @@
 #include "configurator/shell/main_dialog.h"
 #include "sim/hayes_modem.h"
 #include "sim/simulated_control.h"
+#include "tests/configurator/widgets/in_process_dialog.h"
 #include "tests/support/scratch.h"
 
 namespace mbus::meridex {
@@ -29,16 +30,7 @@ namespace {
 using testsupport::ScratchDirectory;
 using namespace std::chrono_literals;
 
-void PutLong(com::IDispatch* control, const char16_t* name, int32_t value) {
-    const com::OLECHAR* names[] = {reinterpret_cast<const com::OLECHAR*>(name)};
-    com::DISPID id = 0;
-    ASSERT_EQ(control->GetIDsOfNames(com::IID_NULL, names, 1, 0, &id), com::S_OK);
-    com::VARIANT v = com::MakeVariantI4(value);
-    com::DISPID named = com::DISPID_PROPERTYPUT;
-    com::DISPPARAMS params{&v, &named, 1, 1};
-    ASSERT_EQ(control->Invoke(id, com::IID_NULL, 0, com::DISPATCH_PROPERTYPUT, &params, nullptr, nullptr, nullptr),
-              com::S_OK);
-}
+using test::PutLong;
 
 class ModemSession : public ::testing::Test {
 protected:
