@@ -65,6 +65,7 @@ void MBDataRecord::Clear() {
     hasValueText = false;
     valueText.clear();
     valueTextLength = 0;
+    vibReceived.clear();
     vibInline.fill(0);
     vibPlain.reset();
 }
@@ -84,6 +85,7 @@ void MBTelegram::Reset() {
     mediumTextLanguage = CurrentLanguage();
     mbus::ExtractMedium(1, 0x0F, mediumText);
     telegram.clear();
+    warnings.clear();
     InitDStruct(0);
 }
 

@@ -52,6 +52,7 @@ struct MBUS_EXPORT MBDataRecord {
     bool hasValueText = false;   // false: the record has no value
     std::string valueText;       // value as text, or the raw bytes of a manufacturer rest
     int32_t valueTextLength = 0; // characters of the text (1 for the empty text), bytes of a raw rest
+    std::vector<uint8_t> vibReceived;  // the VIB as it stood in the telegram (before any rewriting)
 
     // The VIB bytes: VIF, then VIFEs (or the plain-text layout).
     const uint8_t* VIB() const { return vibPlain ? vibPlain.get() : vibInline.data(); }
@@ -133,6 +134,9 @@ public:
     // Copy of the interpreted bytes and the decoded records.
     std::vector<uint8_t> telegram;
     std::vector<MBDataRecord> records;
+    // What the walk through the records found wrong without giving up
+    // (a truncated record, too many extensions, bytes left over), as text.
+    std::vector<std::string> warnings;
 
     int32_t TelegramLength() const { return static_cast<int32_t>(telegram.size()); }
     int32_t RecordCount() const { return static_cast<int32_t>(records.size()); }
