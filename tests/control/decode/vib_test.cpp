@@ -191,6 +191,23 @@ TEST_F(VibTest, CorrectionVIFEsScaleTheNormalisedValue) {
     }
 }
 
+TEST(VibScale, MultiplierWrittenBeforeTheUnit) {
+    const struct {
+        const char* vib;
+        int kind;
+        double scale;
+    } cases[] = {
+        {"05", 1, 100},        {"07", 1, 10},     {"06", 1, 1},        {"40", 1, 100},  // never lowered, still x100
+        {"FB 00", 1, 100},     {"FB 11", 1, 1000}, {"FB 21", 1, 0.1},   {"FB A4", 1, 0.001},
+        {"FD 03", 1, 1000},    {"FD 10", 1, 1},   {"6D", 1, 1},        {"07", 0, 100},  // fixed: 100 [kWh]
+        {"FC 02 6B 57 00", 1, 1}, {"FF 05", 1, 1},
+    };
+    for (const auto& c : cases) {
+        const Bytes vib = Hex(c.vib);
+        EXPECT_DOUBLE_EQ(UnitTextScale(vib.data(), static_cast<int>(vib.size()), c.kind), c.scale) << c.vib;
+    }
+}
+
 TEST(VibNonMetric, ReplacesUnitNamesInOrder) {
     const struct {
         const char* in;
