@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "control/decode/conversions.h"
 #include "control/decode/options.h"
 #include "control/decode/text_tables.h"
 #include "control/decode/vib.h"
@@ -220,38 +221,99 @@ void PutNormalisedValue(Sink& s, const MBDataRecord& rec, double factor) {
 
 // The JSON pieces that depend only on a record's VIB: its description and
 // unit, and the unit, quantity class and factor of its normalised value.
+//
+// Units follow one rule: a unit always belongs to the value beside it. The
+// record's "value" is the value as decoded, so its "unit" carries the
+// decimal multiplier that the code or its correction VIFEs add ("x100 kWh"
+// for a value in hundreds of kWh); the "normalised" value has every
+// multiplier applied and a unit without one (the base unit of its quantity,
+// or the plain unit of the code).
 struct VIBTexts {
     std::string description;  // ,"description":"...","unit":"..."
-    std::string normalised;   // ,"unit":"...","quantityClass":N,"factor":F}}
+    std::string normalised;   // ,"unit":"...","quantityClass":N,"factor":F}}; empty: no normalised form
     int quantityClass = kNoQuantityClass;
     double factor = 1.0;
+    bool isDate = false;
 };
+
+// A decimal multiplier in front of a unit: "x100 ", "x0.01 ".
+void PutScale(Sink& s, double scale) {
+    char* p = s.Reserve(40);
+    *p++ = 'x';
+    p = std::to_chars(p, p + 32, scale).ptr;
+    *p++ = ' ';
+    s.Commit(p);
+}
+
+// Date and time records: the VIFs of a date or a date and time, start of
+// tariff, and the VIFEs that make a value a point in time (the rule by which
+// the record walk writes calendar texts).
+bool IsDateRecord(const MBDataRecord& rec) {
+    if (rec.vibLength < 1 || rec.IsPlainTextVIB()) return false;
+    const uint8_t* vib = rec.VIB();
+    const uint8_t vif = vib[0];
+    if (vif == 0x6C || vif == 0x6D || vif == 0xEC || vif == 0xED) return true;
+    if (vif == 0xFD && rec.vibLength >= 2 && (vib[1] & 0x7F) == 0x30) return true;
+    if ((vif & 0x7F) == 0x7E || (vif & 0x7F) == 0x7F) return false;
+    const int first = (vif == 0xFB || vif == 0xFD) ? 2 : 1;
+    for (int i = first; i < rec.vibLength && i < kVIBInline; ++i) {
+        const uint8_t e = vib[i];
+        if ((e & 0x72) == 0x42 || (e & 0x7A) == 0x6A || e == 0x39) return true;
+    }
+    return false;
+}
 
 void BuildVIBTexts(const MBDataRecord& rec, int kind, int language, VIBTexts& out) {
     const text::CodePage page = CodePageOfLanguage(language);
+    const uint8_t* vib = rec.VIB();
     char buf[1000];
     TextBuilder b(buf, sizeof buf);
     out.description.clear();
     out.normalised.clear();
+    out.isDate = IsDateRecord(rec);
+    const double scale = UnitTextScale(vib, rec.vibLength, kind) * CorrectionScale(vib, rec.vibLength, kind);
+    DescribeVIB(vib, rec.vibLength, kind, language, b);
+    const std::string_view ownUnit = UnitOfVIB(vib, rec.vibLength, b.View());
+    const bool hasUnit = rec.IsPlainTextVIB() || b.View().find('[') != std::string_view::npos;
+    std::string plainUnit(ownUnit);
     {
         Sink s(out.description);
-        DescribeVIB(rec.VIB(), rec.vibLength, kind, language, b);
         s.Lit(",\"description\":");
         PutString(s, b.View(), page);
         s.Lit(",\"unit\":");
-        PutString(s, UnitOf(b.View()), page);
+        if (scale == 1.0) {
+            PutString(s, ownUnit, page);
+        } else {
+            std::string scaled;
+            Sink u(scaled);
+            PutScale(u, scale);
+            u.Flush();
+            scaled.append(ownUnit);
+            PutString(s, scaled, page);
+        }
     }
     b.Clear();
-    const Normalised norm = DescribeVIBNormalised(rec.VIB(), rec.vibLength, kind, language, b);
+    const Normalised norm = DescribeVIBNormalised(vib, rec.vibLength, kind, language, b);
     out.quantityClass = norm.quantityClass;
-    out.factor = norm.factor;
+    std::string_view normalisedUnit;
+    if (norm.quantityClass != kNoQuantityClass) {
+        out.factor = norm.factor;
+        normalisedUnit = UnitOf(b.View());
+    } else if (hasUnit && !out.isDate) {
+        // No base unit: the code's own unit without its multiplier.
+        out.factor = scale;
+        normalisedUnit = plainUnit;
+    } else {
+        out.factor = 1.0;
+        return;
+    }
     Sink s(out.normalised);
     s.Lit(",\"unit\":");
-    PutString(s, UnitOf(b.View()), page);
+    PutString(s, normalisedUnit, page);
     s.Lit(",\"quantityClass\":");
     PutInt(s, norm.quantityClass);
     s.Lit(",\"factor\":");
-    PutNumber(s, norm.factor);
+    PutNumber(s, out.factor);
     s.Lit("}}");
 }
 
@@ -303,6 +365,60 @@ private:
     VIBTexts scratch_;
 };
 
+// The VIB bytes as the record holds them: VIF and VIFEs, or the plain-text
+// layout with the zero behind the text (which the VIB length does not count).
+std::string_view StoredVIB(const MBDataRecord& rec) {
+    int n = rec.vibLength + (rec.IsPlainTextVIB() ? 1 : 0);
+    if (n > rec.VIBCapacity()) n = rec.VIBCapacity();
+    if (n < 0) n = 0;
+    return std::string_view(reinterpret_cast<const char*>(rec.VIB()), static_cast<std::size_t>(n));
+}
+
+bool IsBCDCoding(int df) { return df == 9 || df == 10 || df == 11 || df == 12 || df == 14; }
+
+// A BCD value whose digits were not all decimal keeps them as received in
+// its text (see the value decoding): no number.
+bool IsInvalidBCD(const MBDataRecord& rec) {
+    if (!rec.hasValueText || !IsBCDCoding(rec.dataField)) return false;
+    for (const char c : rec.valueText)
+        if (!(c >= '0' && c <= '9') && c != '-') return true;
+    return false;
+}
+
+// "valid":false and the raw digits, for a value that is no number or date.
+void PutInvalid(Sink& s, std::string_view raw) {
+    s.Lit(",\"value\":null,\"valid\":false,\"raw\":");
+    PutString(s, raw);
+}
+
+// The value of a date record: ISO 8601 when the meter's date is valid.
+// Returns false when the record is no date that can be decoded.
+bool PutDateValue(Sink& s, const MBDataRecord& rec) {
+    const int bytes = rec.dataField == 2 ? 2 : rec.dataField == 4 ? 4 : rec.dataField == 6 ? 6 : 0;
+    if (bytes == 0 || !rec.hasValueText) return false;
+    const uint64_t bits = static_cast<uint64_t>(rec.value) & (~0ULL >> (64 - 8 * bytes));
+    const RecordDate date = DecodeRecordDate(bits, bytes);
+    if (!date.valid) {
+        char raw[12];
+        for (int i = 0; i < 2 * bytes; ++i) raw[i] = HTATab[(bits >> (4 * (2 * bytes - 1 - i))) & 0x0F];
+        PutInvalid(s, std::string_view(raw, static_cast<std::size_t>(2 * bytes)));
+        if (date.timeInvalid) s.Lit(",\"timeInvalid\":true");
+        return true;
+    }
+    s.Lit(",\"value\":");
+    PutString(s, IsoDateText(date));
+    if (date.summerTime) s.Lit(",\"summerTime\":true");
+    if (date.dayOfWeek != 0) {
+        s.Lit(",\"dayOfWeek\":");
+        PutInt(s, date.dayOfWeek);
+    }
+    if (date.week != 0) {
+        s.Lit(",\"week\":");
+        PutInt(s, date.week);
+    }
+    return true;
+}
+
 void PutRecord(Sink& s, const MBTelegram& t, const MBDataRecord& rec) {
     static thread_local VIBTextCache cache;
     s.Put('{');
@@ -319,27 +435,82 @@ void PutRecord(Sink& s, const MBTelegram& t, const MBDataRecord& rec) {
     Field(s, "storage", rec.storageNumber);
     Field(s, "tariff", rec.tariff);
     Field(s, "subunit", rec.subunit);
+    // The VIB as received; the form the decoder rewrote it to (a unit
+    // without multiplier, the plain-text layout) where that differs.
+    const std::string_view stored = StoredVIB(rec);
     Key(s, "vib");
-    const int n = rec.vibLength < rec.VIBCapacity() ? rec.vibLength : rec.VIBCapacity();
-    PutHexBytes(s, rec.VIB(), static_cast<std::size_t>(n));
+    if (rec.vibReceived.empty()) {
+        PutHexBytes(s, reinterpret_cast<const uint8_t*>(stored.data()), stored.size());
+    } else {
+        PutHexBytes(s, rec.vibReceived.data(), rec.vibReceived.size());
+        if (stored != std::string_view(reinterpret_cast<const char*>(rec.vibReceived.data()), rec.vibReceived.size())) {
+            s.Lit(",\"vibRewritten\":");
+            PutHexBytes(s, reinterpret_cast<const uint8_t*>(stored.data()), stored.size());
+        }
+    }
+
+    if (rec.specialDIF == 0x0F || rec.specialDIF == 0x1F) {
+        // Manufacturer-specific data: no VIB, but a description of its own.
+        const int language = CurrentLanguage();
+        s.Lit(",\"description\":");
+        PutString(s, Cell(TextTable::VIFVar, 0x7F, language), CodePageOfLanguage(language));
+        s.Lit(",\"unit\":\"\",\"value\":");
+        if (rec.hasValueText) PutHexBytes(s, reinterpret_cast<const uint8_t*>(rec.valueText.data()),
+                                          static_cast<std::size_t>(rec.valueTextLength));
+        else s.Lit("null");
+        s.Lit(",\"normalised\":null}");
+        return;
+    }
 
     const VIBTexts& texts = cache.Get(rec, static_cast<int>(t.structureKind), CurrentLanguage());
     s.Put(texts.description.data(), texts.description.size());
 
+    if (texts.isDate && PutDateValue(s, rec)) {
+        s.Lit(",\"normalised\":null}");
+        return;
+    }
+    if (IsInvalidBCD(rec)) {
+        PutInvalid(s, rec.valueText);
+        s.Lit(",\"normalised\":null}");
+        return;
+    }
     s.Lit(",\"value\":");
     if (!rec.hasValueText) s.Lit("null");
     else if (rec.dataField == 0x0F) PutHexBytes(s, reinterpret_cast<const uint8_t*>(rec.valueText.data()),
                                                 static_cast<std::size_t>(rec.valueTextLength));
     else PutString(s, rec.valueText, MeterTextPage());
 
-    // The value in the base unit of its quantity, when the unit has one.
-    if (texts.quantityClass == kNoQuantityClass || rec.dataField == 0x0F) {
+    // The value with every multiplier applied, in a unit without one.
+    if (texts.normalised.empty() || rec.dataField == 0x0F) {
         s.Lit(",\"normalised\":null}");
         return;
     }
     s.Lit(",\"normalised\":{\"value\":");
     PutNormalisedValue(s, rec, texts.factor);
     s.Put(texts.normalised.data(), texts.normalised.size());
+}
+
+const char* FrameName(int frameType) {
+    switch (frameType) {
+        case kFrameSingleChar: return "ack";
+        case kFrameShort: return "short";
+        case kFrameControl: return "control";
+        case kFrameLong: return "long";
+        case kFrameA2: return "a2";
+        case 255: return "none";
+        default: return "fault";
+    }
+}
+
+// Structure kinds whose answers carry a meter's header.
+bool HasMeterHeader(int structureKind) { return structureKind >= 0 && structureKind <= static_cast<int>(kVariableMsbFirst); }
+
+// The error code of an application error answer: the byte behind CI 70h
+// (an answer without it reports code 0, unspecified).
+int ApplicationErrorCode(const MBTelegram& t) {
+    if (t.telegram.empty()) return 0;
+    const std::size_t at = t.telegram[0] == 0x68 ? 7 : 9;  // behind the CI (two more in an extended frame)
+    return at + 2 < t.telegram.size() ? t.telegram[at] : 0;
 }
 
 }  // namespace
@@ -355,10 +526,23 @@ void AppendAnswerJson(std::string& out, const AnswerView& v) {
     Field(s, "frameType", v.frameType);
     Field(s, "structureKind", v.structureKind);
     Field(s, "received", v.received);
-    Field(s, "c", v.C);
-    Field(s, "a", v.A);
-    Field(s, "ci", v.CI);
-    if (const MBTelegram* t = v.telegram) {
+    Field(s, "frame", std::string_view(FrameName(v.frameType)));
+    const bool singleCharacter = v.frameType == kFrameSingleChar || v.frameType == kFrameA2;
+    if (!singleCharacter) {
+        Field(s, "c", v.C);
+        Field(s, "a", v.A);
+        Field(s, "ci", v.CI);
+    }
+    const MBTelegram* t = v.telegram;
+    if (t && v.structureKind == kApplicationError && v.frameType == kFrameLong) {
+        const int code = ApplicationErrorCode(*t);
+        s.Lit("\"applicationError\":{\"code\":");
+        PutInt(s, code);
+        s.Lit(",\"text\":");
+        PutString(s, ApplicationErrorText(code));
+        s.Lit("},");
+    }
+    if (t && HasMeterHeader(v.structureKind)) {
         char id[8];
         for (int i = 0; i < 8; ++i) id[i] = HTATab[(static_cast<uint32_t>(t->identNumber) >> (28 - 4 * i)) & 0x0F];
         Field(s, "identNumber", std::string_view(id, 8));
@@ -381,16 +565,23 @@ void AppendAnswerJson(std::string& out, const AnswerView& v) {
         Field(s, "fabricationNumber", t->fabricationNumber);
         Field(s, "customer", t->customer);
         Field(s, "customerLocation", t->customerLocation);
-        s.Lit("\"records\":[");
+    }
+    // What the record walk found wrong without giving up; always present.
+    s.Lit("\"warnings\":[");
+    if (t) {
+        for (std::size_t i = 0; i < t->warnings.size(); ++i) {
+            if (i) s.Put(',');
+            PutString(s, t->warnings[i]);
+        }
+    }
+    s.Lit("],\"records\":[");
+    if (t && !singleCharacter) {
         for (std::size_t i = 0; i < t->records.size(); ++i) {
             if (i) s.Put(',');
             PutRecord(s, *t, t->records[i]);
         }
-        s.Put(']');
-    } else {
-        s.Lit("\"records\":[]");
     }
-    s.Put('}');
+    s.Lit("]}");
 }
 
 }  // namespace mbus

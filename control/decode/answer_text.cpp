@@ -145,7 +145,15 @@ void AppendNormalisedValue(std::string& out, const MBTelegram& t, const MBDataRe
         AppendValue(out, rec, hex);
         return;
     }
-    AppendScientific(out, std::strtod(rec.valueText.c_str(), nullptr) * n.factor);
+    // A value text that is no number (BCD digits an error state left in it)
+    // is shown as it is rather than as the number its first digits make.
+    char* end = nullptr;
+    const double value = std::strtod(rec.valueText.c_str(), &end);
+    if (end == nullptr || *end != '\0') {
+        AppendValue(out, rec, hex);
+        return;
+    }
+    AppendScientific(out, value * n.factor);
 }
 
 void AppendHeader(std::string& out, const AnswerView& v, bool hex) {

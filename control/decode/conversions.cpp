@@ -46,7 +46,97 @@ std::size_t FindSeparator(std::string_view s, std::string_view separators) {
     return std::string_view::npos;
 }
 
+bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+void AppendDigits(std::string& out, int v, int digits) {
+    char buf[8];
+    for (int i = digits - 1; i >= 0; --i, v /= 10) buf[i] = static_cast<char>('0' + v % 10);
+    out.append(buf, static_cast<std::size_t>(digits));
+}
+
 }  // namespace
+
+RecordDate DecodeRecordDate(uint64_t bits, int bytes) {
+    RecordDate d;
+    unsigned dateWord;
+    int hundredYears = 0;
+    if (bytes == 2) {
+        d.type = RecordDate::Type::G;
+        dateWord = bits & 0xFFFF;
+    } else if (bytes == 4) {
+        d.type = RecordDate::Type::F;
+        dateWord = (bits >> 16) & 0xFFFF;
+        d.minute = static_cast<int>(bits & 0x3F);
+        d.timeInvalid = (bits >> 7) & 1;
+        d.hour = static_cast<int>((bits >> 8) & 0x1F);
+        hundredYears = static_cast<int>((bits >> 13) & 0x03);
+        d.summerTime = (bits >> 15) & 1;
+    } else if (bytes == 6) {
+        d.type = RecordDate::Type::I;
+        d.second = static_cast<int>(bits & 0x3F);
+        d.minute = static_cast<int>((bits >> 8) & 0x3F);
+        d.summerTime = (bits >> 14) & 1;
+        d.timeInvalid = (bits >> 15) & 1;
+        d.hour = static_cast<int>((bits >> 16) & 0x1F);
+        d.dayOfWeek = static_cast<int>((bits >> 21) & 0x07);
+        dateWord = (bits >> 24) & 0xFFFF;
+        d.week = static_cast<int>((bits >> 40) & 0x3F);
+    } else {
+        return d;
+    }
+    d.day = static_cast<int>(dateWord & 0x1F);
+    d.month = static_cast<int>((dateWord >> 8) & 0x0F);
+    const int twoDigitYear = static_cast<int>(((dateWord >> 12) & 0x0F) * 8 + ((dateWord >> 5) & 0x07));
+    // Without hundred-year bits the two digits are read as 1997..2096, as in
+    // the calendar texts; with them the century is 1900 + 100 x those bits.
+    if (hundredYears != 0) d.year = 1900 + 100 * hundredYears + twoDigitYear;
+    else d.year = (twoDigitYear >= 97 ? 1900 : 2000) + twoDigitYear;
+    d.valid = twoDigitYear <= 99 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
+              d.day <= DaysInMonth(d.year, d.month) && d.hour <= 23 && d.minute <= 59 && d.second <= 59 &&
+              !d.timeInvalid && d.week <= 53;
+    return d;
+}
+
+std::string IsoDateText(const RecordDate& d) {
+    std::string out;
+    if (!d.valid) return out;
+    AppendDigits(out, d.year, 4);
+    out += '-';
+    AppendDigits(out, d.month, 2);
+    out += '-';
+    AppendDigits(out, d.day, 2);
+    if (d.type == RecordDate::Type::G) return out;
+    out += 'T';
+    AppendDigits(out, d.hour, 2);
+    out += ':';
+    AppendDigits(out, d.minute, 2);
+    if (d.type == RecordDate::Type::I) {
+        out += ':';
+        AppendDigits(out, d.second, 2);
+    }
+    return out;
+}
+
+std::string_view ApplicationErrorText(int code) {
+    static constexpr std::string_view kTexts[] = {
+        "Unspecified error",
+        "Unimplemented CI field",
+        "Buffer too long, truncated",
+        "Too many records",
+        "Premature end of record",
+        "More than 10 DIFEs",
+        "More than 10 VIFEs",
+        "Reserved",
+        "Application too busy for handling readout request",
+        "Too many readouts",
+    };
+    return code >= 0 && code < 10 ? kTexts[code] : "Reserved";
+}
 
 std::string LongToHexAsc(int32_t value) {
     auto v = static_cast<uint32_t>(value);

@@ -25,4 +25,31 @@ std::string DateToHexAsc(std::string_view text);
 // upper-case digit pairs without separators.
 std::string CalcVIFUnitWithoutMultiplier(std::string_view hexVIB);
 
+// A calendar date, or date and time, of a data record, decoded from the
+// value bits of its coding: type G (2 bytes: date), F (4 bytes: date, hour
+// and minute, hundred-year, summer-time and time-invalid bits) or I (6 bytes:
+// date, time with seconds, day of week, week, summer-time and time-invalid
+// bits).
+struct RecordDate {
+    enum class Type { None, G, F, I } type = Type::None;
+    int year = 0, month = 0, day = 0;
+    int hour = 0, minute = 0, second = 0;
+    int dayOfWeek = 0;  // type I: 1 Monday .. 7 Sunday, 0 not given
+    int week = 0;       // type I: 1..53, 0 not given
+    bool summerTime = false;
+    bool timeInvalid = false;
+    // Every field in range (a real calendar day, hours 0..23, ...), the year
+    // known (not the "every year" code) and the time-invalid bit clear.
+    bool valid = false;
+};
+// `bytes` is 2, 4 or 6 (anything else gives type None); `bits` the value,
+// least significant byte first as the meter sent it.
+RecordDate DecodeRecordDate(uint64_t bits, int bytes);
+// ISO 8601 form of a valid date: "2026-12-08", "2026-12-08T11:30" (type F)
+// or "2026-12-08T11:30:05" (type I); empty for an invalid one.
+std::string IsoDateText(const RecordDate& date);
+
+// The text of an application error code (the byte after CI 70h).
+std::string_view ApplicationErrorText(int code);
+
 }  // namespace mbus

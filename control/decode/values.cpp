@@ -130,20 +130,17 @@ void MBTelegram::CheckBCDforHEX(int coding, const uint8_t* data, const int* posi
     const int64_t H = kPow10[2 * k - 1];
     const int64_t L = kPow10[2 * k - 2];
     const int hi = b >> 4, lo = b & 0x0F;
-    switch (hi) {
-        case 0xA:
-        case 0xB:
-        case 0xC: *value = hi * H + lo * L; break;
-        case 0xD: *invalid = 1; break;
-        case 0xE:
-            *value = -2 * H + lo * L;
-            if (lo == 0xE) *invalid = 1;
-            break;
-        case 0xF:
-            *negative = 1;
-            *value += lo * L;
-            break;
-        default: *value += hi * H + lo * L; break;
+    // A top nibble Fh is the minus sign; any other digit above 9 (Ah..Eh, or
+    // a low digit of Ah..Fh) is no number: meters send those in error states.
+    if (lo > 9 || (hi > 9 && hi != 0xF)) {
+        *invalid = 1;
+        return;
+    }
+    if (hi == 0xF) {
+        *negative = 1;
+        *value += lo * L;
+    } else {
+        *value += hi * H + lo * L;
     }
 }
 
@@ -191,13 +188,24 @@ void MBTelegram::ExtractValueM1(int coding, const uint8_t* data, int length, int
         CheckBCDforHEX(coding, data, position, &v, &invalid, &topDone, &negative);
         for (int j = 0; j < k - 1; ++j) {
             const uint8_t b = data[pos + j];
+            if ((b >> 4) > 9 || (b & 0x0F) > 9) invalid = 1;
             v += (b >> 4) * kPow10[2 * j + 1] + (b & 0x0F) * kPow10[2 * j];
         }
+        *position = pos + k;
+        if (invalid) {
+            // No number: the value is 0 and the text the digits as received
+            // (most significant first), so that nobody reads a plausible value.
+            *value = 0;
+            for (int j = k - 1; j >= 0; --j) {
+                *text += HTATab[data[pos + j] >> 4];
+                *text += HTATab[data[pos + j] & 0x0F];
+            }
+            SetText(text, textLength, hasText);
+            return;
+        }
         v = static_cast<int64_t>(static_cast<uint64_t>(v) * static_cast<uint64_t>(m));
-        if (invalid) v = 0;
         if (negative) v = static_cast<int64_t>(0 - static_cast<uint64_t>(v));
         *value = v;
-        *position = pos + k;
         AppendPadded(*text, v, 2 * k + extraDigits);
         SetText(text, textLength, hasText);
         return;
@@ -257,17 +265,25 @@ void MBTelegram::IntToTime(int index) {
     rec.hasValueText = true;
     unsigned date;
     unsigned time = 0;
+    unsigned seconds = 0;
     const bool typeF = rec.dataField == 4;
+    // Type I (6 bytes): seconds, minutes, hours and the date word of type G,
+    // with the summer-time bit in the minute byte.
+    const bool typeI = rec.dataField == 6;
     if (typeF) {
         date = static_cast<unsigned>((rec.value >> 16) & 0xFFFF);
         time = static_cast<unsigned>(rec.value & 0xFFFF);
+    } else if (typeI) {
+        seconds = static_cast<unsigned>(rec.value & 0x3F);
+        time = static_cast<unsigned>((rec.value >> 16) & 0x1F) << 8 | static_cast<unsigned>((rec.value >> 8) & 0x3F);
+        date = static_cast<unsigned>((rec.value >> 24) & 0xFFFF);
     } else if (rec.dataField == 2) {
         date = static_cast<unsigned>(rec.value & 0xFFFF);
     } else {
         rec.valueTextLength = 0;
         return;
     }
-    if (typeF && (rec.value & 0x8000)) t += 'S';
+    if ((typeF && (rec.value & 0x8000)) || (typeI && (rec.value & 0x4000))) t += 'S';
     const unsigned day = date & 0x1F;
     const unsigned month = (date >> 8) & 0x0F;
     const unsigned year = ((date >> 12) & 0x0F) * 8 + ((date >> 5) & 0x07);
@@ -280,10 +296,14 @@ void MBTelegram::IntToTime(int index) {
         Append2(t, static_cast<int>(year));
         t += ' ';
     }
-    if (typeF) {
+    if (typeF || typeI) {
         Append2(t, static_cast<int>((time >> 8) & 0x1F));
         t += ':';
         Append2(t, static_cast<int>(time & 0x3F));
+    }
+    if (typeI) {
+        t += ':';
+        Append2(t, static_cast<int>(seconds));
     }
     rec.valueTextLength = static_cast<int32_t>(t.size());
 }

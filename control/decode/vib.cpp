@@ -195,7 +195,79 @@ struct NonMetricPairs {
     }
 };
 
+// The decimal number written right before the "[" of an English unit text
+// ("Volume 0.1 [feet3]": 0.1); 1 when there is none.
+double ScaleOfText(const char* text) {
+    if (text == nullptr) return 1.0;
+    const char* bracket = std::strchr(text, '[');
+    if (bracket == nullptr) return 1.0;
+    const char* end = bracket;
+    while (end > text && end[-1] == ' ') --end;
+    const char* begin = end;
+    while (begin > text && ((begin[-1] >= '0' && begin[-1] <= '9') || begin[-1] == '.')) --begin;
+    if (begin == end || (begin > text && begin[-1] != ' ')) return 1.0;
+    // Digits and the places behind the point, so that 0.001 is exactly 1e-3.
+    long long digits = 0;
+    int decimals = -1;
+    for (const char* p = begin; p < end; ++p) {
+        if (*p == '.') {
+            if (decimals >= 0) return 1.0;
+            decimals = 0;
+        } else {
+            digits = digits * 10 + (*p - '0');
+            if (decimals >= 0) ++decimals;
+        }
+    }
+    if (digits <= 0 || digits > 1000000) return 1.0;
+    return static_cast<double>(digits) * Pow10(decimals > 0 ? -decimals : 0);
+}
+
+// First and last index of the VIFEs of a VIB (first > last: none).
+void VIFERange(const uint8_t* vib, int vibLength, int structureKind, int* first, int* last) {
+    *first = 1;
+    *last = 0;
+    if (vibLength < 2 || IsFixed(structureKind) || vib[0] == 0xFF) return;
+    if (IsPlainText(vib, vibLength)) {
+        // The length counts VIF, length byte, text and VIFEs, not the zero.
+        *first = vib[1] + 3;
+        *last = vibLength < kVIBPlainText - 1 ? vibLength : kVIBPlainText - 1;
+        return;
+    }
+    *first = (vib[0] == 0xFB || vib[0] == 0xFD) ? 2 : 1;
+    *last = LastIndex(vibLength, kVIBInline);
+}
+
 }  // namespace
+
+double UnitTextScale(const uint8_t* vib, int vibLength, int structureKind) {
+    if (vibLength < 1 || vibLength > 270) return 1.0;
+    const uint8_t vif = vib[0];
+    if (IsFixed(structureKind)) return ScaleOfText(texts::kEnglish.fixUnits[vif & 0x3F]);
+    if (IsPlainText(vib, vibLength) || vif == 0xFF) return 1.0;
+    if ((vif == 0xFB || vif == 0xFD) && vibLength >= 2)
+        return ScaleOfText((vif == 0xFB ? texts::kEnglish.vifVarFB : texts::kEnglish.vifVarFD)[vib[1] & 0x7F]);
+    return ScaleOfText(texts::kEnglish.vifVar[vif == 0xFE ? 0x7E : vif & 0x7F]);
+}
+
+double CorrectionScale(const uint8_t* vib, int vibLength, int structureKind) {
+    if (vibLength < 1 || vibLength > 270) return 1.0;
+    int first, last;
+    VIFERange(vib, vibLength, structureKind, &first, &last);
+    double scale = 1.0;
+    for (int i = first; i <= last; ++i) {
+        const int code = vib[i] & 0x7F;
+        if (code == 0x7F) break;  // what follows is the manufacturer's
+        if (code >= 0x70 && code <= 0x77) scale *= Pow10(code - 0x76);
+        else if (code == 0x7D) scale *= 1000.0;
+    }
+    return scale;
+}
+
+std::string_view UnitOfVIB(const uint8_t* vib, int vibLength, std::string_view description) {
+    if (vibLength >= 2 && vibLength <= 270 && IsPlainText(vib, vibLength))
+        return std::string_view(reinterpret_cast<const char*>(vib + 2), vib[1]);
+    return UnitOf(description);
+}
 
 int MultiplierOf(uint8_t vif, uint8_t extension, int structureKind) {
     const MultiplierTables& m = kMultipliers;
@@ -250,6 +322,8 @@ Normalised DescribeVIBNormalised(const uint8_t* vib, int vibLength, int structur
     BaseUnit base{};
     bool found = false;
     int firstVIFE = 1;
+    // Correction-factor VIFEs scale the value whatever its unit.
+    result.factor = CorrectionScale(vib, vibLength, structureKind);
     if (IsFixed(structureKind)) {
         found = FindBase(NormRule::Fixed, vif & 0x3F, base);
         if (!found) {
@@ -273,7 +347,7 @@ Normalised DescribeVIBNormalised(const uint8_t* vib, int vibLength, int structur
     out.Append(Cell(base.table, base.row, language));
     AppendVIFEs(vib, firstVIFE, LastIndex(vibLength, kVIBInline), language, out);
     result.quantityClass = base.quantityClass;
-    result.factor = base.factor;
+    result.factor *= base.factor;
     return result;
 }
 

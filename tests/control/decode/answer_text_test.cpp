@@ -171,6 +171,31 @@ TEST_F(AnswerTextTest, DateOfARealRecordUsesItsBits) {
     EXPECT_EQ(answer::ValueDat(AnswerView::Of(*t), 1), "24.12.08");
 }
 
+TEST_F(AnswerTextTest, NormalisedVariantsHonourCorrectionVIFEsAndInvalidDigits) {
+    const std::string zeroesHex = "00000000" "00000000" "0000000000000000";
+    const struct {
+        const char* record;
+        const char* hex4;
+        const char* hex;
+    } cases[] = {
+        // 1234 l x 10^-2 are 1.234e-2 m3.
+        {"04 93 74 D2 04 00 00", "Inst Volume [m3]->*10E-2|1.234000e-02|", "INT4 Inst Volume [l]->*10E-2|1234|"},
+        // BCD digits of an error state are shown as received, not as a number.
+        {"0C 13 AB 00 00 00", "Inst Volume [m3]|000000AB|", "BCD8 Inst Volume [l]|000000AB|"},
+        {"0C 13 12 00 00 1A", "Inst Volume [m3]|1A000012|", "BCD8 Inst Volume [l]|1A000012|"},
+        // Six-byte date and time.
+        {"06 6D 0F 1E 12 18 1C 00", "Inst Time Point [Date+Time]|24.12.2008 18:30:15|",
+         "INT6 Inst Time Point [Date+Time]|24.12.2008 18:30:15|"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.record);
+        const auto t = DecodeRecords(Hex(c.record));
+        const AnswerView v = AnswerView::Of(*t);
+        EXPECT_EQ(CookedData(v, CookedVariant::Hex4), kHexHeader + zeroesHex + c.hex4);
+        EXPECT_EQ(CookedData(v, CookedVariant::Hex), kHexHeader + zeroesHex + c.hex);
+    }
+}
+
 TEST_F(AnswerTextTest, CookedVariantNames) {
     CookedVariant v;
     EXPECT_TRUE(ParseCookedVariant("hex2", &v));

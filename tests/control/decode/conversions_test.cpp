@@ -70,5 +70,48 @@ TEST(Conversions, CalcVIFUnitWithoutMultiplier) {
     EXPECT_EQ(CalcVIFUnitWithoutMultiplier(""), "");
 }
 
+TEST(Conversions, RecordDates) {
+    const struct {
+        uint64_t bits;
+        int bytes;
+        const char* iso;  // empty: not valid
+    } cases[] = {
+        {0x1C18121E, 4, "2008-12-24T18:30"},
+        {0x1C18521E, 4, "2108-12-24T18:30"},      // hundred years 2
+        {0x1C18721E, 4, "2208-12-24T18:30"},      // hundred years 3
+        {0x1C18129E, 4, ""},                      // time invalid
+        {0x1C18181E, 4, ""},                      // hour 24
+        {0x1C18123C, 4, ""},                      // minute 60
+        {0x1F18121E, 4, ""},                      // month 15
+        {0x1C00121E, 4, ""},                      // day 0
+        {0x1C18, 2, "2008-12-24"},
+        {0x1B1F, 2, ""},                          // 31 November
+        {0x0000, 2, ""},
+        {0x341C1872'1E0FULL, 6, "2008-12-24T18:30:15"},
+        {0x001C1812'1E3CULL, 6, ""},              // second 60
+        {0x1C18121E, 3, ""},                      // no date type of three bytes
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bits);
+        const RecordDate d = DecodeRecordDate(c.bits, c.bytes);
+        EXPECT_EQ(d.valid, c.iso[0] != '\0');
+        EXPECT_EQ(IsoDateText(d), c.iso);
+    }
+    const RecordDate i = DecodeRecordDate(0x341C18721E0FULL | 0x4000, 6);
+    EXPECT_TRUE(i.summerTime);
+    EXPECT_EQ(i.dayOfWeek, 3);
+    EXPECT_EQ(i.week, 52);
+    EXPECT_TRUE(DecodeRecordDate(0x1C18129E, 4).timeInvalid);
+}
+
+TEST(Conversions, ApplicationErrorTexts) {
+    EXPECT_EQ(ApplicationErrorText(0), "Unspecified error");
+    EXPECT_EQ(ApplicationErrorText(1), "Unimplemented CI field");
+    EXPECT_EQ(ApplicationErrorText(6), "More than 10 VIFEs");
+    EXPECT_EQ(ApplicationErrorText(9), "Too many readouts");
+    EXPECT_EQ(ApplicationErrorText(10), "Reserved");
+    EXPECT_EQ(ApplicationErrorText(-1), "Reserved");
+}
+
 }  // namespace
 }  // namespace mbus

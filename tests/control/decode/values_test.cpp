@@ -31,10 +31,17 @@ const ValueCase kLsbFirst[] = {
     {"BCD8 times 10 has nine digits", 12, "78 56 34 12", 10, true, "123456780", 123456780, 4},
     {"BCD8 times 100 has ten digits", 12, "01 00 00 00", 100, true, "0000000100", 100, 4},
     {"BCD4 negative by top nibble F", 10, "23 F1", 1, true, "-0123", -123, 2},
-    {"BCD4 top nibble A", 10, "23 A1", 1, true, "0123", 10123, 2},
-    {"BCD2 invalid D", 9, "D5", 1, true, "00", 0, 1},
-    {"BCD2 top nibble E", 9, "E5", 1, true, "-15", -15, 1},
-    {"BCD2 EE invalid", 9, "EE", 1, true, "00", 0, 1},
+    // Digits above 9 (other than the sign Fh on top) are an error state:
+    // value 0, the digits as received in the text.
+    {"BCD4 top nibble A", 10, "23 A1", 1, true, "A123", 0, 2},
+    {"BCD2 invalid D", 9, "D5", 1, true, "D5", 0, 1},
+    {"BCD2 top nibble E", 9, "E5", 1, true, "E5", 0, 1},
+    {"BCD2 EE invalid", 9, "EE", 1, true, "EE", 0, 1},
+    {"BCD2 low digit C", 9, "1C", 1, true, "1C", 0, 1},
+    {"BCD8 hex digit below the top", 12, "78 5A 34 12", 1, true, "12345A78", 0, 4},
+    {"BCD4 sign with a hex digit", 10, "2B F1", 1, true, "F12B", 0, 2},
+    {"BCD4 invalid times 10 keeps its digits", 10, "2B 01", 10, true, "012B", 0, 2},
+    {"BCD4 negative times 10", 10, "23 F1", 10, true, "-01230", -1230, 2},
     {"BCD12", 14, "12 90 78 56 34 12", 1, true, "123456789012", 123456789012LL, 6},
     {"BCD6 does not fit", 11, "12 34", 1, false, "", 0, 0},
     {"REAL4 1.5", 5, "00 00 C0 3F", 1, true, "1.500000e+00", 0, 4},
@@ -96,7 +103,7 @@ TEST(ValueDecoding, MostSignificantFirstReversesFixedLengthValues) {
         const char* text;
     } cases[] = {
         {2, "FF FE", "-2"},     {4, "00 00 04 D2", "1234"},  {12, "12 34 56 78", "12345678"},
-        {10, "F1 23", "-0123"}, {5, "3F C0 00 00", "1.500000e+00"},
+        {10, "F1 23", "-0123"}, {5, "3F C0 00 00", "1.500000e+00"}, {12, "12 34 5A 78", "12345A78"},
         {13, "03 61 62 63", "abc"}, {13, "C2 12 34", "1234"}, {13, "E2 12 34", "1234"},
     };
     for (const auto& c : cases) {
@@ -164,6 +171,8 @@ TEST_F(IntToTimeTest, CalendarTexts) {
         {"04 6D 00 00 78 C1", "24.01.1999 00:00"},   // year 99
         {"02 6C F8 FC", "24.12.---- "},              // year bits 127
         {"02 6C 18 1C", "24.12.2008 "},
+        {"06 6D 0F 1E 72 18 1C 34", "24.12.2008 18:30:15"},    // six bytes with seconds
+        {"06 6D 0F 5E 12 18 1C 00", "S24.12.2008 18:30:15"},   // summer time in the minute byte
         {"04 6D 00 00 00 00", "0"},                  // value 0 stays as it is
         {"0C 6D 01 00 00 00", ""},                   // a date VIF on a BCD record: empty text
     };

@@ -159,6 +159,55 @@ TEST_F(VibTest, NormalisedUnits) {
     }
 }
 
+TEST_F(VibTest, CorrectionVIFEsScaleTheNormalisedValue) {
+    const struct {
+        const char* vib;
+        int quantityClass;
+        double factor;
+    } cases[] = {
+        {"86 74", 1, 1e-2},         // kWh x 10^-2
+        {"93 7D", 3, 1.0},          // litres x 1000
+        {"86 F0 77", 1, 1e-5},      // two of them multiply
+        {"A0 75", 99, 0.1},         // no base unit: the correction alone
+        {"FD C9 73", 15, 1e-3},     // after an FD code
+        {"86 FF 74", 1, 1.0},       // behind 7Fh the VIFEs are the manufacturer's
+        {"FF 74", 99, 1.0},         // manufacturer-specific VIF
+        {"FC 03 6B 57 68 00 74", 99, 1e-2},     // plain text "kWh", VIFE behind the zero
+        {"FC 03 6B 57 68 00 F7 7D", 99, 1e4},
+        {"FC 03 74 74 74 00", 99, 1.0},         // text bytes are no VIFEs
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.vib);
+        Bytes vib = Hex(c.vib);
+        MBTelegram t;
+        t.structureKind = kVariableLsbFirst;
+        // A plain-text VIB's length does not count the zero behind the text.
+        const bool plain = vib[0] == 0xFC;
+        char text[1000];
+        Norm n;
+        t.VIBInterpret2(vib.data(), static_cast<int>(vib.size()) - (plain ? 1 : 0), text, &n.quantityClass, &n.factor);
+        EXPECT_EQ(n.quantityClass, c.quantityClass);
+        EXPECT_NEAR(n.factor, c.factor, c.factor * 1e-12);
+    }
+}
+
+TEST(VibScale, MultiplierWrittenBeforeTheUnit) {
+    const struct {
+        const char* vib;
+        int kind;
+        double scale;
+    } cases[] = {
+        {"05", 1, 100},        {"07", 1, 10},     {"06", 1, 1},        {"40", 1, 100},  // never lowered, still x100
+        {"FB 00", 1, 100},     {"FB 11", 1, 1000}, {"FB 21", 1, 0.1},   {"FB A4", 1, 0.001},
+        {"FD 03", 1, 1000},    {"FD 10", 1, 1},   {"6D", 1, 1},        {"07", 0, 100},  // fixed: 100 [kWh]
+        {"FC 02 6B 57 00", 1, 1}, {"FF 05", 1, 1},
+    };
+    for (const auto& c : cases) {
+        const Bytes vib = Hex(c.vib);
+        EXPECT_DOUBLE_EQ(UnitTextScale(vib.data(), static_cast<int>(vib.size()), c.kind), c.scale) << c.vib;
+    }
+}
+
 TEST(VibNonMetric, ReplacesUnitNamesInOrder) {
     const struct {
         const char* in;
