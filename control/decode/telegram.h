@@ -37,6 +37,13 @@ enum FrameType : int32_t {
 inline constexpr int kVIBInline = 12;    // VIF and up to ten VIFEs (and a spare)
 inline constexpr int kVIBPlainText = 260;  // plain-text VIF: VIF, length, text, zero, VIFEs
 inline constexpr int kMaxExtensions = 10;  // DIFEs or VIFEs per record
+
+// Result of MBTelegram::InterpretAnswer for a long frame whose user data is
+// too short for the header its CI announces: no header field and no record
+// was read (structure kind 255), and `warnings` says why. The other results
+// are 1 (a single character, or a variable-structure answer whose C field is
+// RSP_UD) and 0 (anything else).
+inline constexpr int kDecodeShortHeader = 2;
 }  // namespace mbus
 
 struct MBUS_EXPORT MBDataRecord {
@@ -84,6 +91,7 @@ public:
     MBTelegram& operator=(const MBTelegram&) = delete;
 
     // Decodes a complete frame (from its start byte); see telegram.cpp.
+    // Returns 1, 0 or mbus::kDecodeShortHeader (see there).
     int InterpretAnswer(int frameType, uint8_t C, uint8_t A, uint8_t CI, const uint8_t* data, int length);
     void InitDStruct(int count);
     int CountDataRecordsInRSPUD(const uint8_t* data, int length);
