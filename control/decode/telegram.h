@@ -151,6 +151,8 @@ public:
 
 private:
     void Reset();
+    // Notes a long frame too short for its header; returns kDecodeShortHeader.
+    int ShortHeader(uint8_t CI, int userData, int needed);
     void InterpretVariableHeader(const uint8_t* data, int length, uint8_t CI);
     void InterpretFixed(const uint8_t* data, int length, uint8_t CI);
     void ExtractValue(int lsbFirst, MBDataRecord& rec, const uint8_t* data, int length, int* position);
