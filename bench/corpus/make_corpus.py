@@ -94,7 +94,7 @@ add("variable length: text, positive and negative BCD, binary, reserved-free",
     long_frame(0x08, 0x33, 0x72, header72(4, "QXA", 1, 0x07) +
                rec(0x0D, 0xFD, 0x0C, 0x05, b'1.2.3'[::-1]) + rec(0x0D, 0x13, 0xC2, bcd(1234, 2)) +
                rec(0x0D, 0x13, 0xD2, bcd(1234, 2)) + rec(0x0D, 0xFD, 0x0E, 0xE2, le(0x1234, 2)) +
-               rec(0x0D, 0xFD, 0x0F, 0xF3, le(0xABCDEF, 3))))
+               rec(0x0D, 0xFD, 0x0F, 0xE3, le(0xABCDEF, 3))))
 # Storage, tariff and subunit through DIFE chains.
 add("DIFE chains: storage numbers, tariffs, subunits, ten DIFEs",
     long_frame(0x08, 0x34, 0x72, header72(5, "ZZW", 2, 0x02) +
@@ -186,6 +186,40 @@ add("water meter with three subunits",
     long_frame(0x08, 0x62, 0x72, header72(31, "JXK", 2, 0x16) +
                rec(0x8C, 0x40, 0x13, bcd(100, 4)) + rec(0x8C, 0x80, 0x40, 0x13, bcd(200, 4)) +
                rec(0x8C, 0xC0, 0x40, 0x13, bcd(300, 4))))
+# Error states and dates as meters send them.
+add("heat meter in an error state: BCD digits Ah..Fh, and a negative temperature difference",
+    long_frame(0x08, 0x05, 0x72, header72(87654321, "QXA", 0x01, 0x04, 0x1B) +
+               rec(0x0C, 0x06, bytes([0xAA] * 4)) + rec(0x0C, 0x13, bcd(123456, 4)) + rec(0x0A, 0x61, 0x23, 0xF1)))
+add("dates: time invalid, hundred-year bits, a date of two bytes",
+    long_frame(0x08, 0x05, 0x72, header72(87654321, "QXA", 0x01, 0x04, 0x1B) +
+               rec(0x04, 0x6D, bytes.fromhex("9E12181C")) + rec(0x44, 0x6D, bytes.fromhex("1E52181C")) +
+               rec(0x42, 0x6C, bytes.fromhex("181C"))))
+add("date and time of six bytes with seconds, day of week and week",
+    long_frame(0x08, 0x05, 0x72, header72(87654321, "QXA", 0x01, 0x04, 0x1B) +
+               rec(0x06, 0x6D, bytes.fromhex("0F1E72181C34")) + rec(0x04, 0x13, le(1234, 4))))
+add("application error CI 70h: application too busy", long_frame(0x08, 0x05, 0x70, bytes([0x08])))
+# Plain-text units as meters send them: VIF, length, text, then the VIFEs.
+add("room sensor: plain-text unit with its VIFE behind the text, humidity, temperature",
+    long_frame(0x08, 0x63, 0x72, header72(20261001, "QXB", 0x03, 0x00) +
+               rec(0x02, 0xFC, 0x03, b'ppm'[::-1], 0x75, le(2000, 2)) +
+               rec(0x02, 0x7C, 0x03, b'%RH'[::-1], le(411, 2)) + rec(0x02, 0x65, le(2150, 2)) +
+               rec(0x0C, 0x78, bcd(20261001, 4))))
+add("gas flow: plain-text unit with a chain of two VIFEs behind the text",
+    long_frame(0x08, 0x64, 0x72, header72(20261002, "JXK", 0x02, 0x03) +
+               rec(0x04, 0xFC, 0x03, b'Nm3'[::-1], 0xA2, 0x73, le(123456, 4)) + rec(0x0C, 0x13, bcd(4711, 4))))
+# Long binary numbers of LVAR F0h..F6h, and a reserved LVAR.
+add("long binary values: LVAR F0h, F4h, F5h and F6h, then a temperature",
+    long_frame(0x08, 0x65, 0x72, header72(20261003, "ZZW", 0x01, 0x02) +
+               rec(0x0D, 0xFD, 0x0F, 0xF0, bytes(range(16))) + rec(0x0D, 0xFD, 0x0F, 0xF4, bytes(range(32, 64))) +
+               rec(0x0D, 0x7F, 0xF5, bytes(range(64, 112))) + rec(0x0D, 0x7F, 0xF6, bytes(range(128, 192))) +
+               rec(0x02, 0x65, le(2150, 2))))
+add("reserved LVAR F8h ends the walk",
+    long_frame(0x08, 0x66, 0x72, header72(20261004, "ZZW", 0x01, 0x02) +
+               rec(0x02, 0x5B, le(21, 2)) + rec(0x0D, 0xFD, 0x0F, 0xF8, 0x01, 0x02, 0x03, 0x04) +
+               rec(0x02, 0x65, le(2150, 2))))
+# Answers whose user data is too short for their header.
+add("CI 72h answer with its header cut short", long_frame(0x08, 0x67, 0x72, bcd(20261005, 4) + le(man("QXA"), 2)))
+add("CI 7Ah answer with its header cut short", long_frame(0x08, 0x68, 0x7A, bytes([0x07, 0x00])))
 
 here = os.path.dirname(os.path.abspath(__file__))
 with open(os.path.join(here, 'telegrams.txt'), 'w') as f:

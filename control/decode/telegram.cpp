@@ -37,6 +37,198 @@ bool HasErrorVIFE(const MBDataRecord& rec) {
     return false;
 }
 
+// Where the parts of a plain-text VIB stand in the telegram for one layout:
+// VIF, VIFE chain, length byte, text (VIFEs before the text), or VIF, length
+// byte, text, VIFE chain (VIFEs behind the text).
+struct PlainTextParts {
+    int textBegin = 0;      // first text byte
+    int textLength = 0;     // text bytes, as announced by the length byte
+    int vifeBegin = 0;      // the VIFE chain: [vifeBegin, vifeEnd)
+    int vifeEnd = 0;
+    int next = 0;           // first byte behind the VIB
+    bool complete = false;  // length byte, text and VIFE chain all lie before the end
+    bool errorVIFE = false; // a VIFE is an error code (bits 0..6 below 20h)
+};
+
+// Lays out the plain-text VIB whose VIF stands at `vif`, reading nothing at
+// or beyond `end` (the checksum).
+PlainTextParts LayOutPlainText(const uint8_t* data, int vif, int end, bool vifesAfterText) {
+    PlainTextParts t;
+    const bool chain = HasExtension(data[vif]);
+    // One past the VIFE chain that starts at `q`, or -1 when it runs to the end.
+    auto chainEnd = [&](int q) {
+        if (!chain) return q;
+        while (q < end) {
+            const uint8_t b = data[q++];
+            if ((b & 0x7F) < 0x20) t.errorVIFE = true;
+            if (!HasExtension(b)) return q;
+        }
+        return -1;
+    };
+    int q = vif + 1;
+    if (!vifesAfterText) {
+        t.vifeBegin = q;
+        q = t.vifeEnd = chainEnd(q);
+        if (q < 0) return t;
+    }
+    if (q >= end) return t;
+    t.textLength = data[q];
+    t.textBegin = q + 1;
+    q = t.textBegin + t.textLength;
+    if (q > end) return t;
+    if (vifesAfterText) {
+        t.vifeBegin = q;
+        q = t.vifeEnd = chainEnd(q);
+        if (q < 0) return t;
+    }
+    t.next = q;
+    t.complete = true;
+    return t;
+}
+
+// Value bytes of a record whose value starts at `pos` (LVAR included), or
+// -1 for a reserved LVAR; a missing LVAR byte counts as one byte needed.
+int ValueBytesAt(const uint8_t* data, int pos, int end, uint8_t dif) {
+    if ((dif & 0x0F) == 0x0D && pos >= end) return 1;
+    return MBTelegram::ReturnNumberOfValueBytes(dif, pos < end ? data[pos] : 0);
+}
+
+// The layout of a plain-text VIB: the configured one, unless it cannot be
+// right (text or VIFE chain past the end, or no room for the value behind
+// them) and the other one can; `swapped` tells which was taken. Meters send
+// either layout, so the configured one alone would lose every later record.
+PlainTextParts ChoosePlainText(const uint8_t* data, int vif, int end, uint8_t dif, bool vifesAfterText,
+                               bool valueAfterError, bool* swapped) {
+    auto fits = [&](const PlainTextParts& t) {
+        if (!t.complete) return false;
+        if (!valueAfterError && t.errorVIFE) return true;
+        const int n = ValueBytesAt(data, t.next, end, dif);
+        return n < 0 || t.next + n <= end;
+    };
+    *swapped = false;
+    const PlainTextParts configured = LayOutPlainText(data, vif, end, vifesAfterText);
+    if (fits(configured)) return configured;
+    const PlainTextParts other = LayOutPlainText(data, vif, end, !vifesAfterText);
+    if (!fits(other)) return configured;
+    *swapped = true;
+    return other;
+}
+
+std::string ByteCount(int n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+
+// Walks the records of a variable-structure frame as far as they fit and
+// returns their number; with `warnings`, adds a text for every problem the
+// walk gets past or stops at.
+int CountRecords(const uint8_t* data, int length, std::vector<std::string>* warnings) {
+    if (data == nullptr) return 0;
+    int ciPos = (length > 0 && data[0] == 0x68) ? 6 : 8;
+    if (length <= ciPos) return 0;
+    const uint8_t ci = data[ciPos];
+    int pos = ciPos + ((ci == 0x78) ? 1 : (ci == 0x7A) ? 5 : 13);
+    const int end = length - 2;
+    const bool valueAfterError = Option(MBusOption.OPTValueAfterErrorVIFE) != 0;
+    const bool vifesAfterText = Option(MBusOption.plainTextVIFEsAfterText) != 0;
+    int count = 0;
+    // Texts are built only when asked for and something is wrong.
+    auto warn = [&](auto&& text) {
+        if (warnings != nullptr) warnings->push_back("record " + std::to_string(count + 1) + ": " + text());
+    };
+    while (pos < end) {
+        const uint8_t dif = data[pos];
+        if (dif == 0x0F || dif == 0x1F) { ++count; break; }
+        if (dif == 0x7F) {
+            ++count;
+            if (warnings != nullptr && pos + 1 < end)
+                warnings->push_back(ByteCount(end - pos - 1) + " left over after the last record");
+            break;
+        }
+        if (dif == 0x2F) { ++count; ++pos; continue; }
+        // DIF and its DIFEs; an eleventh DIFE ends the record (no value) and
+        // starts the next one, as in the record interpretation.
+        int ext = 0;
+        while (ext < kMaxExtensions && pos < end && HasExtension(data[pos])) { ++pos; ++ext; }
+        if (pos >= end) {
+            warn([] { return "DIFE chain runs past the end of the data"; });
+            break;
+        }
+        if (HasExtension(data[pos])) {
+            warn([] { return "more than " + std::to_string(kMaxExtensions) + " DIFEs; the record has no value"; });
+            ++count;
+            ++pos;
+            continue;
+        }
+        ++pos;  // the VIF
+        if (pos >= end) {
+            warn([] { return "no VIF before the end of the data"; });
+            break;
+        }
+        const uint8_t vif = data[pos];
+        bool errorVIFE = false;
+        if ((vif & 0x7F) == 0x7C) {
+            bool swapped = false;
+            const PlainTextParts t =
+                ChoosePlainText(data, pos, end, dif, vifesAfterText, valueAfterError, &swapped);
+            if (!t.complete) {
+                warn([] { return "plain-text unit runs past the end of the data"; });
+                break;
+            }
+            if (swapped) {
+                warn([&] {
+                    return std::string("plain-text unit read with its VIFEs ") +
+                           (vifesAfterText ? "before" : "behind") + " the text (the set layout does not fit)";
+                });
+            }
+            errorVIFE = t.errorVIFE;
+            pos = t.next;
+        } else {
+            int index = 0;
+            ext = 0;
+            while (ext < kMaxExtensions && pos < end && HasExtension(data[pos])) {
+                ++pos;
+                ++ext;
+                ++index;
+                const bool extensionCode = (index == 1 && (vif == 0xFB || vif == 0xFD || vif == 0xFE));
+                if (vif != 0xFF && !extensionCode && pos < end && (data[pos] & 0x7F) < 0x20) errorVIFE = true;
+            }
+            if (pos >= end) {
+                warn([] { return "VIFE chain runs past the end of the data"; });
+                break;
+            }
+            if (HasExtension(data[pos])) {
+                warn([] { return "more than " + std::to_string(kMaxExtensions) + " VIFEs; the record has no value"; });
+                ++count;
+                ++pos;
+                continue;
+            }
+            ++pos;  // first value byte
+        }
+        int n = 0;
+        if (valueAfterError || !errorVIFE) {
+            n = ValueBytesAt(data, pos, end, dif);
+            if (n < 0) {
+                // Reserved LVAR: the length is unknown, the walk ends here.
+                warn([&] {
+                    static const char* kHex = "0123456789ABCDEF";
+                    return std::string("reserved LVAR ") + kHex[data[pos] >> 4] + kHex[data[pos] & 0x0F] +
+                           "h; the walk ends here, " + ByteCount(end - pos - 1) + " not decoded";
+                });
+                ++count;
+                break;
+            }
+        }
+        if (pos + n > end) {
+            warn([&] {
+                return "value runs past the end of the data (needs " + ByteCount(n) + ", " +
+                       std::to_string(end - pos) + " left)";
+            });
+            break;
+        }
+        pos += n;
+        ++count;
+    }
+    return count;
+}
+
 // Reads `n` bytes at `p` as an unsigned number, least or most significant first.
 uint32_t ReadWord(const uint8_t* data, int p, int n, bool lsbFirst) {
     uint32_t v = 0;
@@ -113,31 +305,45 @@ int MBTelegram::InterpretAnswer(int frameType_, uint8_t C, uint8_t A, uint8_t CI
     }
     if (frameType != kFrameLong) return 0;
 
+    // The extended long frame moves every position by two. The user data
+    // lies between the CI field and the checksum.
+    const int shift = (data[0] == 0x68) ? 0 : 2;
+    const int userData = length - 2 - (7 + shift);
     switch (CI) {
         case 0x70: structureKind = kApplicationError; return 0;
         case 0x71: structureKind = kAlarm; return 0;
         case 0x72:
         case 0x76:
         case 0x78:
-        case 0x7A:
-            if (length < 12) return 0;
+        case 0x7A: {
+            const int header = (CI == 0x78) ? 0 : (CI == 0x7A) ? 4 : 12;
+            if (userData < header) return ShortHeader(CI, userData, header);
             InterpretVariableHeader(data, length, CI);
             break;
+        }
         case 0x73:
         case 0x77:
-            // The extended long frame moves every position by two.
-            if (data[0] != 0x68 && length >= 21) InterpretFixed(data + 2, length - 2, CI);
-            else if (data[0] == 0x68 && length >= 19) InterpretFixed(data, length, CI);
+            // The header and at least the start of the first counter.
+            if (userData < 10) return ShortHeader(CI, userData, 10);
+            InterpretFixed(data + shift, length - shift, CI);
             return 0;
         default: return 0;
     }
 
-    const int n = CountDataRecordsInRSPUD(data, length);
+    const int n = CountRecords(data, length, &warnings);
     InitDStruct(n);
     int position = (CI == 0x78) ? 7 : (CI == 0x7A) ? 11 : 19;
     if (data[0] != 0x68) position += 2;
     for (int i = 0; i < n; ++i) InterpretVarDataRecord(CI != 0x76, data, length, &position, i);
     return ((C & ~0x30u) == 0x08) ? 1 : 0;
+}
+
+int MBTelegram::ShortHeader(uint8_t CI, int userData, int needed) {
+    static const char* kHex = "0123456789ABCDEF";
+    warnings.push_back(std::string("user data too short for the header of CI ") + kHex[CI >> 4] + kHex[CI & 0x0F] +
+                       "h (" + ByteCount(std::max(0, userData)) + ", needs " + std::to_string(needed) +
+                       "); no header fields and no records");
+    return kDecodeShortHeader;
 }
 
 void MBTelegram::InterpretVariableHeader(const uint8_t* data, int length, uint8_t CI) {
@@ -239,75 +445,7 @@ void MBTelegram::InterpretFixed(const uint8_t* data, int length, uint8_t CI) {
 }
 
 int MBTelegram::CountDataRecordsInRSPUD(const uint8_t* data, int length) {
-    if (data == nullptr) return 0;
-    int ciPos = (length > 0 && data[0] == 0x68) ? 6 : 8;
-    if (length <= ciPos) return 0;
-    const uint8_t ci = data[ciPos];
-    int pos = ciPos + ((ci == 0x78) ? 1 : (ci == 0x7A) ? 5 : 13);
-    const int end = length - 2;
-    const bool valueAfterError = Option(MBusOption.OPTValueAfterErrorVIFE) != 0;
-    const bool vifesAfterText = Option(MBusOption.plainTextVIFEsAfterText) != 0;
-    int count = 0;
-    while (pos < end) {
-        const uint8_t dif = data[pos];
-        if (dif == 0x0F || dif == 0x1F || dif == 0x7F) { ++count; break; }
-        if (dif == 0x2F) { ++count; ++pos; continue; }
-        // DIF and its DIFEs; an eleventh DIFE ends the record (no value) and
-        // starts the next one, as in the record interpretation.
-        int ext = 0;
-        while (ext < kMaxExtensions && pos < end && HasExtension(data[pos])) { ++pos; ++ext; }
-        if (pos >= end) break;
-        if (HasExtension(data[pos])) { ++count; ++pos; continue; }
-        ++pos;  // the VIF
-        if (pos >= end) break;
-        const uint8_t vif = data[pos];
-        bool errorVIFE = false;
-        if ((vif & 0x7F) == 0x7C) {
-            if (!vifesAfterText) {
-                while (pos < end && HasExtension(data[pos])) {
-                    ++pos;
-                    if ((data[pos] & 0x7F) < 0x20) errorVIFE = true;
-                }
-                ++pos;                          // the length byte
-                if (pos >= end) break;
-                pos += 1 + data[pos];           // behind the text
-            } else {
-                ++pos;
-                if (pos >= end) break;
-                pos += 1 + data[pos];
-                if (HasExtension(vif)) {
-                    while (pos < end) {
-                        const uint8_t vife = data[pos++];
-                        if ((vife & 0x7F) < 0x20) errorVIFE = true;
-                        if (!HasExtension(vife)) break;
-                    }
-                }
-            }
-        } else {
-            int index = 0;
-            ext = 0;
-            while (ext < kMaxExtensions && pos < end && HasExtension(data[pos])) {
-                ++pos;
-                ++ext;
-                ++index;
-                const bool extensionCode = (index == 1 && (vif == 0xFB || vif == 0xFD || vif == 0xFE));
-                if (vif != 0xFF && !extensionCode && (data[pos] & 0x7F) < 0x20) errorVIFE = true;
-            }
-            if (pos >= end) break;
-            if (HasExtension(data[pos])) { ++count; ++pos; continue; }
-            ++pos;  // first value byte
-        }
-        if (pos > end) break;
-        int n = 0;
-        if (valueAfterError || !errorVIFE) {
-            n = ReturnNumberOfValueBytes(dif, pos < length ? data[pos] : 0);
-            if (n < 0) { ++count; break; }  // reserved LVAR: length unknown, the walk ends here
-        }
-        pos += n;
-        if (pos > end) break;
-        ++count;
-    }
-    return count;
+    return CountRecords(data, length, nullptr);
 }
 
 [[gnu::always_inline]] inline void MBTelegram::ExtractValue(int lsbFirst, MBDataRecord& rec, const uint8_t* data, int length, int* position) {
@@ -361,52 +499,45 @@ void MBTelegram::InterpretVarDataRecord(int lsbFirst, const uint8_t* data, int l
     const uint8_t vif = data[p];
 
     if ((vif & 0x7F) == 0x7C) {
-        // Plain-text unit: VIF, length n, the text (reversed on the line when
-        // least significant byte first), a zero, then the VIFEs.
+        // Plain-text unit, stored as VIF, length n, the text (reversed on the
+        // line when least significant byte first), a zero, then the VIFEs,
+        // whichever layout it arrived in.
+        const int end = length - 2;
+        bool swapped = false;
+        const PlainTextParts t =
+            ChoosePlainText(data, p, end, dif, Option(MBusOption.plainTextVIFEsAfterText) != 0,
+                            Option(MBusOption.OPTValueAfterErrorVIFE) != 0, &swapped);
         uint8_t* vib = rec.MakePlainTextVIB();
         vib[0] = vif;
-        uint8_t vifes[kVIBPlainText];
-        int nVifes = 0;
-        auto readVifes = [&]() {
-            // The VIFE chain, announced by the extension bit of the byte before.
-            while (p < length - 3 && HasExtension(data[p])) {
-                const uint8_t b = data[++p];
-                if (nVifes < kVIBPlainText) vifes[nVifes++] = b;
-            }
-        };
-        const bool vifesAfterText = Option(MBusOption.plainTextVIFEsAfterText) != 0;
-        if (!vifesAfterText) readVifes();
-        ++p;  // the length byte
-        if (p >= length - 2) { *position = p; return; }
-        const int n = data[p];
-        const int textStart = p + 1;
-        const int available = std::max(0, std::min(n, length - 2 - textStart));
-        const int stored = std::min(available, kVIBPlainText - 3);
-        vib[1] = static_cast<uint8_t>(stored);
-        for (int i = 0; i < stored; ++i)
-            vib[2 + i] = lsbFirst ? data[textStart + available - 1 - i] : data[textStart + i];
-        vib[2 + stored] = 0;
-        p = textStart + available - 1;  // on the last text byte
-        if (available < n) { *position = p + 1; return; }
-        if (vifesAfterText && HasExtension(vif)) {
-            // The first VIFE follows the text directly.
-            if (p + 1 < length - 3) {
-                const uint8_t b = data[++p];
-                vifes[nVifes++] = b;
-                readVifes();
-            }
+        if (!t.complete) {
+            // Runs past the data: the record keeps an empty text and no value.
+            rec.vibLength = 2;
+            rec.vibReceived.assign(data + p, data + end);
+            *position = end;
+            return;
         }
-        const int room = kVIBPlainText - (stored + 3);
-        const int keep = std::min(nVifes, room);
-        std::memcpy(vib + stored + 3, vifes, static_cast<std::size_t>(keep));
-        rec.vibLength = stored + 2 + keep;
+        const int n = t.textLength;  // at most 255: fits the 260-byte array
+        vib[1] = static_cast<uint8_t>(n);
+        const uint8_t* text = data + t.textBegin;
+        if (lsbFirst)
+            std::reverse_copy(text, text + n, vib + 2);
+        else
+            std::memcpy(vib + 2, text, static_cast<std::size_t>(n));
+        vib[2 + n] = 0;
+        const int keep = std::min(t.vifeEnd - t.vifeBegin, kVIBPlainText - (n + 3));
+        std::memcpy(vib + n + 3, data + t.vifeBegin, static_cast<std::size_t>(keep));
+        rec.vibLength = n + 2 + keep;
+        rec.vibReceived.assign(data + p, data + t.next);
+        p = t.next - 1;  // on the last byte of the VIB
         if (p >= length - 3) { *position = p; return; }
     } else {
         uint8_t* vib = rec.VIB();
         vib[0] = vif;
+        const int vifPos = p;
         int k = 0;
         for (; k < kMaxExtensions && p < length - 3 && HasExtension(data[p]); ++k) vib[1 + k] = data[++p];
         rec.vibLength = 1 + k;
+        rec.vibReceived.assign(data + vifPos, data + p + 1);
         if (p >= length - 3) { *position = p; return; }
         if (HasExtension(data[p])) { *position = p + 1; return; }  // eleventh VIFE
     }

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "control/decode/byte_run.h"
 #include "control/decode/export.h"
 
 namespace mbus {
@@ -37,6 +38,13 @@ enum FrameType : int32_t {
 inline constexpr int kVIBInline = 12;    // VIF and up to ten VIFEs (and a spare)
 inline constexpr int kVIBPlainText = 260;  // plain-text VIF: VIF, length, text, zero, VIFEs
 inline constexpr int kMaxExtensions = 10;  // DIFEs or VIFEs per record
+
+// Result of MBTelegram::InterpretAnswer for a long frame whose user data is
+// too short for the header its CI announces: no header field and no record
+// was read (structure kind 255), and `warnings` says why. The other results
+// are 1 (a single character, or a variable-structure answer whose C field is
+// RSP_UD) and 0 (anything else).
+inline constexpr int kDecodeShortHeader = 2;
 }  // namespace mbus
 
 struct MBUS_EXPORT MBDataRecord {
@@ -52,7 +60,7 @@ struct MBUS_EXPORT MBDataRecord {
     bool hasValueText = false;   // false: the record has no value
     std::string valueText;       // value as text, or the raw bytes of a manufacturer rest
     int32_t valueTextLength = 0; // characters of the text (1 for the empty text), bytes of a raw rest
-    std::vector<uint8_t> vibReceived;  // the VIB as it stood in the telegram (before any rewriting)
+    mbus::ByteRun vibReceived;  // the VIB as it stood in the telegram (before any rewriting)
 
     // The VIB bytes: VIF, then VIFEs (or the plain-text layout).
     const uint8_t* VIB() const { return vibPlain ? vibPlain.get() : vibInline.data(); }
@@ -84,6 +92,7 @@ public:
     MBTelegram& operator=(const MBTelegram&) = delete;
 
     // Decodes a complete frame (from its start byte); see telegram.cpp.
+    // Returns 1, 0 or mbus::kDecodeShortHeader (see there).
     int InterpretAnswer(int frameType, uint8_t C, uint8_t A, uint8_t CI, const uint8_t* data, int length);
     void InitDStruct(int count);
     int CountDataRecordsInRSPUD(const uint8_t* data, int length);
@@ -143,6 +152,8 @@ public:
 
 private:
     void Reset();
+    // Notes a long frame too short for its header; returns kDecodeShortHeader.
+    int ShortHeader(uint8_t CI, int userData, int needed);
     void InterpretVariableHeader(const uint8_t* data, int length, uint8_t CI);
     void InterpretFixed(const uint8_t* data, int length, uint8_t CI);
     void ExtractValue(int lsbFirst, MBDataRecord& rec, const uint8_t* data, int length, int* position);

@@ -67,6 +67,15 @@ void SetText(std::string* text, int* textLength, bool* hasText) {
     *hasText = true;
 }
 
+// Bytes of a binary number of LVAR F0h..F6h: 4 x (LVAR - ECh) for F0h..F4h
+// (16 to 32), then 48 and 64; -1 for the reserved F7h..FFh.
+int LongBinaryBytes(int L) {
+    if (L <= 0xF4) return 4 * (L - 0xEC);
+    if (L == 0xF5) return 48;
+    if (L == 0xF6) return 64;
+    return -1;
+}
+
 // Decodes a variable-length value (LVAR byte at `pos`) into `text`. The
 // characters, BCD digits and hexadecimal bytes are taken last byte first
 // (least significant byte first telegrams) or in received order. Returns
@@ -79,7 +88,8 @@ int DecodeVariable(const uint8_t* data, int length, int pos, bool lastByteFirst,
     enum { Text, BCD, Hex } form;
     if (L < 0xC0) { n = L; form = Text; }
     else if (L < 0xE0) { n = L & 0x0F; form = BCD; }
-    else if (L <= 0xFA) { n = L - (L < 0xF0 ? 0xE0 : 0xF0); form = Hex; }
+    else if (L < 0xF0) { n = L - 0xE0; form = Hex; }
+    else if ((n = LongBinaryBytes(L)) >= 0) form = Hex;
     else return -1;  // reserved
     if (pos + 1 + n > length) return -1;
     if (form == BCD && L >= 0xD0) text += '-';
@@ -115,8 +125,8 @@ int MBTelegram::ReturnNumberOfValueBytes(uint8_t DIF, uint8_t LVAR) {
     if (LVAR < 0xD0) return LVAR - 0xC0 + 1;
     if (LVAR < 0xE0) return LVAR - 0xD0 + 1;
     if (LVAR < 0xF0) return LVAR - 0xE0 + 1;
-    if (LVAR <= 0xFA) return LVAR - 0xF0 + 1;
-    return -1;
+    const int n = LongBinaryBytes(LVAR);
+    return n < 0 ? -1 : n + 1;
 }
 
 void MBTelegram::CheckBCDforHEX(int coding, const uint8_t* data, const int* position, int64_t* value, int* invalid,

@@ -97,6 +97,17 @@ TEST(MbusctlDecode, ForceDecodesAFrameWithABadChecksum) {
     EXPECT_NE(r.err.find("decoded anyway"), std::string::npos);
 }
 
+TEST(MbusctlDecode, WalkWarningsGoToStderrAndLeaveStdoutAlone) {
+    // kVolume with a second record that has two of its four value bytes.
+    const char* truncated = "68 19 19 68 08 01 72 78 56 34 12 01 47 01 07 2A 00 00 00 04 13 D2 04 00 00 04 13 01 00 0E 16";
+    const RunResult r = Decode({"--format", "hex2", truncated});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.out, "03010108017212345678QXA012A00000007Water|"
+                     "00000000000000000000000000000000040013|1234|\n");
+    EXPECT_EQ(r.err, "warning: record 2: value runs past the end of the data (needs 4 bytes, 2 left)\n");
+    EXPECT_EQ(Decode({"--format", "hex2", kVolume}).err, "");
+}
+
 TEST(MbusctlDecode, HelpAndSamples) {
     EXPECT_EQ(Decode({"--help"}).rc, 0);
     std::ostringstream out, err;

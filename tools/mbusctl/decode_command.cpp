@@ -92,6 +92,8 @@ int DecodeOne(const std::string& text, int number, const Options& o, std::ostrea
     MBTelegram t;
     t.InterpretAnswer(frameType, C, A, CI, parsed.bytes.data(), static_cast<int>(parsed.bytes.size()));
     PrintAnswer(out, t, o, number);
+    // What the decoder got past (a truncated record, bytes left over, ...).
+    for (const std::string& warning : t.warnings) err << "warning: " << warning << "\n";
     return rc;
 }
 

@@ -66,7 +66,7 @@ TEST_F(AnswerJsonTest, UnitsBelongToTheValueBesideThem) {
     } cases[] = {
         // Energy 100 [Wh] scaled by the walk: plain unit, value in Wh.
         {"04 05 08 00 00 00", false,
-         R"("vib":"03","description":"Energy [Wh]","unit":"Wh","value":"800",)"
+         R"("vib":"05","vibRewritten":"03","description":"Energy [Wh]","unit":"Wh","value":"800",)"
          R"("normalised":{"value":800e-3,"unit":"kWh","quantityClass":1,"factor":1e-3}})"},
         // The same kept as received: the unit carries the multiplier.
         {"04 05 08 00 00 00", true,
@@ -82,7 +82,7 @@ TEST_F(AnswerJsonTest, UnitsBelongToTheValueBesideThem) {
          R"("normalised":{"value":8e-2,"unit":"kWh","quantityClass":1,"factor":1e-2}})"},
         // No base unit: the code's own unit without its multiplier.
         {"04 FD 03 05 00 00 00", false,
-         R"("vib":"FD01","description":"Credit 10 [currency]","unit":"x10 currency","value":"500",)"
+         R"("vib":"FD03","vibRewritten":"FD01","description":"Credit 10 [currency]","unit":"x10 currency","value":"500",)"
          R"("normalised":{"value":500e1,"unit":"currency","quantityClass":99,"factor":1e1}})"},
         {"04 FB 21 05 00 00 00", false,
          R"("vib":"FB21","description":"Volume 0.1 [feet3]","unit":"x0.1 feet3","value":"5",)"
@@ -105,13 +105,13 @@ TEST_F(AnswerJsonTest, UnitsBelongToTheValueBesideThem) {
 TEST_F(AnswerJsonTest, VIBIsWhatWasReceivedAndTheRewrittenFormApart) {
     auto t = DecodeRecords(Hex("04 05 08 00 00 00 04 13 01 00 00 00"));
     ASSERT_EQ(t->RecordCount(), 2);
-    // Until the walk records the received bytes, the held ones are shown.
-    EXPECT_EQ(FromVIB(Records(Json(*t))[0]).substr(0, 11), R"("vib":"03",)");
-    t->records[0].vibReceived = {0x05};
-    t->records[1].vibReceived = {0x13};
+    // The walk keeps the bytes received; the scaled unit is shown apart.
     const auto records = Records(Json(*t));
     EXPECT_EQ(FromVIB(records[0]).substr(0, 31), R"("vib":"05","vibRewritten":"03",)");
     EXPECT_EQ(FromVIB(records[1]).substr(0, 20), R"("vib":"13","descript)");
+    // A record built without its received bytes shows the held ones.
+    t->records[0].vibReceived.clear();
+    EXPECT_EQ(FromVIB(Records(Json(*t))[0]).substr(0, 11), R"("vib":"03",)");
 }
 
 // A plain-text VIB as the decoder holds it: VIF, length, text, zero, VIFEs.

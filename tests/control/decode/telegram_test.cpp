@@ -321,5 +321,201 @@ TEST_F(TelegramTest, IsStartOfDRFindsEveryRecordStart) {
     EXPECT_EQ(empty.IsStartOfDR(0), 0);
 }
 
+// A room sensor: "ppm" as a plain-text unit with VIFE 75h (x10^-1), then
+// "%RH" as a plain-text unit without VIFE, then VIF 65h (external
+// temperature, 10 m°C). Texts stand reversed on the line.
+constexpr const char* kSensorVIFEsAfterText = "02 FC 03 6D 70 70 75 D0 07  02 7C 03 48 52 25 9B 01  02 65 66 08";
+constexpr const char* kSensorVIFEsBeforeText = "02 FC 75 03 6D 70 70 D0 07  02 7C 03 48 52 25 9B 01  02 65 66 08";
+
+TEST_F(TelegramTest, PlainTextUnitWithVIFEIsReadInBothLayoutsWhateverTheSetting) {
+    for (const char* records : {kSensorVIFEsAfterText, kSensorVIFEsBeforeText}) {
+        for (int setting : {0, 1}) {
+            SCOPED_TRACE(std::string(records) + " setting " + std::to_string(setting));
+            MBusOption.plainTextVIFEsAfterText = setting;
+            const auto t = DecodeRecords(Hex(records));
+            ASSERT_EQ(t->RecordCount(), 3);
+            const MBDataRecord& co2 = t->records[0];
+            ASSERT_TRUE(co2.IsPlainTextVIB());
+            // VIF, length, text, zero, VIFE; the length leaves the zero out.
+            EXPECT_EQ(co2.vibLength, 6);
+            EXPECT_EQ(Bytes(co2.VIB(), co2.VIB() + 7), Hex("FC 03 70 70 6D 00 75"));
+            EXPECT_EQ(RecordDescription(*t, co2), "ppm->*10E-1");
+            EXPECT_EQ(co2.value, 2000);
+            EXPECT_EQ(RecordDescription(*t, t->records[1]), "%RH");
+            EXPECT_EQ(t->records[1].value, 411);
+            EXPECT_EQ(t->records[2].VIB()[0], 0x64);  // 10 m°C moved into the value
+            EXPECT_EQ(t->records[2].value, 21500);
+            const bool asSet = (records == kSensorVIFEsAfterText) == (setting == 1);
+            EXPECT_EQ(t->warnings.size(), asSet ? 0u : 1u);
+            if (!asSet) {
+                EXPECT_NE(t->warnings[0].find("record 1: plain-text unit"), std::string::npos) << t->warnings[0];
+            }
+        }
+    }
+}
+
+TEST_F(TelegramTest, PlainTextUnitWithAVIFEChainBehindTheText) {
+    // "ab" reversed, VIFE A2h (per hour, chain goes on), VIFE 74h (x10^-2).
+    const auto t = DecodeRecords(Hex("02 FC 02 62 61 A2 74 05 00 02 5B 14 00"));
+    ASSERT_EQ(t->RecordCount(), 2);
+    EXPECT_EQ(RecordDescription(*t, t->records[0]), "ab->per hour->*10E-2");
+    EXPECT_EQ(t->records[0].vibLength, 6);
+    EXPECT_EQ(t->records[0].vibReceived, Hex("FC 02 62 61 A2 74"));
+    EXPECT_EQ(t->records[0].value, 5);
+    EXPECT_EQ(t->records[1].value, 20);
+}
+
+TEST_F(TelegramTest, PlainTextUnitThatFitsNeitherLayoutKeepsTheSetting) {
+    // The length byte 40h runs past the data in both layouts: the record is
+    // truncated and not counted, the walk says so.
+    const auto t = DecodeRecords(Hex("04 13 01 00 00 00 02 FC 40 61 62 05 00"));
+    EXPECT_EQ(t->RecordCount(), 1);
+    ASSERT_EQ(t->warnings.size(), 1u);
+    EXPECT_NE(t->warnings[0].find("record 2:"), std::string::npos) << t->warnings[0];
+}
+
+TEST_F(TelegramTest, ReceivedVIBKeepsTheBytesAsTheyStood) {
+    // VIF 94h "Volume 10 [l]" is lowered to 93h in the VIB; the received copy keeps it.
+    const auto t = DecodeRecords(Hex("04 94 3D 05 00 00 00 02 7C 03 61 50 6B F5 03 0C 13 01 00 00 00 2F"));
+    ASSERT_EQ(t->RecordCount(), 4);
+    EXPECT_EQ(t->records[0].VIB()[0], 0x93);
+    EXPECT_EQ(t->records[0].vibReceived, Hex("94 3D"));
+    EXPECT_EQ(t->records[1].vibReceived, Hex("7C 03 61 50 6B"));
+    EXPECT_EQ(t->records[2].vibReceived, Hex("13"));
+    EXPECT_TRUE(t->records[3].vibReceived.empty());
+}
+
+// Sixteen to sixty-four binary bytes: 00h, 01h, ... on the line.
+Bytes Counting(int n) {
+    Bytes b;
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(i));
+    return b;
+}
+
+// The hexadecimal text of Counting(n), last byte first.
+std::string CountingHex(int n) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string s;
+    for (int i = n - 1; i >= 0; --i) s += {kHex[i >> 4], kHex[i & 0x0F]};
+    return s;
+}
+
+TEST_F(TelegramTest, LongBinaryLVARsHaveTheirStandardLengths) {
+    const struct {
+        uint8_t lvar;
+        int bytes;
+    } cases[] = {{0xF0, 16}, {0xF1, 20}, {0xF2, 24}, {0xF3, 28}, {0xF4, 32}, {0xF5, 48}, {0xF6, 64}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.lvar));
+        const auto t = DecodeRecords(Cat({Hex("0D FD 0F"), {c.lvar}, Counting(c.bytes), Hex("02 65 66 08")}));
+        ASSERT_EQ(t->RecordCount(), 2);
+        EXPECT_EQ(ValueOf(*t, 0), CountingHex(c.bytes));
+        EXPECT_EQ(t->records[1].value, 21500);
+        EXPECT_TRUE(t->warnings.empty());
+    }
+    // Most significant byte first: the bytes in received order.
+    const auto msb = DecodeRecords(Cat({Hex("0D FD 0F F0"), Counting(16), Hex("02 65 08 66")}), 0x76);
+    ASSERT_EQ(msb->RecordCount(), 2);
+    EXPECT_EQ(ValueOf(*msb, 0), "000102030405060708090A0B0C0D0E0F");
+    EXPECT_EQ(msb->records[1].value, 21500);
+}
+
+TEST_F(TelegramTest, ReservedLVAREndsTheWalkWithAWarning) {
+    for (uint8_t lvar : {0xF7, 0xFA, 0xFB}) {
+        const auto t = DecodeRecords(Cat({Hex("02 5B 14 00 0D FD 0F"), {lvar}, Hex("01 02 03 04 02 65 66 08")}));
+        ASSERT_EQ(t->RecordCount(), 2) << int(lvar);
+        EXPECT_EQ(t->records[0].value, 20);
+        EXPECT_FALSE(t->records[1].hasValueText);
+        ASSERT_EQ(t->warnings.size(), 1u);
+        EXPECT_NE(t->warnings[0].find("record 2: reserved LVAR"), std::string::npos) << t->warnings[0];
+    }
+}
+
+TEST_F(TelegramTest, UserDataTooShortForTheHeaderGivesNoHeaderAndNoRecords) {
+    const struct {
+        uint8_t CI;
+        const char* userData;
+        bool extended;
+    } cases[] = {
+        {0x72, "78 56 34 12 01", false},                       // 5 of 12 header bytes
+        {0x72, "78 56 34 12 01 47 01 07 2A 00 00", false},     // 11 of 12
+        {0x76, "78 56 34 12 01 47 01 07 2A 00 00", false},
+        {0x72, "78 56 34 12 01 47 01 07 2A 00 00", true},
+        {0x7A, "2A 00 00", false},                             // 3 of 4
+        {0x73, "67 45 23 01 11 00 45 2C 34", false},           // fixed: 9 bytes
+        {0x77, "67 45 23 01 11 00 45 2C 34", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.userData) + " CI " + std::to_string(c.CI));
+        const Bytes frame = c.extended ? ExtendedFrame(0x08, 0x01, c.CI, Hex(c.userData))
+                                       : LongFrame(0x08, 0x01, c.CI, Hex(c.userData));
+        MBTelegram t;
+        EXPECT_EQ(t.InterpretAnswer(3, 0x08, 0x01, c.CI, frame.data(), static_cast<int>(frame.size())),
+                  kDecodeShortHeader);
+        EXPECT_EQ(t.structureKind, kNothing);
+        EXPECT_EQ(t.identNumber, 0);
+        EXPECT_EQ(t.manufacturer, 0);
+        EXPECT_STREQ(t.manufacturerText, "UNK");
+        EXPECT_EQ(t.version, 0);
+        EXPECT_EQ(t.status, 0);
+        EXPECT_EQ(t.signature, 0u);
+        EXPECT_EQ(t.RecordCount(), 0);
+        ASSERT_EQ(t.warnings.size(), 1u);
+        EXPECT_NE(t.warnings[0].find("too short for the header"), std::string::npos) << t.warnings[0];
+    }
+}
+
+TEST_F(TelegramTest, HeaderThatJustFitsIsRead) {
+    MBTelegram t;
+    const Bytes full = LongFrame(0x08, 0x01, 0x72, Header72());
+    EXPECT_EQ(t.InterpretAnswer(3, 0x08, 0x01, 0x72, full.data(), static_cast<int>(full.size())), 1);
+    EXPECT_EQ(t.structureKind, kVariableLsbFirst);
+    EXPECT_EQ(t.medium, 7);
+    EXPECT_EQ(t.signature, 0u);
+    EXPECT_EQ(t.RecordCount(), 0);
+    EXPECT_TRUE(t.warnings.empty());
+
+    const Bytes shortHeader = LongFrame(0x08, 0x01, 0x7A, Hex("2A 10 34 12"));
+    EXPECT_EQ(t.InterpretAnswer(3, 0x08, 0x01, 0x7A, shortHeader.data(), static_cast<int>(shortHeader.size())), 1);
+    EXPECT_EQ(t.status, 0x10);
+    EXPECT_EQ(t.signature, 0x1234u);
+
+    // No header at all: two idle fillers right after the CI.
+    const Bytes none = LongFrame(0x08, 0x01, 0x78, Hex("2F 2F"));
+    EXPECT_EQ(t.InterpretAnswer(3, 0x08, 0x01, 0x78, none.data(), static_cast<int>(none.size())), 1);
+    EXPECT_EQ(t.structureKind, kVariableLsbFirst);
+    EXPECT_EQ(t.RecordCount(), 2);
+}
+
+TEST_F(TelegramTest, WalkWarnsOfWhatItSurvives) {
+    const struct {
+        const char* records;
+        const char* warning;
+    } cases[] = {
+        {"04 13 01 00 00 00 04 13 01 00", "record 2: value runs past the end of the data (needs 4 bytes, 2 left)"},
+        {"0D FD 0F 06 61 62", "record 1: value runs past the end of the data (needs 7 bytes, 3 left)"},
+        {"84 80 80 80 80 80 80 80 80 80 80 04 13 07 00 00 00", "record 1: more than 10 DIFEs; the record has no value"},
+        {"04 93 A0 A0 A0 A0 A0 A0 A0 A0 A0 A0 02 5B 14 00", "record 1: more than 10 VIFEs; the record has no value"},
+        {"02 5B 14 00 7F AA BB", "2 bytes left over after the last record"},
+        {"02 5B 14 00 04 93 A0", "record 2: VIFE chain runs past the end of the data"},
+    };
+    for (const auto& c : cases) {
+        const auto t = DecodeRecords(Hex(c.records));
+        ASSERT_FALSE(t->warnings.empty()) << c.records;
+        EXPECT_EQ(t->warnings[0], c.warning);
+        EXPECT_EQ(t->warnings.size(), 1u) << c.records;
+    }
+    const auto clean = DecodeRecords(Hex("04 13 01 00 00 00 02 5B 14 00 0F 01 02"));
+    EXPECT_TRUE(clean->warnings.empty());
+    // A new answer starts without the warnings of the last one.
+    MBTelegram t;
+    const Bytes bad = LongFrame(0x08, 0x01, 0x72, Cat({Header72(), Hex("04 13 01 00")}));
+    t.InterpretAnswer(3, 0x08, 0x01, 0x72, bad.data(), static_cast<int>(bad.size()));
+    EXPECT_EQ(t.warnings.size(), 1u);
+    const Bytes good = Hex("E5");
+    t.InterpretAnswer(0, 0, 0, 0, good.data(), 1);
+    EXPECT_TRUE(t.warnings.empty());
+}
+
 }  // namespace
 }  // namespace mbus::test

@@ -53,7 +53,10 @@ const ValueCase kLsbFirst[] = {
     {"variable positive BCD", 13, "C2 34 12", 1, true, "1234", 0, 3},
     {"variable negative BCD", 13, "D2 34 12", 1, true, "-1234", 0, 3},
     {"variable binary", 13, "E2 34 12", 1, true, "1234", 0, 3},
-    {"variable number F0 range", 13, "F3 EF CD AB", 1, true, "ABCDEF", 0, 4},
+    {"variable binary F0h: 16 bytes", 13, "F0 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", 1, true,
+     "0F0E0D0C0B0A09080706050403020100", 0, 17},
+    {"variable binary F3h: 28 bytes, only 3 there", 13, "F3 EF CD AB", 1, false, "", 0, 0},
+    {"variable LVAR F7h reserved", 13, "F7 01 02", 1, false, "", 0, 0},
     {"variable text does not fit", 13, "05 61 62", 1, false, "", 0, 0},
     {"variable reserved LVAR", 13, "FB 01 02", 1, false, "", 0, 0},
 };
@@ -148,7 +151,8 @@ TEST(ValueDecoding, NumberOfValueBytes) {
         {0x00, 0, 0},    {0x01, 0, 1},    {0x02, 0, 2},    {0x03, 0, 3},    {0x04, 0, 4},  {0x05, 0, 4},
         {0x06, 0, 6},    {0x07, 0, 8},    {0x08, 0, 0},    {0x09, 0, 1},    {0x0A, 0, 2},  {0x0B, 0, 3},
         {0x0C, 0, 4},    {0x0E, 0, 6},    {0x0F, 0, 0},    {0x0D, 0x00, 1}, {0x0D, 0xBF, 0xC0},
-        {0x0D, 0xC3, 4}, {0x0D, 0xD3, 4}, {0x0D, 0xE8, 9}, {0x0D, 0xFA, 11}, {0x0D, 0xFB, -1},
+        {0x0D, 0xC3, 4}, {0x0D, 0xD3, 4}, {0x0D, 0xE8, 9}, {0x0D, 0xF0, 17}, {0x0D, 0xF4, 33},
+        {0x0D, 0xF5, 49}, {0x0D, 0xF6, 65}, {0x0D, 0xF7, -1}, {0x0D, 0xFA, -1}, {0x0D, 0xFB, -1},
         {0x0D, 0xFF, -1}, {0x84, 0, 4},
     };
     for (const auto& c : cases)
