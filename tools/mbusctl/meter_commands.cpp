@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "control/decode/telegram.h"
+#include "platform/serial/serial_port.h"
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/output.h"
 
@@ -173,8 +174,14 @@ public:
         c_.Call("COMOpen");
         const int status = c_.Long("COMIsOpen").value_or(-1);
         if (status != 0) {
+            // The control tells only its line status; who holds the port
+            // or what is missing is looked up here.
+            const std::string device = serial::ExplainPort(o.port);
             err_ << "mbusctl " << command_ << ": port " << o.port << " could not be opened (line status " << status
-                 << "); the port map says which device a port number is (mbusctl --help)\n";
+                 << "): " << device;
+            if (device.find("port in use") == std::string::npos)
+                err_ << "; the port map says which device a port number is (mbusctl --help)";
+            err_ << "\n";
             return false;
         }
         return true;

@@ -93,8 +93,10 @@ TEST_F(PortLock, PortOfAHolderThatDiesIsFreeAgain) {
     int error = 0;
     EXPECT_EQ(OpenTermiosPort(pty.SlavePath(), &error), nullptr);
     EXPECT_EQ(error, EBUSY);
+    EXPECT_EQ(PortInUseText(pty.SlavePath()), "port in use by process " + std::to_string(holder.Pid()));
 
     holder.Kill();
+    EXPECT_EQ(PortLockHolder(pty.SlavePath()), -1);
     std::unique_ptr<SerialPort> port = OpenTermiosPort(pty.SlavePath(), &error);
     EXPECT_NE(port, nullptr) << "errno " << error;
 }
