@@ -143,7 +143,7 @@ TEST_F(Search, PrimaryFindsSlavesAndListsThem) {
 
 TEST_F(Search, ListBlocksOutsideTheListAreEmpty) {
     AddSlave(5, "12345678");
-    c_.Call("SCRSlaveSearchPrimary");
+    c_.Call("SCRSlaveSearchSecondary", {0});
     ASSERT_TRUE(Wait());
     ASSERT_EQ(c_.Text("SCRRetrieveSlaveListDec").size(), 51u);
     for (const char* getter :
