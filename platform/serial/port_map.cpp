@@ -130,10 +130,6 @@ PortMap ReadPortMap(const std::string& path) {
     }
     std::ostringstream text;
     text << in.rdbuf();
-    if (in.bad()) {
-        map.errors = "cannot be read";
-        return map;
-    }
     return ParsePortMap(text.str());
 }
 
