@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -357,12 +356,8 @@ public:
             ++count;
         }
         temporaryFileCount = count;
-        struct sigaction action {};
-        action.sa_handler = RemoveTemporaryFilesAndEnd;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        ::sigaction(SIGINT, &action, &previousInt_);
-        ::sigaction(SIGTERM, &action, &previousTerm_);
+        Catch(SIGINT, &previousInt_);
+        Catch(SIGTERM, &previousTerm_);
     }
     ~TemporaryFilesOnSignal() {
         ::sigaction(SIGINT, &previousInt_, nullptr);
@@ -373,6 +368,17 @@ public:
     TemporaryFilesOnSignal& operator=(const TemporaryFilesOnSignal&) = delete;
 
 private:
+    // A signal the program was started to ignore stays ignored.
+    static void Catch(int signal, struct sigaction* previous) {
+        ::sigaction(signal, nullptr, previous);
+        if (previous->sa_handler == SIG_IGN) return;
+        struct sigaction action {};
+        action.sa_handler = RemoveTemporaryFilesAndEnd;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        ::sigaction(signal, &action, nullptr);
+    }
+
     struct sigaction previousInt_ {};
     struct sigaction previousTerm_ {};
 };
