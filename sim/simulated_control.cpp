@@ -148,6 +148,10 @@ std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptio
 
 std::shared_ptr<SimBus> SimulatedDevices::Bus() const { return state_ ? state_->bus : nullptr; }
 std::shared_ptr<HayesModem> SimulatedDevices::Modem() const { return state_ ? state_->modem : nullptr; }
+std::vector<std::string> SimulatedDevices::TemporaryFiles() const {
+    if (!state_ || state_->portMap.empty()) return {};
+    return {state_->portMap};
+}
 
 SimulatedDevices::~SimulatedDevices() {
     serial::UnregisterSimulatedBus(kBusName);

@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/com/ptr.h"
 #include "platform/com/types.h"
@@ -41,6 +42,8 @@ public:
     std::shared_ptr<SimBus> Bus() const;
     // The simulated modem of --simulate=modem, else null.
     std::shared_ptr<HayesModem> Modem() const;
+    // The files made for the simulation, removed by the destructor.
+    std::vector<std::string> TemporaryFiles() const;
     ~SimulatedDevices();
 
 private:

@@ -413,12 +413,19 @@ void ScriptOptionPut(const Args&, const Value& v) {
     if (r && v.number >= Low && v.number <= High) (r->script.*F).store(v.number);
 }
 
-std::string SlaveListText(bool hex, int32_t block) {
+std::string SlaveListText(bool hex) {
     const auto r = Rec();
     if (!r) return {};
     std::string text = r->script.SlaveList();
     if (hex) text = HexSlaveList(text);
-    if (block < 0) return text;
+    return text;
+}
+
+// Block `block` of the list, 510 characters (ten entries); empty for a
+// block outside the list, a negative number included.
+std::string SlaveListBlock(bool hex, int32_t block) {
+    if (block < 0) return {};
+    const std::string text = SlaveListText(hex);
     const std::size_t from = static_cast<std::size_t>(block) * 510;
     return from < text.size() ? text.substr(from, 510) : std::string();
 }
@@ -852,8 +859,8 @@ const Member kMembers[] = {
     {190, "SP1REQUD2", M, "long Address", N, nullptr, nullptr,
      CALL(Relayed(true, [&] { RequestShort(engine::kRequestREQUD2, a.L(0)); }))},
     {191, "SP1GetSlaveList", M, "", N, nullptr, nullptr, CALL(DeviceCommand("122|||", Escape({0x20}), engine::kRequestNone))},
-    {192, "SP1RetrieveSlaveListDec", GP, "", T, GET(S(SlaveListText(false, -1))), PUT(), nullptr},
-    {193, "SP1RetrieveSlaveListHex", GP, "", T, GET(S(SlaveListText(true, -1))), PUT(), nullptr},
+    {192, "SP1RetrieveSlaveListDec", GP, "", T, GET(S(SlaveListText(false))), PUT(), nullptr},
+    {193, "SP1RetrieveSlaveListHex", GP, "", T, GET(S(SlaveListText(true))), PUT(), nullptr},
     {194, "SP1DownloadAllData", M, "", N, nullptr, nullptr, CALL(if (auto ch = Ch()) {
          ch->WithLayers([](MBLayer7& l) { l.link.escapeIsControl.store(0); });
          ch->YmodemDownload({}, Escape({0x13}));
@@ -889,8 +896,8 @@ const Member kMembers[] = {
      CALL(if (auto r = Rec()) r->script.SearchSecondary(WithVariant(a.L(0), 0x10000)))},
     {218, "SCRSlaveSearchSecondaryCustom", M, "long SearchMode", N, nullptr, nullptr,
      CALL(if (auto r = Rec()) r->script.SearchSecondary(WithVariant(a.L(0), 0x20000)))},
-    {219, "SCRRetrieveSlaveListDec", GP, "", T, GET(S(SlaveListText(false, -1))), PUT(), nullptr},
-    {220, "SCRRetrieveSlaveListHex", GP, "", T, GET(S(SlaveListText(true, -1))), PUT(), nullptr},
+    {219, "SCRRetrieveSlaveListDec", GP, "", T, GET(S(SlaveListText(false))), PUT(), nullptr},
+    {220, "SCRRetrieveSlaveListHex", GP, "", T, GET(S(SlaveListText(true))), PUT(), nullptr},
     {221, "APPRetrieveCookedDataDec3", G, "", T, &Cooked<CookedVariant::Dec3>, nullptr, nullptr},
     {222, "APPRetrieveCookedDataHex3", G, "", T, &Cooked<CookedVariant::Hex3>, nullptr, nullptr},
     {223, "LOGRetrieveCookedDataDec3", G, LOGRANGE, T, &LogCooked<CookedVariant::Dec3>, nullptr, nullptr},
@@ -937,10 +944,10 @@ const Member kMembers[] = {
          }
      })},
     TEL(242, "TELAdditionalTimeoutByte", additionalTimeoutByte, 0, 100000, 5000),
-    {243, "SP1RetrieveSlaveListDec1", G, "long BlockNum", T, GET(S(SlaveListText(false, a.L(0)))), nullptr, nullptr},
-    {244, "SP1RetrieveSlaveListHex1", G, "long BlockNum", T, GET(S(SlaveListText(true, a.L(0)))), nullptr, nullptr},
-    {245, "SCRRetrieveSlaveListDec1", G, "long BlockNum", T, GET(S(SlaveListText(false, a.L(0)))), nullptr, nullptr},
-    {246, "SCRRetrieveSlaveListHex1", G, "long BlockNum", T, GET(S(SlaveListText(true, a.L(0)))), nullptr, nullptr},
+    {243, "SP1RetrieveSlaveListDec1", G, "long BlockNum", T, GET(S(SlaveListBlock(false, a.L(0)))), nullptr, nullptr},
+    {244, "SP1RetrieveSlaveListHex1", G, "long BlockNum", T, GET(S(SlaveListBlock(true, a.L(0)))), nullptr, nullptr},
+    {245, "SCRRetrieveSlaveListDec1", G, "long BlockNum", T, GET(S(SlaveListBlock(false, a.L(0)))), nullptr, nullptr},
+    {246, "SCRRetrieveSlaveListHex1", G, "long BlockNum", T, GET(S(SlaveListBlock(true, a.L(0)))), nullptr, nullptr},
     {247, "COMSetIRDAOn", M, "", N, nullptr, nullptr, CALL(OnLine([](MBLayer1& l) { l.SetIRDAOff(); }))},
     {248, "COMSetIRDAOff", M, "", N, nullptr, nullptr, CALL(OnLine([](MBLayer1& l) { l.SetIRDAOff(); }))},
     SCROPT(249, "SCRSlaveSearchDelay", searchDelay, 0, 10000),

@@ -502,15 +502,13 @@ HRESULT Registry::Update(const std::function<HRESULT(RegistryTree&)>& change) {
     // Nothing changed: the file stays as it is, comments and all.
     const std::string after = tree.Serialize();
     if (after == unchanged) return hr;
-    std::string problem;
-    // The unreadable lines are about to go: keep the text they were in.
+    // Writing would drop the unreadable lines, and with them whatever the
+    // user or another program meant by them: the file is not touched.
     if (hadBadLines) {
-        if (!ReplaceFile(target + ".bak", before, &problem)) {
-            problems_ += problem + "\n";
-            return REGDB_E_WRITEREGDB;
-        }
-        problems_ += target + ": the lines above were dropped; the previous text is in " + target + ".bak\n";
+        problems_ += target + ": left as it is; mend or remove the lines above, then try again\n";
+        return REGDB_E_READREGDB;
     }
+    std::string problem;
     if (!ReplaceFile(target, after, &problem)) {
         problems_ += problem + "\n";
         return REGDB_E_WRITEREGDB;

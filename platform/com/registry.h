@@ -36,8 +36,9 @@
 //   name starting with '[', '#', ';' or '@', and blanks at either end.
 //
 // Malformed lines are skipped and reported ("line K: ..."); the rest of the
-// file is used. When a rewrite would drop such lines, the previous text is
-// first kept beside the file as "<file>.bak".
+// file is used for reading. A file with such lines is never rewritten: a
+// change that would write it is refused (REGDB_E_READREGDB) and the report
+// names the file and the lines to mend.
 //
 // Writers take an exclusive lock (flock) of "<file>.lock", read the file,
 // apply the change and replace the file by renaming a completed temporary
@@ -117,7 +118,8 @@ std::string RegistryPath();
 //
 // Results: S_OK; S_FALSE when a deletion found nothing to delete;
 // E_INVALIDARG for an invalid key path; REGDB_E_READREGDB when the file
-// exists but cannot be read; REGDB_E_WRITEREGDB when it cannot be written
+// exists but cannot be read, or when a change would have to rewrite a file
+// with unreadable lines; REGDB_E_WRITEREGDB when it cannot be written
 // (Problems() tells why).
 class Registry {
 public:

@@ -1,7 +1,10 @@
 // Opening a port by number: the port map names the device, which is either a
 // simulated bus registered in this process ("sim:NAME") or a terminal device.
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cstring>
 #include <string_view>
 
 #include "platform/serial/port_map.h"
@@ -31,6 +34,17 @@ std::unique_ptr<SerialPort> OpenPort(int number, int* error) {
         return std::make_unique<SimulatedPort>(device, std::move(bus));
     }
     return OpenTermiosPort(device, error);
+}
+
+std::string ExplainPort(int number) {
+    if (number < 1 || number > 999) return "no port number";
+    const std::string device = DeviceOfPort(number, ReadPortMap(PortMapPath()));
+    if (device.compare(0, 4, "sim:") == 0)
+        return FindSimulatedBus(device.substr(4)) ? device : device + ": no such simulated bus in this program";
+    struct stat st;
+    if (::stat(device.c_str(), &st) != 0) return device + ": " + std::strerror(errno);
+    if (PortLockHolder(device) >= 0) return device + ": " + PortInUseText(device);
+    return device;
 }
 
 }  // namespace mbus::serial

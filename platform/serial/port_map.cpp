@@ -5,10 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -106,20 +110,48 @@ std::string PortMapPath() { return profile::UserConfigFile("MBUS_PORT_MAP", "por
 
 // A missing file is the normal case (every port takes its default) and is
 // not an error; a file that exists but cannot be read is reported in `errors`.
-PortMap LoadPortMap() {
-    const std::string path = PortMapPath();
+PortMap ReadPortMap(const std::string& path) {
     if (path.empty()) return {};
+    PortMap map;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        const int err = errno;
+        if (err != ENOENT && err != ENOTDIR) map.errors = std::string("cannot be read (") + std::strerror(err) + ")";
+        return map;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        map.errors = "is a directory, not a port map file";
+        return map;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        const int err = errno;
-        PortMap map;
-        if (err != ENOENT && err != ENOTDIR && Exists(path))
-            map.errors = path + ": cannot be read (" + std::strerror(err) + ")";
+        map.errors = std::string("cannot be read (") + std::strerror(errno) + ")";
         return map;
     }
     std::ostringstream text;
     text << in.rdbuf();
     return ParsePortMap(text.str());
+}
+
+// Each problem line becomes "mbus: PATH: line K: ..." on the error stream.
+PortMap LoadPortMap() {
+    const std::string path = PortMapPath();
+    PortMap map = ReadPortMap(path);
+    if (map.errors.empty()) return map;
+    static std::mutex mutex;
+    static std::set<std::string> warned;
+    std::lock_guard lock(mutex);
+    if (!warned.insert(path).second) return map;
+    std::string message;
+    std::size_t start = 0;
+    while (start <= map.errors.size()) {
+        const std::size_t end = std::min(map.errors.find('\n', start), map.errors.size());
+        message += "mbus: " + path + ": " + map.errors.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    message += "mbus: " + path + ": ports without a good entry open their default device\n";
+    std::fputs(message.c_str(), stderr);
+    return map;
 }
 
 std::string DeviceOfPort(int number, const PortMap& map) {

@@ -27,7 +27,13 @@ struct PortMap {
 PortMap ParsePortMap(std::string_view text);
 // Path of the port-map file in use.
 std::string PortMapPath();
-// Reads the port-map file (an empty map when there is none).
+// Reads the port-map file at `path` (an empty map when there is none). A
+// file that cannot be read or is a directory gives an empty map and a
+// message in `errors`.
+PortMap ReadPortMap(const std::string& path);
+// Reads the port-map file in use. Its problems (bad lines, a file that
+// cannot be read) also go to the error stream, naming the file and the
+// line, once per file in the life of the process.
 PortMap LoadPortMap();
 // The device of a port number: the map entry or the default.
 std::string DeviceOfPort(int number, const PortMap& map);

@@ -64,4 +64,9 @@ public:
 // failure returns null and sets *error to the platform error number.
 std::unique_ptr<SerialPort> OpenPort(int number, int* error);
 
+// The device behind port `number` and what can be told from outside about
+// why it might not open: "/dev/ttyUSB0: port in use by process 1234",
+// "/dev/ttyUSB3: No such file or directory", or the device alone.
+std::string ExplainPort(int number);
+
 }  // namespace mbus::serial

@@ -13,13 +13,20 @@
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 #if defined(_TERMIOS_H)
 #error "termios_port.cpp must not see <termios.h>: it uses the kernel's termios2 definitions"
@@ -120,6 +127,9 @@ TermiosPort::~TermiosPort() {
     LowerToggledRts();
     RestoreHalfDuplex();
     ::ioctl(fd_, TIOCNXCL);
+    // Unlocked explicitly: a child forked meanwhile shares the descriptor
+    // and would otherwise keep the port locked after this close.
+    ::flock(fd_, LOCK_UN);
     ::close(fd_);
 }
 
@@ -461,7 +471,19 @@ std::unique_ptr<SerialPort> OpenTermiosPort(const std::string& path, int* error)
         err = errno;
         return nullptr;
     }
-    // One master on a line: keep other programs from opening it meanwhile.
+    // One master on a line. The advisory lock binds every program that
+    // opens the port through this layer, privileged or not; exclusive use
+    // keeps other non-privileged programs out as well. The lock comes first
+    // so that a refused open leaves the holder's settings alone.
+    int locked;
+    do {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        err = EBUSY;
+        return nullptr;
+    }
     ::ioctl(fd, TIOCEXCL);
     std::unique_ptr<TermiosPort> port(new TermiosPort(fd, path));
     {
@@ -472,6 +494,35 @@ std::unique_ptr<SerialPort> OpenTermiosPort(const std::string& path, int* error)
         }
     }
     return port;
+}
+
+int PortLockHolder(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    // The kernel's lock table, one lock a line:
+    //   "1: FLOCK  ADVISORY  WRITE 1234 00:19:7 0 EOF"
+    // with the device as hexadecimal major:minor and the inode in decimal;
+    // "1: -> FLOCK ..." lines are waiters, not holders.
+    char device[64];
+    std::snprintf(device, sizeof device, "%02x:%02x:%llu", ::major(st.st_dev), ::minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, where;
+        if (!(fields >> number >> kind >> mode >> access >> pid >> where)) continue;
+        if (kind != "FLOCK" || where != device) continue;
+        // 0: a holder this process cannot see (another process namespace).
+        const long holder = std::strtol(pid.c_str(), nullptr, 10);
+        return holder > 0 && holder <= INT_MAX ? static_cast<int>(holder) : 0;
+    }
+    return -1;
+}
+
+std::string PortInUseText(const std::string& path) {
+    const int holder = PortLockHolder(path);
+    return holder > 0 ? "port in use by process " + std::to_string(holder) : "port in use by another process";
 }
 
 }  // namespace mbus::serial

@@ -30,8 +30,12 @@
 //     output empty, which the line layer polls for after every send);
 //   - DTR: 0 low, 1 high, 2 handshake. Linux has no DTR/DSR flow control,
 //     so 2 holds DTR high;
-//   - the device is opened for exclusive use (TIOCEXCL): a second open by
-//     another non-privileged program fails with EBUSY.
+//   - one master on a line: the port takes an advisory lock of the device
+//     (flock) and asks for exclusive use (TIOCEXCL). An open while another
+//     process (or another port object) holds the lock fails with EBUSY, for
+//     privileged programs too; exclusive use also keeps out non-privileged
+//     programs that do not lock. The lock goes with the port object, and
+//     with the process when that ends in any way.
 // Modem line control and status fail on a pseudo-terminal; those failures
 // are recorded in LastError and otherwise ignored (the status reads all off).
 
@@ -144,5 +148,13 @@ private:
 // 8 data bits, even parity, 1 stop bit until configured). On failure returns
 // null and sets *error to the errno value.
 std::unique_ptr<SerialPort> OpenTermiosPort(const std::string& path, int* error);
+
+// The process that holds the port lock of the device at `path`, from the
+// kernel's lock table: its process id, 0 when a process this one cannot see
+// holds it, -1 when nobody does (or the device or the table cannot be read).
+int PortLockHolder(const std::string& path);
+// "port in use by process N", or "port in use by another process" when the
+// holder cannot be told.
+std::string PortInUseText(const std::string& path);
 
 }  // namespace mbus::serial

@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
+#include <sstream>
 
 #include "control/com/identifiers.h"
 #include "platform/com/create.h"
+#include "platform/com/registry.h"
 
 namespace mbus::cli {
 namespace {
@@ -42,6 +44,12 @@ bool RegisterLibrary(const std::string& path, const char* command, std::ostream&
     if (com::FAILED(hr)) {
         err << "mbusctl " << command << ": DllRegisterServer of " << path << " failed: " << com::DescribeHResult(hr)
             << "\n";
+        // What keeps the registry file from being written, line by line.
+        com::Registry registry;
+        com::RegistryTree tree;
+        registry.Load(&tree);
+        std::istringstream problems(registry.Problems());
+        for (std::string line; std::getline(problems, line);) err << "mbusctl " << command << ": " << line << "\n";
         return false;
     }
     return true;

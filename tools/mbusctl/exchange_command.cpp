@@ -7,6 +7,7 @@
 #include "control/decode/telegram.h"
 #include "control/line/trace.h"
 #include "control/link/layer2.h"
+#include "platform/serial/serial_port.h"
 #include "tools/mbusctl/output.h"
 
 namespace mbus::cli {
@@ -157,7 +158,9 @@ int RunExchange(const std::vector<std::string>& args, std::ostream& out, std::os
 
     MBLayer2 l2;
     if (l2.line.CInit(opt.port, opt.baud, 8, 1, opt.parity, 1, 1, 0, 0) != 1) {
-        err << "mbusctl: exchange: port " << opt.port << ": " << l2.line.lastErrorText << "\n";
+        err << "mbusctl: exchange: port " << opt.port << ": " << l2.line.lastErrorText;
+        if (l2.line.status.load() == line::kLinePortOpenFailed) err << " (" << serial::ExplainPort(opt.port) << ")";
+        err << "\n";
         return 1;
     }
     l2.line.MInit(opt.ta, opt.to, opt.tb, opt.dt, opt.wait, opt.fifo);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "control/decode/telegram.h"
+#include "platform/serial/serial_port.h"
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/output.h"
 
@@ -43,8 +44,9 @@ constexpr const char* kReadUsage =
     "ADDRESS is a primary address 0..250, or a secondary address: the\n"
     "identification number (8 digits) or the whole address of 16 hexadecimal\n"
     "digits (number, manufacturer, version, medium; F is a wildcard). --all\n"
-    "searches the bus first and reads every slave found. Answers that announce\n"
-    "more data are followed by further reads.\n"
+    "searches the bus first and reads every slave found; interrupted during\n"
+    "the search (Ctrl-C, SIGTERM), it prints the list of the slaves found so\n"
+    "far. Answers that announce more data are followed by further reads.\n"
     "\n";
 
 constexpr const char* kTail =
@@ -173,8 +175,14 @@ public:
         c_.Call("COMOpen");
         const int status = c_.Long("COMIsOpen").value_or(-1);
         if (status != 0) {
+            // The control tells only its line status; who holds the port
+            // or what is missing is looked up here.
+            const std::string device = serial::ExplainPort(o.port);
             err_ << "mbusctl " << command_ << ": port " << o.port << " could not be opened (line status " << status
-                 << "); the port map says which device a port number is (mbusctl --help)\n";
+                 << "): " << device;
+            if (device.find("port in use") == std::string::npos)
+                err_ << "; the port map says which device a port number is (mbusctl --help)";
+            err_ << "\n";
             return false;
         }
         return true;
@@ -285,14 +293,20 @@ void PrintList(std::ostream& out, const std::vector<Slave>& slaves, const Contro
     }
 }
 
-// Ctrl-C asks the control to stop instead of ending the program.
+// Ctrl-C (or a SIGTERM) asks the control to stop instead of ending the
+// program, so that what was found or read so far is still printed.
 struct InterruptGuard {
     InterruptGuard() {
         interrupted.store(false);
-        previous = std::signal(SIGINT, OnInterrupt);
+        previousInt = std::signal(SIGINT, OnInterrupt);
+        previousTerm = std::signal(SIGTERM, OnInterrupt);
     }
-    ~InterruptGuard() { std::signal(SIGINT, previous); }
-    void (*previous)(int);
+    ~InterruptGuard() {
+        std::signal(SIGINT, previousInt);
+        std::signal(SIGTERM, previousTerm);
+    }
+    void (*previousInt)(int);
+    void (*previousTerm)(int);
 };
 
 }  // namespace
@@ -333,7 +347,14 @@ int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     std::vector<std::string> addresses = o.addresses;
     if (o.all) {
         const std::vector<Slave> slaves = meters.Search(o.primary);
-        err << "mbusctl read: " << slaves.size() << (slaves.size() == 1 ? " slave" : " slaves") << " found\n";
+        err << "mbusctl read: " << slaves.size() << (slaves.size() == 1 ? " slave" : " slaves") << " found"
+            << (interrupted.load() ? " before the interruption" : "") << "\n";
+        if (interrupted.load()) {
+            // No readouts: the list is what the interrupted search leaves.
+            PrintList(out, slaves, meters.Client(), o.output.format == OutputOptions::Format::Json);
+            meters.Client().Call("APPCloseCom");
+            return 130;
+        }
         for (const Slave& s : slaves)
             addresses.push_back(o.primary ? std::to_string(s.address) : s.SecondaryAddress(meters.Client()));
     }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -94,6 +95,13 @@ int main(int argc, char** argv) {
     if (FAILED(hr)) {
         std::cerr << "regsvr: " << entry << " of " << library << " failed: " << DescribeHResult(hr)
                   << "\n(registry: " << (registry.empty() ? "none: no home directory" : registry) << ")\n";
+        // The library tells only its result; what is wrong with the file
+        // (the lines that keep it from being rewritten) is read here.
+        Registry file;
+        RegistryTree tree;
+        file.Load(&tree);
+        std::istringstream problems(file.Problems());
+        for (std::string line; std::getline(problems, line);) std::cerr << "regsvr: " << line << "\n";
         return 1;
     }
 

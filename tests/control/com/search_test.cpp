@@ -141,6 +141,19 @@ TEST_F(Search, PrimaryFindsSlavesAndListsThem) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "5|12||"), lines.end());
 }
 
+TEST_F(Search, ListBlocksOutsideTheListAreEmpty) {
+    AddSlave(5, "12345678");
+    c_.Call("SCRSlaveSearchSecondary", {0});
+    ASSERT_TRUE(Wait());
+    ASSERT_EQ(c_.Text("SCRRetrieveSlaveListDec").size(), 51u);
+    for (const char* getter :
+         {"SCRRetrieveSlaveListDec1", "SCRRetrieveSlaveListHex1", "SP1RetrieveSlaveListDec1", "SP1RetrieveSlaveListHex1"}) {
+        SCOPED_TRACE(getter);
+        EXPECT_EQ(c_.Text(getter, {0}).size(), 51u);
+        for (int block : {-1, -2, INT32_MIN, 1, INT32_MAX}) EXPECT_EQ(c_.Text(getter, {block}), "") << block;
+    }
+}
+
 TEST_F(Search, SecondaryWithOneSlave) {
     AddSlave(1, "12345678");
     c_.Call("SCRSlaveSearchSecondary", {0});

@@ -470,13 +470,15 @@ TEST_F(Creation, RegsvrReportsAFailedRegistration) {
     EXPECT_NE(run.err.find(unwritable), std::string::npos) << run.err;
 }
 
-TEST_F(Creation, RegistrationOverAFileWithUnreadableLinesKeepsABackup) {
-    scratch_.WriteFile("registry", "[HKCR\\Kept]\n@=x\nbroken line\n");
+TEST_F(Creation, RegistrationOverAFileWithUnreadableLinesIsRefusedNamingTheLine) {
+    const std::string text = "[HKCR\\Kept]\n@=x\nbroken line\n";
+    scratch_.WriteFile("registry", text);
     const RunResult run = Regsvr(Quoted(MBUS_TEST_COMPONENT));
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    // The library rewrote the file without the broken line and kept the old text.
-    EXPECT_EQ(ReadFile(registryPath_ + ".bak"), "[HKCR\\Kept]\n@=x\nbroken line\n");
-    EXPECT_EQ(Registry().GetValue("HKCR\\Kept"), "x");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find(registryPath_ + ": line 3: "), std::string::npos) << run.err;
+    // The file is left as it was, broken line and all.
+    EXPECT_EQ(ReadFile(registryPath_), text);
+    EXPECT_FALSE(std::filesystem::exists(registryPath_ + ".bak"));
 }
 
 }  // namespace

@@ -328,7 +328,7 @@ TEST(RegistryFile, AnUnchangedFileIsNotRewrittenSoHandWrittenCommentsStay) {
     EXPECT_EQ(ReadFile(path), text);
 }
 
-TEST(RegistryFile, MalformedFileIsToleratedReportedAndKeptAsBackupWhenRewritten) {
+TEST(RegistryFile, MalformedFileIsReadButNeverRewritten) {
     ScratchDirectory scratch;
     const std::string text = "[HKCR\\A]\n@=a\nthis line is broken\n[HKCR\\B\n";
     const std::string path = scratch.WriteFile("registry", text);
@@ -337,13 +337,19 @@ TEST(RegistryFile, MalformedFileIsToleratedReportedAndKeptAsBackupWhenRewritten)
     EXPECT_NE(registry.Problems().find(path + ": line 3: "), std::string::npos) << registry.Problems();
     EXPECT_NE(registry.Problems().find(path + ": line 4: "), std::string::npos) << registry.Problems();
 
+    // A change would drop the broken lines: it is refused, naming them.
+    EXPECT_EQ(registry.SetValue("HKCR\\C", "", "c"), REGDB_E_READREGDB);
+    EXPECT_NE(registry.Problems().find(path + ": line 3: "), std::string::npos) << registry.Problems();
+    EXPECT_NE(registry.Problems().find("left as it is"), std::string::npos) << registry.Problems();
+    EXPECT_EQ(registry.DeleteKey("HKCR\\A"), REGDB_E_READREGDB);
+    EXPECT_EQ(ReadFile(path), text);
+    EXPECT_FALSE(std::filesystem::exists(path + ".bak"));
+
+    // Once mended, the file takes changes again.
+    scratch.WriteFile("registry", "[HKCR\\A]\n@=a\n");
     EXPECT_EQ(registry.SetValue("HKCR\\C", "", "c"), S_OK);
-    EXPECT_EQ(ReadFile(path + ".bak"), text);
-    EXPECT_NE(registry.Problems().find(".bak"), std::string::npos);
-    Registry again(path);
-    EXPECT_EQ(again.GetValue("HKCR\\A"), "a");
-    EXPECT_EQ(again.GetValue("HKCR\\C"), "c");
-    EXPECT_EQ(again.Problems(), "");
+    EXPECT_EQ(registry.Problems(), "");
+    EXPECT_EQ(Registry(path).GetValue("HKCR\\C"), "c");
 }
 
 TEST(RegistryFile, UnreadableOrUnwritableFilesGiveRegistryErrors) {

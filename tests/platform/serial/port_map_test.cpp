@@ -1,9 +1,15 @@
 #include "platform/serial/port_map.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "serial_test_support.h"
 
@@ -159,6 +165,65 @@ TEST(PortMapLoad, MissingFileIsAnEmptyMapWithoutErrors) {
     const PortMap loaded = LoadPortMap();
     EXPECT_TRUE(loaded.entries.empty());
     EXPECT_EQ(loaded.errors, "");
+}
+
+// What LoadPortMap writes to the error stream, caught through a file.
+std::string StderrOfLoad(const ScratchDirectory& dir, PortMap* loaded) {
+    const std::string capture = dir.File("stderr");
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 2);
+    ::close(fd);
+    *loaded = LoadPortMap();
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::ifstream in(capture);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(PortMapLoad, BadLinesAreWarnedAboutOnceNamingFileAndLine) {
+    ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const std::string file = dir.WriteFile("ports", "2 = /dev/ttyUSB9\n1 /dev/ttyUSB0\n");
+    ScopedEnv map("MBUS_PORT_MAP", file.c_str());
+    PortMap loaded;
+    const std::string warning = StderrOfLoad(dir, &loaded);
+    EXPECT_NE(warning.find(file + ": line 2: expected \"N = DEVICE\""), std::string::npos) << warning;
+    EXPECT_EQ(loaded.entries.size(), 1u);
+    // The next loads of the same file keep quiet; another file is told again.
+    EXPECT_EQ(StderrOfLoad(dir, &loaded), "");
+    const std::string other = dir.WriteFile("other-ports", "x = y\n");
+    ScopedEnv otherMap("MBUS_PORT_MAP", other.c_str());
+    EXPECT_NE(StderrOfLoad(dir, &loaded).find(other + ": line 1: "), std::string::npos);
+}
+
+TEST(PortMapLoad, DirectoryInPlaceOfTheFileIsAnErrorAndWarnedAbout) {
+    ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const std::string directory = dir.File("ports.d");
+    ASSERT_TRUE(std::filesystem::create_directory(directory));
+    ScopedEnv map("MBUS_PORT_MAP", directory.c_str());
+    PortMap loaded;
+    const std::string warning = StderrOfLoad(dir, &loaded);
+    EXPECT_TRUE(loaded.entries.empty());
+    EXPECT_NE(loaded.errors.find("is a directory"), std::string::npos) << loaded.errors;
+    EXPECT_NE(warning.find(directory + ": "), std::string::npos) << warning;
+    EXPECT_NE(warning.find("is a directory"), std::string::npos) << warning;
+}
+
+TEST(PortMapLoad, UnreadableFileIsAnErrorAndWarnedAbout) {
+    if (::geteuid() == 0) GTEST_SKIP() << "a privileged process reads any file";
+    ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const std::string file = dir.WriteFile("ports", "1 = /dev/ttyUSB0\n");
+    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+    ScopedEnv map("MBUS_PORT_MAP", file.c_str());
+    PortMap loaded;
+    const std::string warning = StderrOfLoad(dir, &loaded);
+    EXPECT_NE(loaded.errors.find("cannot be read"), std::string::npos) << loaded.errors;
+    EXPECT_NE(warning.find(file + ": cannot be read"), std::string::npos) << warning;
 }
 
 TEST(DeviceOfPort, MapEntryWins) {

@@ -1,0 +1,99 @@
+// mbusctl as a program: a port another process holds, interruptions of a
+// search and of a simulated session. The bus is mbus-sim on a
+// pseudo-terminal, or the session's own simulated devices.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "platform/serial/termios_port.h"
+#include "tests/platform/serial/serial_test_support.h"
+#include "tests/support/scratch.h"
+#include "tests/tools/child_process.h"
+
+namespace mbus::cli::test {
+namespace {
+
+class MbusctlProgram : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(scratch_.Ok()); }
+
+    // mbusctl with port 1 mapped to `device` and a registry of its own.
+    std::unique_ptr<ChildProcess> Mbusctl(const std::vector<std::string>& args, const std::string& device = "") {
+        if (!device.empty()) scratch_.WriteFile("ports", "1 = " + device + "\n");
+        return std::make_unique<ChildProcess>(
+            MBUSCTL_PATH, args,
+            std::vector<std::string>{"MBUS_PORT_MAP=" + scratch_.File("ports"),
+                                     "MBUS_REGISTRY=" + scratch_.File("registry"),
+                                     "MBUS_CONTROL_LIBRARY=" MBUS_CONTROL_LIBRARY_PATH,
+                                     "TMPDIR=" + temp_.Path()});
+    }
+    // What is left in the temporary directory the programs were given.
+    std::vector<std::string> TemporaryFiles() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(temp_.Path()))
+            names.push_back(e.path().filename().string());
+        return names;
+    }
+
+    testsupport::ScratchDirectory scratch_;
+    testsupport::ScratchDirectory temp_;
+};
+
+TEST_F(MbusctlProgram, PortHeldByAnotherProcessIsRefusedNamingTheHolder) {
+    serial::testing::PseudoTerminal pty;
+    ASSERT_TRUE(pty.Ok());
+    int error = 0;
+    const std::unique_ptr<serial::SerialPort> held = serial::OpenTermiosPort(pty.SlavePath(), &error);
+    ASSERT_NE(held, nullptr) << "errno " << error;
+
+    auto mbusctl = Mbusctl({"read", "--retries", "1", "5"}, pty.SlavePath());
+    ASSERT_TRUE(mbusctl->Started());
+    EXPECT_EQ(mbusctl->Wait(), 1) << mbusctl->Errors();
+    EXPECT_NE(mbusctl->Errors().find(pty.SlavePath() + ": port in use by process " + std::to_string(::getpid())),
+              std::string::npos)
+        << mbusctl->Errors();
+    EXPECT_EQ(mbusctl->Output(), "");
+}
+
+TEST_F(MbusctlProgram, InterruptedSearchOfReadAllPrintsTheSlavesFoundSoFar) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        ChildProcess sim(MBUS_SIM_PATH, {"--verbose", "--slave", "primary=1 id=11111111 man=QXA medium=07",
+                                         "--slave", "primary=2 id=22222222 man=QXA medium=07"});
+        ASSERT_TRUE(sim.WaitForOutput("\n"));
+        const std::string device = sim.Output().substr(0, sim.Output().find('\n'));
+
+        // Three transmissions, so that a slave whose answer came too late
+        // on a loaded machine is asked again before the search moves on.
+        auto mbusctl = Mbusctl({"read", "--all", "--primary", "--retries", "3"}, device);
+        // Both slaves answered once the search asks for address 3; the rest
+        // of the addresses would take more than a minute.
+        ASSERT_TRUE(sim.WaitForErrors("SND_NKE to 3)")) << sim.Errors() << mbusctl->Errors();
+        mbusctl->Signal(signal);
+        EXPECT_EQ(mbusctl->Wait(), 130) << mbusctl->Errors();
+        EXPECT_NE(mbusctl->Output().find("11111111"), std::string::npos) << mbusctl->Output();
+        EXPECT_NE(mbusctl->Output().find("22222222"), std::string::npos) << mbusctl->Output();
+        EXPECT_NE(mbusctl->Errors().find("2 slaves found"), std::string::npos) << mbusctl->Errors();
+    }
+}
+
+TEST_F(MbusctlProgram, SimulatedSessionRemovesItsTemporaryFilesWhenInterrupted) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        auto session = Mbusctl({"session", "--simulate=bus"});
+        session->Write("COMPort = 7\nCOMPort\n");
+        ASSERT_TRUE(session->WaitForOutput("7\n")) << session->Errors();
+        // The session is under way with its files in place.
+        EXPECT_FALSE(TemporaryFiles().empty());
+        session->Signal(signal);
+        EXPECT_EQ(session->Wait(), 128 + signal) << session->Errors();
+        EXPECT_EQ(TemporaryFiles(), std::vector<std::string>{});
+    }
+}
+
+}  // namespace
+}  // namespace mbus::cli::test
