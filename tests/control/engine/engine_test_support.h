@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -39,6 +40,12 @@ public:
         std::lock_guard lock(mutex_);
         return frames_;
     }
+    // The next frame the master sends is answered with `bytes` instead of
+    // by the slaves (queued in order).
+    void Script(Bytes bytes) {
+        std::lock_guard lock(mutex_);
+        scripted_.push_back(std::move(bytes));
+    }
 
     bool Paced() const override { return bus->Paced(); }
     std::vector<serial::WireByte> OnMasterBytes(const std::vector<uint8_t>& bytes, serial::SimClock::time_point end,
@@ -46,6 +53,18 @@ public:
         {
             std::lock_guard lock(mutex_);
             frames_.push_back(bytes);
+            if (!scripted_.empty()) {
+                // After 100 bit times (past the master's dead time), byte
+                // after byte as the line carries them.
+                std::vector<serial::WireByte> out;
+                auto at = end + serial::CharacterTime(line) * 100 / 11;
+                for (uint8_t b : scripted_.front()) {
+                    out.push_back({at, b, false, false});
+                    if (bus->Paced()) at += serial::CharacterTime(line);
+                }
+                scripted_.pop_front();
+                return out;
+            }
         }
         return bus->OnMasterBytes(bytes, end, line);
     }
@@ -55,6 +74,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<Bytes> frames_;
+    std::deque<Bytes> scripted_;
 };
 
 // Ports 1..n of the port map lead to the buses "<prefix>1".."<prefix>n"
