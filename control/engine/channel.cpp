@@ -956,7 +956,10 @@ void Channel::InterpretTelegram(std::span<const uint8_t> bytes) {
         line.receiveCount.store(n);
         line.receiveCountCopy.store(n);
         line.errorWord.store(0);
+        // A telegram handed in answers no request: every kind of answer counts.
+        const int32_t mbusRequest = link.mbusRequest.exchange(0);
         code = link.ReceiveTelegram(&C, &A, &CI, &data, &length, &received);
+        link.mbusRequest.store(mbusRequest);
         if (code == link::kRecBusy) return;
         if (data != nullptr) answer.assign(data, data + std::clamp(length, 0, kAnswerCapacity));
         receivedSomething_.store(received);
