@@ -145,18 +145,25 @@ bool Channel::Post(const std::string& logLine, int code, int address, std::vecto
                    FirstSend first) {
     if (!logLine.empty()) LogCommand(logLine, 4);
     std::shared_lock lock(layersMutex_);
+    if (noReceive) layers_->link.line.discardReception.store(1);
+    const int firstCode = first == FirstSend::Raw ? kRequestRaw : first == FirstSend::Listen ? kRequestListen : code;
+    if (!Start(code, address, std::move(buffer), firstCode)) {
+        layers_->link.line.discardReception.store(0);
+        return false;
+    }
+    return true;
+}
+
+bool Channel::Start(int code, int address, std::optional<std::vector<uint8_t>> buffer, int firstSend) {
     lastKind_.store(4);
     receivedSomething_.store(0);
     requestCode_.store(code);
     targetAddress_.store(address);
-    {
+    if (buffer) {
         std::lock_guard guard(requestMutex_);
-        requestBuffer_ = std::move(buffer);
+        requestBuffer_ = std::move(*buffer);
     }
-    if (noReceive) layers_->link.line.discardReception.store(1);
-    const int firstCode = first == FirstSend::Raw ? kRequestRaw : first == FirstSend::Listen ? kRequestListen : code;
-    if (Send(*layers_, firstCode) != 1) {
-        layers_->link.line.discardReception.store(0);
+    if (Send(*layers_, firstSend) != 1) {
         requestCode_.store(kRequestNone);
         return false;
     }
@@ -205,20 +212,7 @@ void Channel::RequestSelectedRead(int address) {
     // Ask the slave for its index of telegrams: CI 51h, record 04 FD 20 with 0.
     std::vector<uint8_t> buffer = {0x51, 0x04, 0xFD, 0x20, 0x00, 0x00, 0x00, 0x00};
     std::shared_lock lock(layersMutex_);
-    lastKind_.store(4);
-    receivedSomething_.store(0);
-    requestCode_.store(kRequestSelectedRead);
-    targetAddress_.store(address);
-    {
-        std::lock_guard guard(requestMutex_);
-        requestBuffer_ = std::move(buffer);
-    }
-    if (Send(*layers_, kRequestSelectedRead) != 1) {
-        requestCode_.store(kRequestNone);
-        return;
-    }
-    transactionResult_.store(kTransactionRunning);
-    worker_->Resume();
+    Start(kRequestSelectedRead, address, std::move(buffer), kRequestSelectedRead);
 }
 
 int Channel::Send(MBLayer7& layers, int requestCode) {
@@ -502,21 +496,10 @@ bool Channel::ModemRequest(const ConnectionParameters* line, const std::string& 
     std::shared_lock lock(layersMutex_);
     // The state is set before the worker can see the request's first result.
     const int32_t before = layers_->modemState.exchange(state);
-    lastKind_.store(4);
-    receivedSomething_.store(0);
-    requestCode_.store(code);
-    targetAddress_.store(0);
-    {
-        std::lock_guard guard(requestMutex_);
-        requestBuffer_.assign(text.begin(), text.end());
-    }
-    if (Send(*layers_, kRequestRaw) != 1) {
+    if (!Start(code, 0, std::vector<uint8_t>(text.begin(), text.end()), kRequestRaw)) {
         layers_->modemState.store(before);
-        requestCode_.store(kRequestNone);
         return false;
     }
-    transactionResult_.store(kTransactionRunning);
-    worker_->Resume();
     return true;
 }
 
@@ -673,22 +656,11 @@ bool Channel::YmodemDownload(const std::string& folder, const std::vector<uint8_
     link.ymodem.state = start.empty() ? 10 : 0;
     if (folder.empty()) link.ymodem.buffer.reserve(link::kYmodemMemoryStore);
     link.line.ymodemMode.store(1);
-    lastKind_.store(4);
-    receivedSomething_.store(0);
-    requestCode_.store(200);
-    {
-        std::lock_guard guard(requestMutex_);
-        requestBuffer_ = start;
-    }
-    const int sent = start.empty() ? Send(*layers_, kRequestListen) : Send(*layers_, kRequestRaw);
-    if (sent != 1) {
+    if (!Start(200, 0, start, start.empty() ? kRequestListen : kRequestRaw)) {
         link.line.ymodemMode.store(0);
         link.ymodem.Reset();
-        requestCode_.store(kRequestNone);
         return false;
     }
-    transactionResult_.store(kTransactionRunning);
-    worker_->Resume();
     return true;
 }
 
@@ -728,18 +700,12 @@ bool Channel::YmodemUpload(const std::string& path) {
     t.storePosition = 1;
     t.state = 10;
     link.line.ymodemMode.store(1);
-    lastKind_.store(4);
-    receivedSomething_.store(0);
     transactionResult_.store(4);
-    requestCode_.store(200);
-    if (Send(*layers_, kRequestListen) != 1) {
+    if (!Start(200, 0, std::nullopt, kRequestListen)) {
         link.line.ymodemMode.store(0);
         t.Reset();
-        requestCode_.store(kRequestNone);
         return false;
     }
-    transactionResult_.store(kTransactionRunning);
-    worker_->Resume();
     return true;
 }
 
@@ -749,16 +715,10 @@ bool Channel::TextDownload() {
     layers_->link.line.textProtocolMode.store(1);
     textLines_ = 0;
     previousLine_.clear();
-    lastKind_.store(4);
-    receivedSomething_.store(0);
-    requestCode_.store(300);
-    if (Send(*layers_, kRequestListen) != 1) {
+    if (!Start(300, 0, std::nullopt, kRequestListen)) {
         layers_->link.line.textProtocolMode.store(0);
-        requestCode_.store(kRequestNone);
         return false;
     }
-    transactionResult_.store(kTransactionRunning);
-    worker_->Resume();
     return true;
 }
 
@@ -956,7 +916,10 @@ void Channel::InterpretTelegram(std::span<const uint8_t> bytes) {
         line.receiveCount.store(n);
         line.receiveCountCopy.store(n);
         line.errorWord.store(0);
+        // A telegram handed in answers no request: every kind of answer counts.
+        const int32_t mbusRequest = link.mbusRequest.exchange(0);
         code = link.ReceiveTelegram(&C, &A, &CI, &data, &length, &received);
+        link.mbusRequest.store(mbusRequest);
         if (code == link::kRecBusy) return;
         if (data != nullptr) answer.assign(data, data + std::clamp(length, 0, kAnswerCapacity));
         receivedSomething_.store(received);

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <span>
 #include <string>
@@ -222,6 +223,12 @@ private:
     bool TextStep(MBLayer7& layers, int code);
     void EndYmodem(MBLayer7& layers, bool ok);
     bool SleepUnlessStopped(int milliseconds);
+    // The start of every request (the caller holds the layer lock): the
+    // reception state reset, the request code, target address and buffer
+    // (unless none is given) set, the first transmission `firstSend` (a
+    // request code) made; then the request runs and the worker is resumed.
+    // False, with no request code, when the send was refused.
+    bool Start(int code, int address, std::optional<std::vector<uint8_t>> buffer, int firstSend);
     // Common start of a posted request: log line, state, first send.
     bool Post(const std::string& logLine, int code, int address, std::vector<uint8_t> buffer, bool noReceive = false,
               FirstSend first = FirstSend::ByCode);

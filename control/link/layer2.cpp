@@ -89,6 +89,22 @@ bool EqualsNoCase(const uint8_t* data, int n, const char* word) {
     return true;
 }
 
+// Whether raw bytes sent are an M-Bus request: a short, control or long
+// frame, as it is or in the escape wrapper (1Bh.. 16h length frame).
+bool IsMBusRequest(const uint8_t* b, int n) {
+    int e = 0;
+    while (e < n && b[e] == 0x1B) ++e;
+    if (e > 0) {
+        if (e + 2 > n || b[e] != 0x16) return false;
+        const int count = std::min<int>(b[e + 1], n - e - 2);
+        b += e + 2;
+        n = count;
+    }
+    if (n <= 0) return false;
+    const int result = ClassifyFrame({b, static_cast<std::size_t>(n)}).result;
+    return result == kRecShort || result == kRecControl || result == kRecLong;
+}
+
 }  // namespace
 
 void FCBState::Clear() {
@@ -225,6 +241,7 @@ int MBLayer2::SendShortFrame(int C, int A) {
     f.Put(static_cast<uint8_t>(c + a), &t.OPXREQUDChecksumWrong, &t.OPXREQUDChecksumTwice);
     f.Put(0x16, &t.OPXREQUDStopByteWrong, &t.OPXREQUDStopByteTwice);
     lastCField = static_cast<uint8_t>(c);
+    mbusRequest = 1;
     return SendFrame(f.bytes.data(), static_cast<int>(f.bytes.size()));
 }
 
@@ -261,6 +278,7 @@ int MBLayer2::SendLongFrame(int C, int A, int CI, const uint8_t* data, int n, in
     f.Put(sum, &t.OPXSNDUDChecksumWrong, &t.OPXSNDUDChecksumTwice);
     f.Put(0x16, &t.OPXSNDUDStopByteWrong, &t.OPXSNDUDStopByteTwice);
     lastCField = static_cast<uint8_t>(c);
+    mbusRequest = 1;
     return SendFrame(f.bytes.data(), static_cast<int>(f.bytes.size()));
 }
 
@@ -268,6 +286,7 @@ int MBLayer2::SendHex(const uint8_t* bytes, int n) {
     if (n < 0 || n > line::kBufferSize || (n > 0 && bytes == nullptr)) return 0;
     FCBitHandling(0, kFCBUndo);
     lastCField = 255;
+    mbusRequest = IsMBusRequest(bytes, n) ? 1 : 0;
     return SendFrame(bytes, n);
 }
 
@@ -367,7 +386,9 @@ int MBLayer2::ReceiveTelegram(int* C, int* A, int* CI, uint8_t** data, int* leng
         }
     }
     line.receiveCount.store(0);
-    if (result == kRecFault && !allEscape) FCBitHandling(0, kFCBUndo);
+    // Every fault of an M-Bus request keeps the FCB for its repetition; only
+    // escapes alone after another request leave the FCB state alone.
+    if (result == kRecFault && (!allEscape || mbusRequest.load() != 0)) FCBitHandling(0, kFCBUndo);
     return result;
 }
 
@@ -426,13 +447,20 @@ int MBLayer2::Classify(uint8_t* d, int n, int* C, int* A, int* CI, uint8_t** out
             return again(d + header, n - header - 2 + (d[n - 1] == 0x00 ? 1 : 0));
         }
         case 0x20:
-            // A house central's slave list.
+            // A house central's slave list; after an M-Bus request, a long
+            // frame that lost its start byte (L = 20h).
+            if (mbusRequest.load() != 0) return fault(kErrStartsign);
             PrepareHauszentraleSlaveList(d, n);
             return kRecSingleChar;
         case 0x1B: {
             int e = 0;
             while (e < n && d[e] == 0x1B) ++e;
             if (e == n) return fault(kErrLengthbyte);
+            // After an M-Bus request only the wrappers of a relayed answer
+            // are taken; acknowledgements, lists and unknown escapes are not
+            // answers to it.
+            if (mbusRequest.load() != 0 && d[e] != 0x14 && d[e] != 0x15 && d[e] != 0x16)
+                return fault(kErrStartsign);
             switch (d[e]) {
                 case 0x01:
                 case 0x02:

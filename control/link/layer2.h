@@ -89,6 +89,15 @@ public:
     mbus::link::FCBState* fcb;
     // An unknown escape sequence counts as a control answer.
     std::atomic<int32_t> escapeIsControl{0};
+    // The last send was an M-Bus request: a frame built here, or raw bytes
+    // that form one (also inside the escape wrapper of a house-central
+    // unit). Its answer must be an M-Bus answer: the slave list and the
+    // escape answers of a house-central unit are then faults (a long frame
+    // that lost its 68h may begin with any of their bytes). Raw bytes that
+    // are no M-Bus frame (the commands of such a unit) clear it; sending E5h
+    // or nothing leaves it as it was, so that listening again waits for the
+    // answer the request before asked for.
+    std::atomic<int32_t> mbusRequest{0};
 
     // The block check of a YMODEM transfer (received bytes `d`, `n` of them).
     int YMODEMStoreAndTestBlock(const uint8_t* d, int n);

@@ -14,6 +14,7 @@
 #include "sim/data_loggers.h"
 #include "tests/control/com/dispatch_client.h"
 #include "tests/support/scratch.h"
+#include "tests/support/sim_ports.h"
 
 namespace mbus::control::test {
 namespace {
@@ -35,10 +36,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 class DataLogger : public ::testing::Test {
 protected:
     void Attach(std::shared_ptr<serial::LineDevice> device, int timeoutOffset = 100) {
-        name_ = "logger-test-" + std::to_string(++serial_);
-        serial::RegisterSimulatedBus(name_, std::move(device));
-        std::ofstream(scratch_.Path() + "/ports") << "1 = sim:" << name_ << "\n";
-        env_.emplace("MBUS_PORT_MAP", scratch_.Path() + "/ports");
+        ports_.Attach(1, std::move(device));
         c_ = NewInProcessControl();
         c_.Put("LOGMaxEntries", 1000);
         c_.Put("COMPort", 1);
@@ -58,9 +56,6 @@ protected:
                                     errors));
         bus_->AddSlave(std::move(slave));
     }
-    void TearDown() override {
-        if (!name_.empty()) serial::UnregisterSimulatedBus(name_);
-    }
     int Wait(std::chrono::seconds limit = 60s) {
         const auto until = std::chrono::steady_clock::now() + limit;
         int r;
@@ -74,12 +69,10 @@ protected:
         return d;
     }
 
-    static inline int serial_ = 0;
     std::shared_ptr<sim::SimBus> bus_ = std::make_shared<sim::SimBus>();
     std::shared_ptr<sim::HouseCentral> central_ = std::make_shared<sim::HouseCentral>(bus_);
-    std::string name_;
     testsupport::ScratchDirectory scratch_;
-    std::optional<testsupport::ScopedEnv> env_;
+    testsupport::SimulatedPortMap ports_{"logger-test"};
     DispatchClient c_;
 };
 

@@ -10,7 +10,7 @@
 #include "sim/bus_description.h"
 #include "sim/hayes_modem.h"
 #include "tests/control/com/dispatch_client.h"
-#include "tests/support/scratch.h"
+#include "tests/support/sim_ports.h"
 
 namespace mbus::control::test {
 namespace {
@@ -25,10 +25,7 @@ protected:
         std::vector<std::string> errors;
         ASSERT_TRUE(sim::ParseSlave("primary=1 id=12345678 man=QXA medium=07 records=0413D2040000", &slave, errors));
         bus_->AddSlave(std::move(slave));
-        name_ = "modem-test-" + std::to_string(++serial_);
-        serial::RegisterSimulatedBus(name_, modem_);
-        std::ofstream(scratch_.Path() + "/ports") << "1 = sim:" << name_ << "\n";
-        env_.emplace("MBUS_PORT_MAP", scratch_.Path() + "/ports");
+        ports_.Attach(1, modem_);
         c_ = NewInProcessControl();
         c_.Put("LOGMaxEntries", 100);
         c_.Put("COMPort", 1);
@@ -36,7 +33,6 @@ protected:
         c_.Put("TELConnectTimeout", 5);
         Library::Instance().CurrentRecord()->script.pollPeriod.store(5);
     }
-    void TearDown() override { serial::UnregisterSimulatedBus(name_); }
 
     bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
         const auto until = std::chrono::steady_clock::now() + limit;
@@ -55,12 +51,9 @@ protected:
         return lines;
     }
 
-    static inline int serial_ = 0;
     std::shared_ptr<sim::SimBus> bus_ = std::make_shared<sim::SimBus>();
     std::shared_ptr<sim::HayesModem> modem_ = std::make_shared<sim::HayesModem>(bus_);
-    std::string name_;
-    testsupport::ScratchDirectory scratch_;
-    std::optional<testsupport::ScopedEnv> env_;
+    testsupport::SimulatedPortMap ports_{"modem-test"};
     DispatchClient c_;
 };
 

@@ -75,6 +75,54 @@ TEST_F(ChannelTest, ValidAnswerOnTheSecondAttempt) {
     EXPECT_EQ(log_->Entries()[0].bytes, answer->bytes);
 }
 
+// A long frame from address 1 with L - 3 data bytes (none when L is below 3).
+Bytes LongFrame(uint8_t L) {
+    Bytes f = {0x68, L, L, 0x68, 0x08, 0x01, 0x72};
+    for (int i = 0; i < L - 3; ++i) f.push_back(static_cast<uint8_t>(0x30 + i % 7));
+    uint8_t sum = 0;
+    for (std::size_t i = 4; i < f.size(); ++i) sum = static_cast<uint8_t>(sum + f[i]);
+    f.push_back(sum);
+    f.push_back(0x16);
+    return f;
+}
+
+TEST_F(ChannelTest, AnswerThatLostItsStartByteIsRepeated) {
+    OpenOnPort(channel_, 1, 3);
+    const Bytes good = LongFrame(0x09);
+    // L fields that are also the first byte of another kind of answer.
+    for (const uint8_t L : {0x20, 0x1B, 0xE5, 0x10, 0x68, 0xD8, 0xA2, 0x16, 0x14, 0x15, 0x01, 0x02, 0x04, 0x06,
+                            0x13, 0x18, 0x43}) {
+        SCOPED_TRACE(testing::Message() << "L field " << std::hex << int{L});
+        const Bytes lost = LongFrame(static_cast<uint8_t>(L));
+        Bus().Script(Bytes(lost.begin() + 1, lost.end()));
+        Bus().Script(good);
+        const std::size_t before = Bus().Frames().size();
+        channel_.RequestShort(kRequestREQUD2, 1);
+        ASSERT_EQ(WaitForResult(channel_), link::kRecLong);
+        const std::vector<Bytes> frames = Bus().Frames();
+        ASSERT_EQ(frames.size(), before + 2) << "one repetition";
+        EXPECT_EQ(frames[before], frames[before + 1]) << "the repetition carries the same FCB";
+        EXPECT_EQ(channel_.Answer()->bytes, good);
+        EXPECT_EQ(log_->Entries().back().bytes, good);
+        EXPECT_EQ(channel_.SlaveList(), "");
+    }
+}
+
+TEST_F(ChannelTest, SlaveListAnswersTheHouseCentralCommandOnly) {
+    OpenOnPort(channel_, 1, 2);
+    const Bytes list = {0x1B, 0x1B, 0x1B, 0x20, ' ', ' ', '5', '1', '2', '3', '4', '5', '6', '7', '8', ' ',
+                        'Q',  'X',  'A',  ' ',  '0', '0', '1', ' ', '0', '7', ' ', ' ', '\r', '\n'};
+    Bus().Script(list);
+    Bus().Script(list);
+    channel_.RequestShort(kRequestREQUD2, 5);
+    EXPECT_EQ(WaitForResult(channel_), link::kRecFault);
+    EXPECT_EQ(channel_.SlaveList(), "");
+    Bus().Script(list);
+    channel_.Request("122|||", kRequestNone, 0, {0x1B, 0x1B, 0x1B, 0x20});
+    EXPECT_EQ(WaitForResult(channel_), link::kRecSingleChar);
+    EXPECT_EQ(channel_.SlaveList().substr(0, 11), "00512345678");
+}
+
 TEST_F(ChannelTest, BreakEndsTheRunningRequestOnly) {
     OpenOnPort(channel_, 1, 50);
     // No transaction runs: the break request is not kept.

@@ -8,7 +8,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,7 +18,7 @@
 #include "platform/serial/simulated_port.h"
 #include "sim/bus_description.h"
 #include "sim/sim_bus.h"
-#include "tests/support/scratch.h"
+#include "tests/support/sim_ports.h"
 
 namespace mbus::engine::test {
 
@@ -39,6 +39,12 @@ public:
         std::lock_guard lock(mutex_);
         return frames_;
     }
+    // The next frame the master sends is answered with `bytes` instead of
+    // by the slaves (queued in order).
+    void Script(Bytes bytes) {
+        std::lock_guard lock(mutex_);
+        scripted_.push_back(std::move(bytes));
+    }
 
     bool Paced() const override { return bus->Paced(); }
     std::vector<serial::WireByte> OnMasterBytes(const std::vector<uint8_t>& bytes, serial::SimClock::time_point end,
@@ -46,6 +52,18 @@ public:
         {
             std::lock_guard lock(mutex_);
             frames_.push_back(bytes);
+            if (!scripted_.empty()) {
+                // After 100 bit times (past the master's dead time), byte
+                // after byte as the line carries them.
+                std::vector<serial::WireByte> out;
+                auto at = end + serial::CharacterTime(line) * 100 / 11;
+                for (uint8_t b : scripted_.front()) {
+                    out.push_back({at, b, false, false});
+                    if (bus->Paced()) at += serial::CharacterTime(line);
+                }
+                scripted_.pop_front();
+                return out;
+            }
         }
         return bus->OnMasterBytes(bytes, end, line);
     }
@@ -55,36 +73,23 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<Bytes> frames_;
+    std::deque<Bytes> scripted_;
 };
 
-// Ports 1..n of the port map lead to the buses "<prefix>1".."<prefix>n"
-// for the life of the object.
+// Ports 1..n of the port map lead to recording buses for the life of the object.
 class SimulatedPorts {
 public:
-    explicit SimulatedPorts(int count, const std::string& prefix = "engine-test-") {
-        std::ofstream map(scratch_.Path() + "/ports");
+    explicit SimulatedPorts(int count, const std::string& prefix = "engine-test") : map_(prefix) {
         for (int i = 1; i <= count; ++i) {
-            auto bus = std::make_shared<RecordingBus>();
-            const std::string name = prefix + std::to_string(i) + "-" + std::to_string(serial_++);
-            serial::RegisterSimulatedBus(name, bus);
-            names_.push_back(name);
-            buses_.push_back(bus);
-            map << i << " = sim:" << name << "\n";
+            buses_.push_back(std::make_shared<RecordingBus>());
+            map_.Attach(i, buses_.back());
         }
-        map.close();
-        env_.emplace("MBUS_PORT_MAP", scratch_.Path() + "/ports");
-    }
-    ~SimulatedPorts() {
-        for (const std::string& name : names_) serial::UnregisterSimulatedBus(name);
     }
     RecordingBus& Bus(int port) { return *buses_.at(static_cast<std::size_t>(port - 1)); }
 
 private:
-    static inline std::atomic<int> serial_{0};
-    testsupport::ScratchDirectory scratch_;
-    std::optional<testsupport::ScopedEnv> env_;
-    std::vector<std::string> names_;
     std::vector<std::shared_ptr<RecordingBus>> buses_;
+    testsupport::SimulatedPortMap map_;
 };
 
 // Keeps what a channel logs.

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "platform/serial/simulated_port.h"
+#include "tests/support/sim_ports.h"
 
 namespace mbus::test {
 
@@ -62,25 +63,16 @@ public:
     bool echo = false;
 };
 
-// Registers a fake device as "sim:NAME" and points the port map at it as
-// port 1 for the lifetime of the object.
+// Registers a fake device and points the port map at it as port 1 for the
+// lifetime of the object.
 class FakeLine {
 public:
-    explicit FakeLine(const std::string& name) : name_(name), device(std::make_shared<FakeDevice>()) {
-        serial::RegisterSimulatedBus(name_, device);
-        path_ = std::filesystem::temp_directory_path() / ("mbus-ports-" + name_ + "-" + std::to_string(::getpid()));
-        std::ofstream(path_) << "1 = sim:" << name_ << "\n";
-        ::setenv("MBUS_PORT_MAP", path_.c_str(), 1);
-    }
-    ~FakeLine() {
-        serial::UnregisterSimulatedBus(name_);
-        std::filesystem::remove(path_);
-        ::unsetenv("MBUS_PORT_MAP");
+    explicit FakeLine(const std::string& name) : map_(name), device(std::make_shared<FakeDevice>()) {
+        map_.Attach(1, device);
     }
 
 private:
-    std::string name_;
-    std::filesystem::path path_;
+    testsupport::SimulatedPortMap map_;
 
 public:
     std::shared_ptr<FakeDevice> device;

@@ -13,6 +13,7 @@
 #include "control/link/layer2.h"
 #include "sim/bus_description.h"
 #include "tests/sim/sim_process.h"
+#include "tests/support/sim_ports.h"
 
 namespace mbus::test {
 namespace {
@@ -97,11 +98,10 @@ class SimulatedBusLine : public ::testing::Test {
 protected:
     void SetUp() override {
         MBusOption.Reset();
-        serial::RegisterSimulatedBus("e2e", bus);
+        ports.Attach(1, bus);
     }
-    void TearDown() override { serial::UnregisterSimulatedBus("e2e"); }
     std::shared_ptr<sim::SimBus> bus = MakeBus(kBus);
-    PortMap map{"sim:e2e"};
+    testsupport::SimulatedPortMap ports{"e2e"};
 };
 
 TEST_F(SimulatedBusLine, ReadsThreeSlaves) {

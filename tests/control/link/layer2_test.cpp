@@ -384,6 +384,90 @@ TEST_F(LinkTest, ListeningWithoutSendingReceivesWhatComes) {
     EXPECT_EQ(l2->line.errorWord.load(), 0x001);
 }
 
+// A long frame 68h L L 68h 08h 01h 72h with L - 3 data bytes (none when L
+// is below 3), checksum and stop byte.
+Bytes LongFrame(uint8_t L) {
+    Bytes f = {0x68, L, L, 0x68, 0x08, 0x01, 0x72};
+    for (int i = 0; i < L - 3; ++i) f.push_back(static_cast<uint8_t>(0x30 + i % 7));
+    uint8_t sum = 0;
+    for (std::size_t i = 4; i < f.size(); ++i) sum = static_cast<uint8_t>(sum + f[i]);
+    f.push_back(sum);
+    f.push_back(0x16);
+    return f;
+}
+
+// The first bytes that mean something else than a long frame's start.
+const uint8_t kOtherStarts[] = {0xE5, 0x10, 0x68, 0xD8, 0xA2, 0x16, 0x14, 0x15, 0x1B, 0x20,
+                                0x01, 0x02, 0x04, 0x06, 0x13, 0x18, 0x43};
+
+TEST_F(LinkTest, AnswerToREQUD2WithoutItsStartByteIsAFault) {
+    Open();
+    for (const uint8_t L : kOtherStarts) {
+        SCOPED_TRACE(testing::Message() << "L field " << std::hex << int{L});
+        const Bytes frame = LongFrame(L);
+        fake.device->answers.push_back({Bytes(frame.begin() + 1, frame.end()), 5ms});
+        l2->SendShortFrame(0x5B, 1);
+        const int first = l2->lastCField;
+        EXPECT_EQ(Receive(), link::kRecFault);
+        EXPECT_NE(l2->line.errorWord.load(), 0);
+        EXPECT_EQ(l2->slaveListPending.load(), 0);
+        // The repetition carries the FCB of the failed attempt.
+        l2->SendShortFrame(0x5B, 1);
+        EXPECT_EQ(l2->lastCField, first);
+        Receive();
+    }
+}
+
+TEST_F(LinkTest, HouseCentralAnswersEndOnlyItsOwnCommands) {
+    Open();
+    const char* answers[] = {"20 20 20 35 31 32 33 34 35 36 37 38", "1B 1B 1B 01", "1B 1B 31", "1B 33",
+                             "1B 1B 03", "1B 13", "1B 77"};
+    for (const char* answer : answers) {
+        SCOPED_TRACE(answer);
+        // After an M-Bus request: a fault, repeated with the same FCB, even
+        // while unknown escapes count as control answers.
+        l2->escapeIsControl = 1;
+        fake.device->answers.push_back({Hex(answer), 5ms});
+        l2->SendShortFrame(0x5B, 1);
+        const int first = l2->lastCField;
+        EXPECT_EQ(Receive(), link::kRecFault);
+        l2->SendShortFrame(0x5B, 1);
+        EXPECT_EQ(l2->lastCField, first);
+        Receive();
+        // The same bytes handed over raw are an M-Bus request too.
+        fake.device->answers.push_back({Hex(answer), 5ms});
+        const Bytes raw = Hex("10 7B 01 7C 16");
+        l2->SendHex(raw.data(), static_cast<int>(raw.size()));
+        EXPECT_EQ(Receive(), link::kRecFault);
+        // After a command of the house-central unit they are its answers.
+        fake.device->answers.push_back({Hex(answer), 5ms});
+        const Bytes command = Hex("1B 1B 1B 20");
+        l2->SendHex(command.data(), static_cast<int>(command.size()));
+        EXPECT_NE(Receive(), link::kRecFault);
+    }
+    l2->escapeIsControl = 0;
+    // Escapes alone are a fault whatever was sent; after an M-Bus request
+    // the repetition keeps its FCB too.
+    fake.device->answers.push_back({Hex("1B 1B"), 5ms});
+    l2->SendShortFrame(0x5B, 1);
+    const int first = l2->lastCField;
+    EXPECT_EQ(Receive(), link::kRecFault);
+    EXPECT_EQ(l2->line.errorWord.load(), 0x010);
+    l2->SendShortFrame(0x5B, 1);
+    EXPECT_EQ(l2->lastCField, first);
+    Receive();
+    // A frame relayed in the escape wrapper is an M-Bus request.
+    fake.device->answers.push_back({Hex("1B 1B 1B 01"), 5ms});
+    const Bytes relayed = Hex("1B 1B 1B 16 05 10 7B 01 7C 16");
+    l2->SendHex(relayed.data(), static_cast<int>(relayed.size()));
+    EXPECT_EQ(Receive(), link::kRecFault);
+    // A login of the house-central unit is acknowledged with an escape.
+    fake.device->answers.push_back({Hex("1B 1B 1B 01"), 5ms});
+    const Bytes login = Hex("1B 1B 1B 02 41 0D");
+    l2->SendHex(login.data(), static_cast<int>(login.size()));
+    EXPECT_EQ(Receive(), link::kRecSingleChar);
+}
+
 TEST(ErrorTexts, ErrorWordAsText) {
     MBusLanguage = 0;
     EXPECT_EQ(link::ErrorWordText(0x041), "Timeout, Collision ERROR");
