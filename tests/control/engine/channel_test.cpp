@@ -7,6 +7,7 @@
 #include "control/engine/locks.h"
 #include "sim/faults.h"
 #include "tests/control/engine/engine_test_support.h"
+#include "tests/support/lost_start.h"
 
 namespace mbus::engine::test {
 namespace {
@@ -75,25 +76,15 @@ TEST_F(ChannelTest, ValidAnswerOnTheSecondAttempt) {
     EXPECT_EQ(log_->Entries()[0].bytes, answer->bytes);
 }
 
-// A long frame from address 1 with L - 3 data bytes (none when L is below 3).
-Bytes LongFrame(uint8_t L) {
-    Bytes f = {0x68, L, L, 0x68, 0x08, 0x01, 0x72};
-    for (int i = 0; i < L - 3; ++i) f.push_back(static_cast<uint8_t>(0x30 + i % 7));
-    uint8_t sum = 0;
-    for (std::size_t i = 4; i < f.size(); ++i) sum = static_cast<uint8_t>(sum + f[i]);
-    f.push_back(sum);
-    f.push_back(0x16);
-    return f;
-}
+using testsupport::FilledLongFrame;
 
 TEST_F(ChannelTest, AnswerThatLostItsStartByteIsRepeated) {
     OpenOnPort(channel_, 1, 3);
-    const Bytes good = LongFrame(0x09);
+    const Bytes good = FilledLongFrame(0x09);
     // L fields that are also the first byte of another kind of answer.
-    for (const uint8_t L : {0x20, 0x1B, 0xE5, 0x10, 0x68, 0xD8, 0xA2, 0x16, 0x14, 0x15, 0x01, 0x02, 0x04, 0x06,
-                            0x13, 0x18, 0x43}) {
+    for (const uint8_t L : testsupport::kOtherFirstBytes) {
         SCOPED_TRACE(testing::Message() << "L field " << std::hex << int{L});
-        const Bytes lost = LongFrame(static_cast<uint8_t>(L));
+        const Bytes lost = FilledLongFrame(L);
         Bus().Script(Bytes(lost.begin() + 1, lost.end()));
         Bus().Script(good);
         const std::size_t before = Bus().Frames().size();

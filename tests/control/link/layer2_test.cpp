@@ -8,6 +8,7 @@
 #include "control/decode/telegram.h"
 #include "control/link/layer2.h"
 #include "tests/control/line/fake_device.h"
+#include "tests/support/lost_start.h"
 #include "platform/text/codepage.h"
 #include "tools/mbusctl/hex_input.h"
 
@@ -384,27 +385,14 @@ TEST_F(LinkTest, ListeningWithoutSendingReceivesWhatComes) {
     EXPECT_EQ(l2->line.errorWord.load(), 0x001);
 }
 
-// A long frame 68h L L 68h 08h 01h 72h with L - 3 data bytes (none when L
-// is below 3), checksum and stop byte.
-Bytes LongFrame(uint8_t L) {
-    Bytes f = {0x68, L, L, 0x68, 0x08, 0x01, 0x72};
-    for (int i = 0; i < L - 3; ++i) f.push_back(static_cast<uint8_t>(0x30 + i % 7));
-    uint8_t sum = 0;
-    for (std::size_t i = 4; i < f.size(); ++i) sum = static_cast<uint8_t>(sum + f[i]);
-    f.push_back(sum);
-    f.push_back(0x16);
-    return f;
-}
-
-// The first bytes that mean something else than a long frame's start.
-const uint8_t kOtherStarts[] = {0xE5, 0x10, 0x68, 0xD8, 0xA2, 0x16, 0x14, 0x15, 0x1B, 0x20,
-                                0x01, 0x02, 0x04, 0x06, 0x13, 0x18, 0x43};
+using testsupport::FilledLongFrame;
+using testsupport::kOtherFirstBytes;
 
 TEST_F(LinkTest, AnswerToREQUD2WithoutItsStartByteIsAFault) {
     Open();
-    for (const uint8_t L : kOtherStarts) {
+    for (const uint8_t L : kOtherFirstBytes) {
         SCOPED_TRACE(testing::Message() << "L field " << std::hex << int{L});
-        const Bytes frame = LongFrame(L);
+        const Bytes frame = FilledLongFrame(L);
         fake.device->answers.push_back({Bytes(frame.begin() + 1, frame.end()), 5ms});
         l2->SendShortFrame(0x5B, 1);
         const int first = l2->lastCField;
