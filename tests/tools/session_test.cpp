@@ -1,9 +1,16 @@
 // mbusctl session and call: the line parser, the printed forms of results,
 // and sessions run against a small dispatch object of the test's own.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <sstream>
 
 #include "platform/com/types.h"
@@ -392,6 +399,164 @@ TEST(SessionCall, AnUnregisteredControlIsRegisteredFromItsLibrary) {
         << err.str();
     EXPECT_NE(err.str().find("cannot load"), std::string::npos);
     EXPECT_EQ(out.str(), "");
+}
+
+// ---- help ------------------------------------------------------------------
+
+TEST(SessionHelp, ParsedAsAVerbWithAnOptionalName) {
+    const SessionLine all = Parsed("HELP  # all of them");
+    EXPECT_EQ(all.kind, Kind::Help);
+    EXPECT_EQ(all.topic, "");
+    const SessionLine one = Parsed("help appvaluedec");
+    EXPECT_EQ(one.kind, Kind::Help);
+    EXPECT_EQ(one.topic, "appvaluedec");
+    for (const char* bad : {"help A B", "help 3", "help \"APPVersion\"", "help = 1"})
+        EXPECT_NE(ParseSessionLine(bad).error.find("help takes at most one member name"), std::string::npos) << bad;
+    // A member whose name merely starts with "help" stays a call.
+    EXPECT_EQ(Parsed("helpers 1").kind, Kind::Call);
+}
+
+TEST(SessionHelp, ListingGroupsEveryMemberByPrefix) {
+    FakeControl control;
+    const RunResult r = Session(control, "help\n");
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(control.flags.empty());  // the control is not asked
+    const std::string& out = r.out;
+    // Group headings in table order, each on a line of its own.
+    std::size_t last = 0;
+    for (const char* group : {"\nCOM\n", "\nAPP\n", "\nML1\n", "\nML7\n", "\nOPT\n", "\nTEL\n", "\nSP1\n", "\nLOG\n",
+                              "\nSCR\n", "\nSP4\n"}) {
+        const std::size_t at = out.find(group);
+        ASSERT_NE(at, std::string::npos) << group;
+        EXPECT_GT(at, last) << group;
+        last = at;
+    }
+    // A member sits under its group with its arguments, kind and type.
+    const std::size_t app = out.find("\nAPP\n"), ml1 = out.find("\nML1\n");
+    const std::size_t valueDec = out.find("  APPValueDec(long ");
+    ASSERT_NE(valueDec, std::string::npos);
+    EXPECT_TRUE(valueDec > app && valueDec < ml1);
+    const std::string row = out.substr(valueDec, out.find('\n', valueDec) - valueDec);
+    EXPECT_NE(row.find(" get "), std::string::npos) << row;
+    EXPECT_TRUE(row.ends_with("string")) << row;
+    EXPECT_NE(out.find("  COMPort "), std::string::npos);
+    EXPECT_NE(out.find("  SCRExecute(string "), std::string::npos);
+    // Every row of the interface is there once.
+    std::size_t rows = 0;
+    for (std::size_t at = out.find("\n  "); at != std::string::npos; at = out.find("\n  ", at + 1)) ++rows;
+    EXPECT_GT(rows, 200u);
+    EXPECT_NE(out.find("wait [MS], sleep MS, help [NAME]"), std::string::npos);
+}
+
+TEST(SessionHelp, OneMemberAndUnknownNames) {
+    FakeControl control;
+    const RunResult r = Session(control, "help comport\nhelp APPValueDec\nhelp COMOpen\nhelp COMPrt\nhelp Zzzzzzzz\n");
+    EXPECT_EQ(r.rc, 1);  // the unknown names are failed lines
+    const std::string& out = r.out;
+    EXPECT_NE(out.find("COMPort\n  kind:        get/put (property)\n  arguments:   none\n  type:        long\n"
+                       "  dispatch id: 8\n  usage:       COMPort\n               COMPort = VALUE\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("APPValueDec\n  kind:        get (read-only property)\n  arguments:   long "),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("  type:        string\n"), std::string::npos);
+    EXPECT_NE(out.find("COMOpen\n  kind:        method\n  arguments:   none\n  result:      -\n  dispatch id: 16\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(r.err.find("line 4: help: no member named \"COMPrt\"; near names: COMPort"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("line 5: help: no member named \"Zzzzzzzz\"; help lists them all"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(control.flags.empty());
+
+    const RunResult json = Session(control, "help COMPort\nhelp Nope\n", {"--json"});
+    EXPECT_EQ(json.out.rfind("{\"line\":1,\"call\":\"help\",\"result\":\"COMPort\\u000A  kind:", 0), 0u) << json.out;
+    EXPECT_NE(json.out.find("{\"line\":2,\"call\":\"help\",\"error\":\"help: no member named \\\"Nope\\\""),
+              std::string::npos)
+        << json.out;
+}
+
+// ---- The prompt on a terminal ---------------------------------------------------
+
+std::size_t Count(const std::string& text, const std::string& piece) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+    return n;
+}
+
+// Reads from `fd` until `text` has come `times` times, the end of the
+// stream, or 20 s have passed.
+bool ReadUntil(int fd, std::string& got, const std::string& text, std::size_t times = 1) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Count(got, text) < times) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char buffer[4096];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return Count(got, text) >= times;
+}
+
+TEST(SessionPrompt, OnATerminalOnlyAndNeverOnStandardOutput) {
+    testsupport::ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+
+    // Standard input and error on the terminal, standard output on a pipe.
+    const std::string registry = "MBUS_REGISTRY=" + dir.File("registry");
+    const std::string library = "MBUS_CONTROL_LIBRARY=" MBUS_CONTROL_LIBRARY_PATH;
+    std::vector<char*> envp;
+    for (char** e = environ; *e != nullptr; ++e)
+        if (std::strncmp(*e, "MBUS_REGISTRY=", 14) != 0 && std::strncmp(*e, "MBUS_CONTROL_LIBRARY=", 21) != 0)
+            envp.push_back(*e);
+    envp.push_back(const_cast<char*>(registry.c_str()));
+    envp.push_back(const_cast<char*>(library.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, slave, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
+    posix_spawn_file_actions_addclose(&actions, master);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char program[] = MBUSCTL_PATH;
+    char session[] = "session";
+    char* argv[] = {program, session, nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, program, &actions, nullptr, argv, envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(slave);
+    ::close(out[1]);
+
+    std::string terminal, output;
+    EXPECT_TRUE(ReadUntil(master, terminal, "mbus> ")) << terminal;
+    const std::string first = "COMPort = 3\n";
+    ASSERT_EQ(::write(master, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    const std::string second = "COMPort\n";
+    ASSERT_EQ(::write(master, second.data(), second.size()), static_cast<ssize_t>(second.size()));
+    EXPECT_TRUE(ReadUntil(out[0], output, "3\n")) << output;
+    // A prompt for each line read, then Ctrl-D at the start of a line ends.
+    EXPECT_TRUE(ReadUntil(master, terminal, "mbus> ", 3)) << terminal;
+    ASSERT_EQ(::write(master, "\x04", 1), 1);
+    EXPECT_FALSE(ReadUntil(out[0], output, "mbus>"));  // to the end of the output
+    int status = -1;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(output, "3\n");
+    ::close(out[0]);
+    ::close(master);
 }
 
 }  // namespace

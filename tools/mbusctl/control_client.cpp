@@ -16,13 +16,25 @@ namespace {
 
 using com::HRESULT;
 
+// Where the library sits relative to this program's directory once
+// installed (the build tree has it in ../lib as well).
+#ifndef MBUS_LIBRARY_DIR_FROM_PROGRAM
+#define MBUS_LIBRARY_DIR_FROM_PROGRAM "../lib"
+#endif
+
 // The library that serves the control, to be registered: $MBUS_CONTROL_LIBRARY,
-// else lib/ beside the directory of this program.
+// else lib/ beside the directory of this program, else the installed
+// library directory relative to it; empty when this program's path is unknown.
 std::string DefaultLibraryPath() {
     const std::string self = com::ModulePath(reinterpret_cast<const void*>(&CreateControl));
     if (self.empty()) return {};
     const std::filesystem::path program(self);
-    return (program.parent_path() / ".." / "lib" / control::kLibraryFileName).lexically_normal().string();
+    const std::filesystem::path beside = (program.parent_path() / ".." / "lib" / control::kLibraryFileName).lexically_normal();
+    const std::filesystem::path installed =
+        (program.parent_path() / MBUS_LIBRARY_DIR_FROM_PROGRAM / control::kLibraryFileName).lexically_normal();
+    std::error_code ec;
+    if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec)) return installed.string();
+    return beside.string();
 }
 
 bool RegisterLibrary(const std::string& path, const char* command, std::ostream& err) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <istream>
 #include <map>
 #include <optional>
@@ -42,6 +43,7 @@ constexpr const char* kSessionUsage =
     "                          script runs (SCRStatus not 0), else while\n"
     "                          APPReceiveTest is 255; MS is the timeout (60000)\n"
     "  sleep MS                pause for MS milliseconds\n"
+    "  help [NAME]             list the members of the control, or show one\n"
     "  # ...                   a comment (so is a blank line)\n"
     "\n"
     "Names are the control's, in any case. Arguments and values are numbers\n"
@@ -284,6 +286,21 @@ bool Session::Run(int lineNumber, const std::string& prefix, std::string_view te
         case SessionLine::Kind::Sleep:
             std::this_thread::sleep_for(std::chrono::milliseconds(line.milliseconds));
             break;
+        case SessionLine::Kind::Help:
+            if (line.topic.empty()) {
+                outcome.value = SessionValue::String(SessionHelpListing());
+            } else {
+                SessionHelp help = SessionHelpFor(line.topic);
+                outcome.error = std::move(help.error);
+                outcome.value = SessionValue::String(std::move(help.text));
+            }
+            // Several lines of text: printed as they are, also without --raw.
+            if (!o_.json && outcome.error.empty()) {
+                out_ << outcome.value.text;
+                out_.flush();
+                return true;
+            }
+            break;
         }
     }
     const bool failed = !outcome.error.empty();
@@ -320,13 +337,22 @@ int ReadSessionOptions(const std::vector<std::string>& args, Options& o, std::os
     return -1;
 }
 
-int RunLines(com::IDispatch* control, const Options& o, std::istream& in, std::ostream& out, std::ostream& err) {
+constexpr const char* kPrompt = "mbus> ";
+
+// `prompt`: the lines come from a terminal; a prompt before each goes to
+// `err`, so that what `out` carries is the results alone.
+int RunLines(com::IDispatch* control, const Options& o, std::istream& in, std::ostream& out, std::ostream& err,
+             bool prompt = false) {
     Session session(control, o, out, err, "session");
     bool failed = false;
     std::string text;
-    for (int number = 1; std::getline(in, text); ++number) {
+    if (prompt) err << "mbusctl session: one call per line; help lists the members, Ctrl-D ends\n";
+    for (int number = 1;; ++number) {
+        if (prompt) err << kPrompt << std::flush;
+        if (!std::getline(in, text)) break;
         if (!session.Run(number, "line " + std::to_string(number) + ": ", text)) failed = true;
     }
+    if (prompt) err << "\n";
     return failed ? 1 : 0;
 }
 
@@ -406,7 +432,8 @@ int RunSession(const std::vector<std::string>& args, std::istream& in, std::ostr
     } else if (!CreateControl("session", &control, err)) {
         return 2;
     }
-    const int rc = RunLines(control.Get(), o, in, out, err);
+    const bool terminal = &in == &std::cin && ::isatty(STDIN_FILENO) == 1;
+    const int rc = RunLines(control.Get(), o, in, out, err, terminal);
     control.Reset();
     return rc;
 }

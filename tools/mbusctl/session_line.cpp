@@ -1,7 +1,9 @@
 #include "tools/mbusctl/session_line.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "control/com/dispatch_table.h"
 #include "platform/text/ascii.h"
 
 namespace mbus::cli {
@@ -75,6 +77,7 @@ private:
     bool ReadNumber(SessionValue* value);
     bool ReadString(SessionValue* value);
     bool CheckVerb(SessionLine& line);
+    bool ReadHelp(SessionLine& line);
 
     std::string_view s_;
     std::size_t pos_ = 0;
@@ -195,6 +198,24 @@ bool Parser::CheckVerb(SessionLine& line) {
     return true;
 }
 
+// `help [NAME]`: the name is a bare word, not a value.
+bool Parser::ReadHelp(SessionLine& line) {
+    line.kind = SessionLine::Kind::Help;
+    SkipBlanks();
+    if (AtEnd()) return true;
+    const std::size_t start = pos_;
+    if (IsNameStart(Peek()))
+        while (pos_ < s_.size() && IsNameChar(s_[pos_])) ++pos_;
+    line.topic = std::string(s_.substr(start, pos_ - start));
+    SkipBlanks();
+    if (line.topic.empty() || !AtEnd()) {
+        line.topic.clear();
+        return Fail("help takes at most one member name, e.g. help APPValueDec (unexpected " + Shown(Peek()) +
+                    " at " + Column(pos_) + ")");
+    }
+    return true;
+}
+
 SessionParse Parser::Parse() {
     SessionParse result;
     SessionLine& line = result.line;
@@ -209,6 +230,13 @@ SessionParse Parser::Parse() {
     while (pos_ < s_.size() && IsNameChar(s_[pos_])) ++pos_;
     line.name = std::string(s_.substr(nameStart, pos_ - nameStart));
     bool ok = true;
+    if (SameIgnoringCase(line.name, "help") && (AtEnd() || IsBlank(Peek()))) {
+        if (!ReadHelp(line)) {
+            result.error = error_;
+            line.kind = SessionLine::Kind::Empty;
+        }
+        return result;
+    }
     if (!AtEnd() && !IsBlank(Peek()) && Peek() != '=')
         ok = Fail("unexpected " + Shown(Peek()) + " at " + Column(pos_) +
                   " after the name (names are letters, digits and _)");
@@ -259,6 +287,133 @@ SessionParse Parser::Parse() {
 }  // namespace
 
 SessionParse ParseSessionLine(std::string_view text) { return Parser(text).Parse(); }
+
+namespace {
+
+using control::Kind;
+using control::Member;
+using control::Type;
+
+const char* KindName(Kind k) {
+    switch (k) {
+    case Kind::Get: return "get";
+    case Kind::GetPut: return "get/put";
+    case Kind::Method: return "method";
+    }
+    return "?";
+}
+
+const char* TypeName(Type t) {
+    switch (t) {
+    case Type::Long: return "long";
+    case Type::String: return "string";
+    case Type::None: break;
+    }
+    return "-";
+}
+
+// The group of a member: the first three characters of its name (COM,
+// APP, ML1, SP4, ...), which every name of the interface starts with.
+std::string_view GroupOf(const Member& m) { return std::string_view(m.name).substr(0, 3); }
+
+std::string Signature(const Member& m) {
+    std::string s = m.name;
+    if (*m.arguments != '\0') s += std::string("(") + m.arguments + ")";
+    return s;
+}
+
+// `s` followed by blanks up to `width`, and at least two.
+std::string Padded(std::string s, std::size_t width) {
+    s.append(s.size() + 2 < width ? width - s.size() : 2, ' ');
+    return s;
+}
+
+// Edits (insert, delete, replace) from a to b, ignoring ASCII case.
+std::size_t Distance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            const bool same = text::AsciiLower(a[i - 1]) == text::AsciiLower(b[j - 1]);
+            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+std::string SessionHelpListing() {
+    const auto members = control::Members();
+    std::size_t width = 0;
+    for (const Member& m : members) width = std::max(width, Signature(m).size() + 2);
+    // The few very long argument lists push their row's columns further.
+    width = std::min<std::size_t>(width, 48);
+    // Groups in the order their first member comes in the table.
+    std::vector<std::string_view> groups;
+    for (const Member& m : members)
+        if (std::find(groups.begin(), groups.end(), GroupOf(m)) == groups.end()) groups.push_back(GroupOf(m));
+    std::string s = "Members of the control (help NAME for one; kind, then the type of the value):\n";
+    for (std::string_view group : groups) {
+        s += "\n";
+        s += group;
+        s += "\n";
+        for (const Member& m : members) {
+            if (GroupOf(m) != group) continue;
+            s += "  " + Padded(Signature(m), width) + Padded(KindName(m.kind), 9) + TypeName(m.value);
+            if (!m.Built()) s += "  (not in this build)";
+            s += "\n";
+        }
+    }
+    s += "\nVerbs of the session: wait [MS], sleep MS, help [NAME]; # starts a comment.\n";
+    return s;
+}
+
+SessionHelp SessionHelpFor(std::string_view name) {
+    SessionHelp help;
+    const Member* m = control::FindMember(name);
+    if (m == nullptr) {
+        // Near names: few edits away, or containing what was asked.
+        const std::string lowered = text::AsciiLowered(name);
+        std::vector<std::pair<std::size_t, const char*>> near;
+        for (const Member& candidate : control::Members()) {
+            const std::size_t d = Distance(name, candidate.name);
+            const bool contains = lowered.size() >= 3 && text::AsciiLowered(candidate.name).find(lowered) != std::string::npos;
+            if (d <= std::max<std::size_t>(2, name.size() / 4) || contains) near.emplace_back(d, candidate.name);
+        }
+        std::stable_sort(near.begin(), near.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        help.error = "help: no member named \"" + std::string(name) + "\"";
+        if (near.empty()) {
+            help.error += "; help lists them all";
+        } else {
+            help.error += "; near names:";
+            for (std::size_t i = 0; i < near.size() && i < 6; ++i) help.error += (i == 0 ? " " : ", ") + std::string(near[i].second);
+        }
+        return help;
+    }
+    std::string& s = help.text;
+    s = m->name;
+    s += "\n  kind:        ";
+    s += KindName(m->kind);
+    s += m->kind == Kind::Get ? " (read-only property)" : m->kind == Kind::GetPut ? " (property)" : "";
+    s += "\n  arguments:   ";
+    s += *m->arguments != '\0' ? m->arguments : "none";
+    s += "\n  ";
+    s += m->kind == Kind::Method ? "result:      " : "type:        ";
+    s += TypeName(m->value);
+    s += "\n  dispatch id: " + std::to_string(m->id) + "\n  usage:       ";
+    std::string call = m->name;
+    for (const control::Parameter& p : control::ParametersOf(*m)) call += " " + p.name;
+    s += call;
+    if (m->kind == Kind::GetPut) s += "\n               " + call + " = VALUE";
+    s += "\n";
+    if (!m->Built()) s += "  not available in this build of the control\n";
+    return help;
+}
 
 std::string FormatPlain(const SessionValue& value, bool raw) {
     switch (value.kind) {

@@ -1,7 +1,7 @@
 // The lines of `mbusctl session` and `mbusctl call`: one call of the
 // control's dispatch interface per line, and the printed forms of what a
 // call gave back. Nothing here knows the component runtime, so the parser
-// can be fed arbitrary text.
+// can be fed arbitrary text; `help` reads the control's dispatch table.
 //
 //   # a comment (so is a blank line)
 //   COMPort = 1                  property put
@@ -10,6 +10,7 @@
 //   APPHexAscToLong "1F"         strings in double quotes ("a \"b\"\r\n")
 //   wait [MS]                    until the control has a result (default 60000 ms)
 //   sleep MS                     pause
+//   help [NAME]                  the members by group, or one member
 //
 // Numbers are decimal with an optional sign in the range of a 32-bit signed
 // long, or 0x followed by hex digits up to 0xFFFFFFFF (taken as the 32-bit
@@ -43,8 +44,10 @@ struct SessionLine {
         Put,    // property put: name, arguments and the value
         Wait,   // milliseconds = the timeout
         Sleep,  // milliseconds = the pause
+        Help,   // topic = the member asked about, empty for the listing
     } kind = Kind::Empty;
-    std::string name;  // as written (also "wait" / "sleep")
+    std::string name;  // as written (also "wait" / "sleep" / "help")
+    std::string topic;
     std::vector<SessionValue> args;
     SessionValue value;
     std::int32_t milliseconds = 0;
@@ -66,6 +69,20 @@ SessionParse ParseSessionLine(std::string_view text);
 // when `raw`, else with CR, LF and the other control characters but tab
 // written \r, \n, \xHH so that a result stays on one line. Empty for None.
 std::string FormatPlain(const SessionValue& value, bool raw);
+
+// What `help` prints: every member of the dispatch interface grouped by
+// the prefix of its name (COM, APP, ML1, ..., SCR) with its arguments,
+// kind and type, then the session's own verbs.
+std::string SessionHelpListing();
+
+// `help NAME`: one member (found in any case) with its kind, arguments,
+// result type, dispatch id and how a line calls it. For an unknown name
+// `error` says so and offers the nearest names.
+struct SessionHelp {
+    std::string text;
+    std::string error;
+};
+SessionHelp SessionHelpFor(std::string_view name);
 
 // `text` as a JSON string literal with its quotes: control characters as
 // \u00XX, non-ASCII kept as UTF-8 (malformed bytes become U+FFFD).
