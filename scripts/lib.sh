@@ -23,7 +23,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(g++ cmake ninja-build qt6-base-dev fonts-dejavu-core)
-TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth)
+TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth groff-base)
 BENCH_PACKAGES=(libbenchmark-dev valgrind)
 
 # Configures (when needed) and builds a preset; extra arguments go to the build.
