@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -97,6 +96,7 @@ private:
     std::ostream& err_;
     const bool interleave_;  // output before each message goes out first
     std::string pending_;
+    std::string pendingErrors_;  // messages waiting with the output
     std::vector<uint8_t> bytes_;
     MBTelegram t_;
 };
@@ -104,14 +104,20 @@ private:
 void Decoder::Write(bool flush) {
     if (!pending_.empty()) out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
     pending_.clear();
+    if (!pendingErrors_.empty()) err_.write(pendingErrors_.data(), static_cast<std::streamsize>(pendingErrors_.size()));
+    pendingErrors_.clear();
     if (flush) out_.flush();
 }
 
 void Decoder::Error(const std::string& message) {
     // On a terminal each message shows beside its answer; elsewhere the two
-    // streams are read apart, and the output waits for its block.
-    if (interleave_) Write(true);
-    err_.write(message.data(), static_cast<std::streamsize>(message.size()));
+    // streams are read apart, and the messages wait for their block too.
+    if (interleave_) {
+        Write(true);
+        err_.write(message.data(), static_cast<std::streamsize>(message.size()));
+    } else {
+        pendingErrors_ += message;
+    }
 }
 
 int Decoder::Decode(std::string_view text, int number) {
@@ -172,7 +178,10 @@ public:
     // Reads up to `size` bytes; returns how many, 0 at the end of the input.
     // From a pipe or terminal this returns what has arrived so far.
     std::size_t Read(char* to, std::size_t size) {
-        if (fd_ < 0) return static_cast<std::size_t>(std::max<std::streamsize>(0, in_.rdbuf()->sgetn(to, static_cast<std::streamsize>(size))));
+        if (fd_ < 0) {
+            const std::streamsize got = in_.rdbuf()->sgetn(to, static_cast<std::streamsize>(size));
+            return got > 0 ? static_cast<std::size_t>(got) : 0;
+        }
         for (;;) {
             const ssize_t got = ::read(fd_, to, size);
             if (got >= 0) return static_cast<std::size_t>(got);

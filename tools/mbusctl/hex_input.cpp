@@ -26,8 +26,6 @@ constexpr uint8_t kBadClass = 255;
 
 struct HexTables {
     uint8_t value[256];  // 0..15, kBlankClass or kBadClass
-    uint16_t high[256];  // a digit's value << 4, else 0x100
-    uint16_t low[256];   // a digit's value, else 0x100
     uint16_t blank[256];  // 0 for a blank, else 0x100
 };
 
@@ -37,14 +35,31 @@ constexpr HexTables MakeHexTables() {
         const int v = HexValue(static_cast<char>(c));
         const bool blank = IsBlank(static_cast<char>(c));
         t.value[c] = v >= 0 ? static_cast<uint8_t>(v) : blank ? kBlankClass : kBadClass;
-        t.high[c] = v >= 0 ? static_cast<uint16_t>(v << 4) : 0x100;
-        t.low[c] = v >= 0 ? static_cast<uint16_t>(v) : 0x100;
         t.blank[c] = blank ? 0 : 0x100;
     }
     return t;
 }
 
 constexpr HexTables kTables = MakeHexTables();
+
+// Two characters at once, the first in the low byte of the index: the
+// byte they spell, or 0x100 when either is not a hex digit.
+struct PairTable {
+    uint16_t of[65536];
+};
+
+constexpr PairTable MakePairTable() {
+    PairTable t{};
+    for (int i = 0; i < 65536; ++i) {
+        const int high = HexValue(static_cast<char>(i & 0xFF)), low = HexValue(static_cast<char>(i >> 8));
+        t.of[i] = high >= 0 && low >= 0 ? static_cast<uint16_t>(high << 4 | low) : 0x100;
+    }
+    return t;
+}
+
+constexpr PairTable kPairs = MakePairTable();
+
+inline unsigned Pair(const unsigned char* p) { return kPairs.of[p[0] | p[1] << 8]; }
 
 }  // namespace
 
@@ -58,10 +73,10 @@ long ParseHexInto(std::string_view text, std::vector<uint8_t>& buffer) {
         // The usual shape, "68 1F 1F ": two digits and a blank at a time,
         // four bytes to a test.
         while (end - p >= 12) {
-            const unsigned b0 = kTables.high[p[0]] | kTables.low[p[1]] | kTables.blank[p[2]];
-            const unsigned b1 = kTables.high[p[3]] | kTables.low[p[4]] | kTables.blank[p[5]];
-            const unsigned b2 = kTables.high[p[6]] | kTables.low[p[7]] | kTables.blank[p[8]];
-            const unsigned b3 = kTables.high[p[9]] | kTables.low[p[10]] | kTables.blank[p[11]];
+            const unsigned b0 = Pair(p + 0) | kTables.blank[p[2]];
+            const unsigned b1 = Pair(p + 3) | kTables.blank[p[5]];
+            const unsigned b2 = Pair(p + 6) | kTables.blank[p[8]];
+            const unsigned b3 = Pair(p + 9) | kTables.blank[p[11]];
             if ((b0 | b1 | b2 | b3) > 0xFF) break;
             o[0] = static_cast<uint8_t>(b0);
             o[1] = static_cast<uint8_t>(b1);
@@ -71,7 +86,7 @@ long ParseHexInto(std::string_view text, std::vector<uint8_t>& buffer) {
             p += 12;
         }
         while (end - p >= 3) {
-            const unsigned byte = kTables.high[p[0]] | kTables.low[p[1]] | kTables.blank[p[2]];
+            const unsigned byte = Pair(p) | kTables.blank[p[2]];
             if (byte > 0xFF) break;
             *o++ = static_cast<uint8_t>(byte);
             p += 3;
