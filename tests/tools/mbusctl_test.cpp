@@ -207,6 +207,7 @@ namespace {
 
 struct Rendered {
     std::string input, hex2, json, warnings;
+    std::string hex2AndWarnings;  // each answer followed by its warnings
 };
 
 // The corpus's telegram lines `passes` times, and each telegram decoded into
@@ -226,10 +227,15 @@ Rendered CorpusRenderedOneByOne(int passes) {
         MBTelegram t;
         t.InterpretAnswer(a.shape.result, a.shape.C, a.shape.A, a.shape.CI, a.frame.data(),
                           static_cast<int>(a.frame.size()));
-        once.hex2 += CookedData(AnswerView::Of(t), CookedVariant::Hex2) + "\n";
+        const std::string hex2 = CookedData(AnswerView::Of(t), CookedVariant::Hex2) + "\n";
+        once.hex2 += hex2;
+        once.hex2AndWarnings += hex2;
         AppendAnswerJson(once.json, AnswerView::Of(t));
         once.json += '\n';
-        for (const std::string& w : t.warnings) once.warnings += "warning: " + w + "\n";
+        for (const std::string& w : t.warnings) {
+            once.warnings += "warning: " + w + "\n";
+            once.hex2AndWarnings += "warning: " + w + "\n";
+        }
     }
     MBusOption.Reset();
     Rendered all;
@@ -238,6 +244,7 @@ Rendered CorpusRenderedOneByOne(int passes) {
         all.hex2 += once.hex2;
         all.json += once.json;
         all.warnings += once.warnings;
+        all.hex2AndWarnings += once.hex2AndWarnings;
     }
     return all;
 }
@@ -271,6 +278,12 @@ TEST(DecodeStdin, WholeCorpusMatchesTelegramByTelegram) {
     EXPECT_EQ(json.rc, 0);
     EXPECT_EQ(json.out, expected.json);
     EXPECT_EQ(json.err, expected.warnings);
+    // Both streams into one: each warning right after its answer.
+    std::istringstream in(expected.input);
+    std::ostringstream both;
+    EXPECT_EQ(RunDecode({"--format", "hex2"}, in, both, both), 0);
+    MBusOption.Reset();
+    EXPECT_EQ(both.str(), expected.hex2AndWarnings);
 }
 
 TEST(DecodeStdin, OddLinesReadAsBefore) {

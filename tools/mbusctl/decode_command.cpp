@@ -68,11 +68,10 @@ std::string HexOf(std::span<const uint8_t> bytes, std::size_t max) {
 
 // Decodes telegrams one after another into one output buffer, which goes to
 // `out` in large writes. Messages go to `err` after the output before them,
-// so that both keep their order on a terminal.
+// so that both keep their order on a terminal or in one file.
 class Decoder {
 public:
-    Decoder(const Options& o, std::ostream& out, std::ostream& err)
-        : o_(o), out_(out), err_(err), interleave_(out.rdbuf() != std::cout.rdbuf() || ::isatty(STDOUT_FILENO)) {
+    Decoder(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {
         pending_.reserve(2 * kWriteAt);
     }
 
@@ -94,9 +93,7 @@ private:
     const Options& o_;
     std::ostream& out_;
     std::ostream& err_;
-    const bool interleave_;  // output before each message goes out first
     std::string pending_;
-    std::string pendingErrors_;  // messages waiting with the output
     std::vector<uint8_t> bytes_;
     MBTelegram t_;
 };
@@ -104,20 +101,14 @@ private:
 void Decoder::Write(bool flush) {
     if (!pending_.empty()) out_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
     pending_.clear();
-    if (!pendingErrors_.empty()) err_.write(pendingErrors_.data(), static_cast<std::streamsize>(pendingErrors_.size()));
-    pendingErrors_.clear();
     if (flush) out_.flush();
 }
 
 void Decoder::Error(const std::string& message) {
-    // On a terminal each message shows beside its answer; elsewhere the two
-    // streams are read apart, and the messages wait for their block too.
-    if (interleave_) {
-        Write(true);
-        err_.write(message.data(), static_cast<std::streamsize>(message.size()));
-    } else {
-        pendingErrors_ += message;
-    }
+    // The answers before the message go out first, so that it follows them
+    // wherever the two streams end up together.
+    Write(true);
+    err_.write(message.data(), static_cast<std::streamsize>(message.size()));
 }
 
 int Decoder::Decode(std::string_view text, int number) {
