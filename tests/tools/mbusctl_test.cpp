@@ -194,3 +194,152 @@ TEST_F(ExchangeTest, UsageErrors) {
 
 }  // namespace
 }  // namespace mbus::cli
+
+// mbusctl decode reading standard input in blocks: the same text as decoding
+// each telegram on its own, whatever the lines look like.
+#include "bench/corpus.h"
+#include "control/decode/answer_json.h"
+#include "tests/tools/child_process.h"
+#include "tools/mbusctl/output.h"
+
+namespace mbus::cli {
+namespace {
+
+struct Rendered {
+    std::string input, hex2, json, warnings;
+    std::string hex2AndWarnings;  // each answer followed by its warnings
+};
+
+// The corpus's telegram lines `passes` times, and each telegram decoded into
+// a telegram of its own and rendered by the library, as mbusctl once did.
+Rendered CorpusRenderedOneByOne(int passes) {
+    const auto corpus = bench::LoadCorpus();
+    ApplyOutputOptions(OutputOptions{});
+    Rendered once;
+    for (const bench::Answer& a : corpus) {
+        for (std::size_t i = 0; i < a.frame.size(); ++i) {
+            static const char* kHex = "0123456789ABCDEF";
+            once.input += i ? " " : "";
+            once.input += kHex[a.frame[i] >> 4];
+            once.input += kHex[a.frame[i] & 0x0F];
+        }
+        once.input += '\n';
+        MBTelegram t;
+        t.InterpretAnswer(a.shape.result, a.shape.C, a.shape.A, a.shape.CI, a.frame.data(),
+                          static_cast<int>(a.frame.size()));
+        const std::string hex2 = CookedData(AnswerView::Of(t), CookedVariant::Hex2) + "\n";
+        once.hex2 += hex2;
+        once.hex2AndWarnings += hex2;
+        AppendAnswerJson(once.json, AnswerView::Of(t));
+        once.json += '\n';
+        for (const std::string& w : t.warnings) {
+            once.warnings += "warning: " + w + "\n";
+            once.hex2AndWarnings += "warning: " + w + "\n";
+        }
+    }
+    MBusOption.Reset();
+    Rendered all;
+    for (int i = 0; i < passes; ++i) {
+        all.input += once.input;
+        all.hex2 += once.hex2;
+        all.json += once.json;
+        all.warnings += once.warnings;
+        all.hex2AndWarnings += once.hex2AndWarnings;
+    }
+    return all;
+}
+
+TEST(DecodeStdin, QuickParseAgreesWithTheParseThatExplains) {
+    const char* texts[] = {"68 1F 1F 68", "681f1F68", "68,1F\t1F 68\r", " E5 ", "E5 E5 E5 E5 E5 E5 E5 E5 E5",
+                           "E5 E5 E5 E5 E5 E5 E5 E5 E", "E5 E5 E5 E5 E5 E5 E5 E5 5E5", "E5 E5 E5 E5 E5 E5 E5 EG",
+                           "E5 E5 E5 E5 E5 E5 E5 E5 \x80", "6 8", "68 1", "", "   ", "E5\xE5", "0 0 0 0 00 00 00 00"};
+    std::vector<uint8_t> buffer;
+    for (const std::string_view text : texts) {
+        const HexParse explained = ParseHexBytes(text);
+        const long n = ParseHexInto(text, buffer);
+        if (explained.error.empty()) {
+            ASSERT_EQ(n, static_cast<long>(explained.bytes.size())) << text;
+            EXPECT_TRUE(std::equal(explained.bytes.begin(), explained.bytes.end(), buffer.begin())) << text;
+        } else {
+            EXPECT_EQ(n, -1) << text << ": " << explained.error;
+        }
+    }
+}
+
+TEST(DecodeStdin, WholeCorpusMatchesTelegramByTelegram) {
+    // Twelve passes are more than one 64 KiB block: lines cross block ends.
+    const Rendered expected = CorpusRenderedOneByOne(12);
+    ASSERT_GT(expected.input.size(), 64u * 1024);
+    const RunResult hex2 = Decode({"--format", "hex2"}, expected.input);
+    EXPECT_EQ(hex2.rc, 0);
+    EXPECT_EQ(hex2.out, expected.hex2);
+    EXPECT_EQ(hex2.err, expected.warnings);
+    const RunResult json = Decode({"--format", "json"}, expected.input);
+    EXPECT_EQ(json.rc, 0);
+    EXPECT_EQ(json.out, expected.json);
+    EXPECT_EQ(json.err, expected.warnings);
+    // Both streams into one: each warning right after its answer.
+    std::istringstream in(expected.input);
+    std::ostringstream both;
+    EXPECT_EQ(RunDecode({"--format", "hex2"}, in, both, both), 0);
+    MBusOption.Reset();
+    EXPECT_EQ(both.str(), expected.hex2AndWarnings);
+}
+
+TEST(DecodeStdin, OddLinesReadAsBefore) {
+    const std::string volume = Decode({"--format", "hex2", kVolume}).out;
+    const std::string e5 = Decode({"--format", "hex2", "E5"}).out;
+    ASSERT_FALSE(volume.empty());
+    // Blank and comment lines, CRLF, lowercase, commas and tabs, no blanks
+    // at all, a line longer than a read block, no newline at the end.
+    std::string input = "\n   \r\n\t# comment\r\n";
+    input += std::string(kVolume) + "\r\n";
+    input += "68 15 15 68 08 01 72 78 56 34 12 01 47 01 07 2a 00 00 00 04 13 d2 04 00 00 f6 16\n";
+    input += "68,15,15,68\t08 01 72 78 56 34 12 01 47 01 07 2A 00 00 00 04 13 D2 04 00 00 F6 16 \n";
+    input += "681515680801727856341201470107 2A00000004 13D2040000F616\n";
+    input += "E5" + std::string(70000, ' ') + "\n";
+    input += kVolume;
+    const RunResult r = Decode({"--format", "hex2"}, input);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, volume + volume + volume + volume + e5 + volume);
+}
+
+TEST(DecodeStdin, BadLinesKeepTheirMessagesNumbersAndExitCode) {
+    const std::string volume = Decode({"--format", "hex2", kVolume}).out;
+    const std::string input = std::string(kVolume) + "\n68 1G\r\n" + "68 15 15 68 08 01 72 00 16\n" +
+                              "6 8\n" + "68 15 15 68 08 01 72 78 56 34 12 01 47 01 07 2A 00 00 00 0G\n" + kVolume +
+                              "\n";
+    const RunResult r = Decode({"--format", "hex2"}, input);
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.err,
+              "mbusctl: decode: \"68 1G\r\": not a hex digit: 'G' at column 5; use 0-9 and A-F, bytes separated by "
+              "blanks or not\n"
+              "mbusctl: decode: telegram 3 (68 15 15 68 08 01 72 00 ...): wrong length; --force decodes it anyway\n"
+              "mbusctl: decode: \"6 8\": a lone hex digit at column 1; give every byte as two digits, e.g. \"0F\" "
+              "instead of \"F\"\n"
+              "mbusctl: decode: \"68 15 15 68 08 01 72 78 56 34 12 01 4...\": not a hex digit: 'G' at column 59; use "
+              "0-9 and A-F, bytes separated by blanks or not\n");
+    // The faulty frame still prints its line (not decoded), the good ones
+    // theirs, in order.
+    EXPECT_EQ(r.out.substr(0, volume.size()), volume);
+    EXPECT_EQ(r.out.substr(r.out.size() - volume.size()), volume);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
+}
+
+TEST(DecodeStdin, ProgramAnswersEachLineWhileItsInputStaysOpen) {
+    test::ChildProcess mbusctl(MBUSCTL_PATH, {"decode", "--format", "hex2"});
+    ASSERT_TRUE(mbusctl.Started());
+    const std::string answer = "03010108017212345678QXA012A00000007Water|00000000000000000000000000000000040013|1234|\n";
+    mbusctl.Write(std::string(kVolume) + "\n");
+    EXPECT_TRUE(mbusctl.WaitForOutput(answer));
+    const Rendered corpus = CorpusRenderedOneByOne(1);
+    mbusctl.Write(corpus.input);
+    mbusctl.CloseInput();
+    EXPECT_EQ(mbusctl.Wait(), 0);
+    EXPECT_EQ(mbusctl.Output(), answer + corpus.hex2);
+    EXPECT_EQ(mbusctl.Errors(), corpus.warnings);
+}
+
+}  // namespace
+}  // namespace mbus::cli

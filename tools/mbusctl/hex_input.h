@@ -18,4 +18,9 @@ struct HexParse {
 // Parses the text; on error says what was wrong and what is accepted.
 HexParse ParseHexBytes(std::string_view text);
 
+// The same parse without messages, for reading many telegrams: writes the
+// bytes to `buffer` (grown as needed, never shrunk, so a reader reuses it)
+// and returns their number, or -1 when ParseHexBytes would report an error.
+long ParseHexInto(std::string_view text, std::vector<uint8_t>& buffer);
+
 }  // namespace mbus::cli

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ostream>
+#include <sstream>
 
 #include "control/decode/answer_json.h"
 #include "control/decode/options.h"
@@ -167,6 +168,25 @@ void PrintAnswer(std::ostream& out, const MBTelegram& t, const OutputOptions& o,
             break;
         }
         case OutputOptions::Format::Cooked: out << CookedData(v, o.variant) << "\n"; break;
+    }
+}
+
+void AppendAnswer(std::string& out, const MBTelegram& t, const OutputOptions& o, int number) {
+    const AnswerView v = AnswerView::Of(t);
+    switch (o.format) {
+        case OutputOptions::Format::Table: {
+            std::ostringstream table;
+            PrintTable(table, t, v, number);
+            out += table.str();
+            out += '\n';
+            break;
+        }
+        case OutputOptions::Format::Json: AppendAnswerJson(out, v); out += '\n'; break;
+        case OutputOptions::Format::Cooked:
+            // As CookedData, without its string per answer.
+            if (v.frameType != 255) AppendCooked(out, v, o.variant);
+            out += '\n';
+            break;
     }
 }
 

@@ -31,6 +31,8 @@ int ParseOutputOption(const std::vector<std::string>& args, std::size_t& i, Outp
 void ApplyOutputOptions(const OutputOptions& o);
 // Prints one decoded answer in the chosen format (`number` titles the table).
 void PrintAnswer(std::ostream& out, const MBTelegram& t, const OutputOptions& o, int number);
+// The same text appended to `out` (for writers that collect many answers).
+void AppendAnswer(std::string& out, const MBTelegram& t, const OutputOptions& o, int number);
 // A name for a reception result ("long frame", "single character E5h").
 const char* FrameKind(int result);
 
