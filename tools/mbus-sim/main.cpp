@@ -357,7 +357,8 @@ public:
                 const ssize_t n = read(line, buffer.data(), buffer.size());
                 if (n > 0) {
                     const std::vector<uint8_t> bytes(buffer.begin(), buffer.begin() + n);
-                    const std::vector<WireByte> back = bus_.OnMasterBytes(bytes, SimClock::now(), LineConfig());
+                    const mbus::serial::SerialConfig config = LineConfig();
+                    const std::vector<WireByte> back = bus_.OnMasterBytes(bytes, EndOnLine(bytes.size(), config), config);
                     Schedule(back);
                 } else if (listener_ >= 0 && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
                     Disconnect(n == 0 ? "closed the connection" : std::strerror(errno));
@@ -401,6 +402,21 @@ private:
         close(client_);
         client_ = -1;
         outgoing_.clear();
+    }
+
+    // When `count` bytes just received have left the line. From a terminal
+    // they are on the line as they arrive. A network serial server gets them
+    // at once and sends them on at the line's rate, one after the other, so
+    // the bus sees the request end (and the slaves' reply delay begin) that
+    // much later.
+    SimClock::time_point EndOnLine(std::size_t count, const mbus::serial::SerialConfig& c) {
+        const SimClock::time_point now = SimClock::now();
+        if (listener_ < 0) return now;
+        const double bits = 1 + c.dataBits + (c.parity != 0 ? 1 : 0) + (c.stopBits == -1 ? 1.5 : c.stopBits);
+        const auto time = std::chrono::duration_cast<SimClock::duration>(
+            std::chrono::duration<double>(bits * static_cast<double>(count) / c.baud));
+        lineFreeAt_ = std::max(lineFreeAt_, now) + time;
+        return lineFreeAt_;
     }
 
     // The line as the bus sees it: the fixed rate, or what the master set.
@@ -472,6 +488,7 @@ private:
     const int slave_;
     const int listener_;
     int client_ = -1;
+    SimClock::time_point lineFreeAt_{};  // end of the last request bytes on the line (TCP)
     std::deque<WireByte> outgoing_;
 };
 
