@@ -88,7 +88,9 @@ int ConnectTcp(const TcpEndpoint& endpoint, int timeoutMs, int* error, std::stri
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+    // No AI_ADDRCONFIG: on a host with only a loopback interface it would
+    // refuse even 127.0.0.1.
+    hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
     const std::string service = std::to_string(endpoint.port);
     const int rc = ::getaddrinfo(endpoint.host.c_str(), service.c_str(), &hints, &found);
