@@ -187,6 +187,27 @@ TEST_F(TcpPortTest, ConnectionClosedMidAnswerCutsItAndTheNextSendConnectsAgain) 
     }
 }
 
+// A gateway that drops an idle connection: the line layer's steps before a
+// request (take the faults, purge the input, write) find the loss only in
+// the purge; the request goes out on a new connection and its answer is clean.
+TEST_F(TcpPortTest, IdleConnectionDroppedByTheGatewayCostsTheNextRequestNothing) {
+    std::unique_ptr<SerialPort> port = Connect();
+    ASSERT_NE(port, nullptr);
+    server.Close();
+    EXPECT_FALSE(port->TakeErrors().Any());
+    ASSERT_TRUE(WaitUntil([&] {
+        port->PurgeInput();
+        return !static_cast<TcpPort&>(*port).Connected();
+    }));
+    const uint8_t request[] = {0x10, 0x5B, 0x05, 0x60, 0x16};
+    ASSERT_EQ(port->Write(request, 5), 5);
+    ASSERT_TRUE(server.Accept());
+    EXPECT_EQ(server.Receive(5), std::vector<uint8_t>(request, request + 5));
+    ASSERT_TRUE(server.Send({0xE5}));
+    EXPECT_EQ(ReadBytes(*port, 1), std::vector<uint8_t>{0xE5});
+    EXPECT_FALSE(port->TakeErrors().Any());
+}
+
 TEST_F(TcpPortTest, SendAfterTheGatewayWentAwayFailsWithoutHanging) {
     std::unique_ptr<SerialPort> port = Connect();
     ASSERT_NE(port, nullptr);
