@@ -1,5 +1,6 @@
-// Opening a port by number: the port map names the device, which is either a
-// simulated bus registered in this process ("sim:NAME") or a terminal device.
+// Opening a port by number: the port map names the device, which is a
+// simulated bus registered in this process ("sim:NAME"), a network serial
+// server ("tcp:HOST:PORT") or a terminal device.
 
 #include <sys/stat.h>
 
@@ -10,6 +11,7 @@
 #include "platform/serial/port_map.h"
 #include "platform/serial/serial_port.h"
 #include "platform/serial/simulated_port.h"
+#include "platform/serial/tcp_port.h"
 #include "platform/serial/termios_port.h"
 
 namespace mbus::serial {
@@ -33,6 +35,7 @@ std::unique_ptr<SerialPort> OpenPort(int number, int* error) {
         }
         return std::make_unique<SimulatedPort>(device, std::move(bus));
     }
+    if (IsTcpDevice(device)) return OpenTcpPort(device, error);
     return OpenTermiosPort(device, error);
 }
 
@@ -41,6 +44,7 @@ std::string ExplainPort(int number) {
     const std::string device = DeviceOfPort(number, ReadPortMap(PortMapPath()));
     if (device.compare(0, 4, "sim:") == 0)
         return FindSimulatedBus(device.substr(4)) ? device : device + ": no such simulated bus in this program";
+    if (IsTcpDevice(device)) return ExplainTcpPort(device);
     struct stat st;
     if (::stat(device.c_str(), &st) != 0) return device + ": " + std::strerror(errno);
     if (PortLockHolder(device) >= 0) return device + ": " + PortInUseText(device);

@@ -61,6 +61,11 @@ std::string ParseEntry(std::string_view line, int* number, std::string* device) 
     for (char c : right)
         if (IsBlank(c)) return "unexpected text after the device in \"" + std::string(right) + "\"";
     if (right == "sim:") return "no bus name after \"sim:\"";
+    if (IsTcpDevice(right)) {
+        TcpEndpoint endpoint;
+        const std::string problem = ParseTcpDevice(right, &endpoint);
+        if (!problem.empty()) return problem;
+    }
     *number = value;
     *device = std::string(right);
     return {};
@@ -72,6 +77,49 @@ bool Exists(const std::string& path) {
 }
 
 }  // namespace
+
+bool IsTcpDevice(std::string_view device) { return device.substr(0, 4) == "tcp:"; }
+
+// The port is the text after the last ':' (after the ']' of a bracketed
+// literal), so that a bare IPv6 literal is caught rather than cut at one of
+// its own colons.
+std::string ParseTcpDevice(std::string_view device, TcpEndpoint* endpoint) {
+    if (!IsTcpDevice(device)) return "\"" + std::string(device) + "\" does not start with \"tcp:\"";
+    const std::string_view rest = device.substr(4);
+    std::string_view host;
+    std::string_view port;
+    if (!rest.empty() && rest.front() == '[') {
+        const size_t close = rest.find(']');
+        if (close == std::string_view::npos) return "no ']' after the address in \"" + std::string(device) + "\"";
+        host = rest.substr(1, close - 1);
+        if (host.empty()) return "no address between '[' and ']' in \"" + std::string(device) + "\"";
+        if (host.find('[') != std::string_view::npos) return "a '[' inside the address in \"" + std::string(device) + "\"";
+        if (close + 1 >= rest.size() || rest[close + 1] != ':')
+            return "expected \":PORT\" after ']' in \"" + std::string(device) + "\"";
+        port = rest.substr(close + 2);
+    } else {
+        const size_t colon = rest.rfind(':');
+        if (colon == std::string_view::npos) return "expected \"tcp:HOST:PORT\", got \"" + std::string(device) + "\"";
+        host = rest.substr(0, colon);
+        port = rest.substr(colon + 1);
+        if (host.empty()) return "no host before the port in \"" + std::string(device) + "\"";
+        if (host.find(':') != std::string_view::npos)
+            return "an IPv6 address goes in brackets, e.g. tcp:[::1]:10001 (got \"" + std::string(device) + "\")";
+        if (host.find_first_of("[]") != std::string_view::npos)
+            return "unexpected bracket in the host of \"" + std::string(device) + "\"";
+    }
+    if (port.empty()) return "no TCP port after the host in \"" + std::string(device) + "\"";
+    int value = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9') return "\"" + std::string(port) + "\" is not a TCP port number";
+        value = value * 10 + (c - '0');
+        if (value > 65535) break;
+    }
+    if (value < 1 || value > 65535) return "TCP port " + std::string(port) + " is outside 1..65535";
+    endpoint->host = std::string(host);
+    endpoint->port = value;
+    return {};
+}
 
 // Grammar of a line: optional blanks, a port number, '=', a device word, and
 // an optional comment; '#' starts a comment anywhere on a line. Lines that

@@ -5,6 +5,8 @@
 //   # comment
 //   1 = /dev/ttyUSB0        a real adapter or a pseudo-terminal
 //   7 = sim:demo            a simulated bus registered in this process
+//   9 = tcp:gw.local:10001  a serial server on the network (tcp:[::1]:10001
+//                           for an IPv6 literal)
 //
 // Its place: $MBUS_PORT_MAP when set, else $XDG_CONFIG_HOME/mbus/ports
 // (~/.config/mbus/ports). A port number without an entry is /dev/ttyUSB<n-1>
@@ -19,9 +21,21 @@
 namespace mbus::serial {
 
 struct PortMap {
-    std::map<int, std::string> entries;  // port number -> device path or "sim:NAME"
+    std::map<int, std::string> entries;  // port number -> device path, "sim:NAME" or "tcp:HOST:PORT"
     std::string errors;                  // lines that could not be read, with their line numbers
 };
+
+// Host and TCP port of a "tcp:" device.
+struct TcpEndpoint {
+    std::string host;  // a name or an address literal, without brackets
+    int port = 0;      // 1..65535
+};
+
+// True when `device` names a network serial server ("tcp:...").
+bool IsTcpDevice(std::string_view device);
+// Reads "tcp:HOST:PORT" (an IPv6 literal in brackets: "tcp:[::1]:10001").
+// Returns an empty string when it is good, else what is wrong with it.
+std::string ParseTcpDevice(std::string_view device, TcpEndpoint* endpoint);
 
 // Parses the text of a port-map file.
 PortMap ParsePortMap(std::string_view text);

@@ -1,7 +1,8 @@
 // The serial port as the line layer sees it: open by port number, configure,
 // write, read what is there, UART error state, modem control and status.
-// Two fillings: the termios backend for real adapters and pseudo-terminals,
-// and the simulated backend attached to an in-process simulated bus.
+// Three fillings: the termios backend for real adapters and pseudo-terminals,
+// the simulated backend attached to an in-process simulated bus, and the TCP
+// backend for a serial server on the network.
 
 #pragma once
 
@@ -56,7 +57,7 @@ public:
     virtual ModemStatus GetModemStatus() = 0;
     // The platform error number of the last failure (0 when none).
     virtual int LastError() const = 0;
-    // A readable name of what the port is ("/dev/ttyUSB0", "sim:demo").
+    // A readable name of what the port is ("/dev/ttyUSB0", "sim:demo", "tcp:gw:10001").
     virtual std::string Name() const = 0;
 };
 
@@ -66,7 +67,8 @@ std::unique_ptr<SerialPort> OpenPort(int number, int* error);
 
 // The device behind port `number` and what can be told from outside about
 // why it might not open: "/dev/ttyUSB0: port in use by process 1234",
-// "/dev/ttyUSB3: No such file or directory", or the device alone.
+// "/dev/ttyUSB3: No such file or directory", "tcp:gw:10001: connection
+// refused (nothing listens there)", or the device alone.
 std::string ExplainPort(int number);
 
 }  // namespace mbus::serial

@@ -1,10 +1,15 @@
 // mbus-sim: a simulated M-Bus on a pseudo-terminal. Any master program
 // opens the terminal whose path this prints and talks to the virtual slaves
-// as it would through a level converter.
+// as it would through a level converter. With --tcp the bus is served on a
+// loopback TCP port instead, as a network serial server would serve it.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -61,6 +66,11 @@ constexpr const char* kUsage =
     "                       per answer, from the generator seeded with SEED (1)\n"
     "  --link PATH          also make PATH a symbolic link to the terminal\n"
     "                       (an existing link is replaced; removed on exit)\n"
+    "  --tcp PORT           serve the bus on TCP port PORT of 127.0.0.1 instead of\n"
+    "                       a terminal, one client at a time (a second one is\n"
+    "                       closed at once); 0 picks a free port. Prints the\n"
+    "                       port-map device (tcp:127.0.0.1:PORT) instead of the\n"
+    "                       terminal's path. Not with --link or --baud auto\n"
     "  --verbose            log frames and answers to standard error\n"
     "  --help               this text\n"
     "\n"
@@ -85,10 +95,10 @@ constexpr const char* kUsage =
     "\n"
     "A byte with a parity or framing fault reaches the master as a UART would\n"
     "deliver it under the terminal's settings: unchanged without INPCK, dropped\n"
-    "with IGNPAR, else as 00h.\n"
+    "with IGNPAR, else as 00h. Over TCP it arrives unchanged.\n"
     "\n"
-    "Exit codes: 0 after SIGINT/SIGTERM, 1 the terminal could not be set up,\n"
-    "2 bad usage.\n";
+    "Exit codes: 0 after SIGINT/SIGTERM, 1 the terminal (or the TCP port) could\n"
+    "not be set up, 2 bad usage.\n";
 
 struct Options {
     std::vector<sim::VirtualSlave> slaves;
@@ -102,6 +112,7 @@ struct Options {
     double randomProbability = 0.0;
     uint32_t seed = 1;
     std::string link;
+    int tcpPort = -1;  // serve on this loopback TCP port instead of a terminal
     bool verbose = false;
     bool help = false;
 };
@@ -238,6 +249,14 @@ bool ParseArguments(const std::vector<std::string>& args, Options* o, std::strin
                 return false;
             }
             o->link = v;
+        } else if (name == "--tcp") {
+            if (!value(&v)) return false;
+            long long port = 0;
+            if (!ParseInt(v, &port) || port < 0 || port > 65535) {
+                *error = "--tcp \"" + v + "\": give a TCP port 0..65535 (0 picks a free one), e.g. --tcp 10001";
+                return false;
+            }
+            o->tcpPort = static_cast<int>(port);
         } else if (name == "--verbose" || name == "-v") {
             o->verbose = true;
         } else {
@@ -248,6 +267,14 @@ bool ParseArguments(const std::vector<std::string>& args, Options* o, std::strin
             *error = name + " takes no value";
             return false;
         }
+    }
+    if (o->tcpPort >= 0 && !o->link.empty()) {
+        *error = "--link makes a link to the terminal; there is none with --tcp";
+        return false;
+    }
+    if (o->tcpPort >= 0 && o->autoBaud) {
+        *error = "--baud auto follows the terminal's settings; give a rate with --tcp, e.g. --baud 2400";
+        return false;
     }
     return true;
 }
@@ -295,14 +322,21 @@ speed_t SpeedOf(int baud) {
 
 class Server {
 public:
-    Server(sim::SimBus& bus, const Options& o, int master, int slave)
-        : bus_(bus), options_(o), master_(master), slave_(slave) {}
+    // Serves the terminal `master` (its far side `slave`), or, with
+    // `listener` a listening socket, the one client connected to it.
+    Server(sim::SimBus& bus, const Options& o, int master, int slave, int listener = -1)
+        : bus_(bus), options_(o), master_(master), slave_(slave), listener_(listener) {}
+    ~Server() {
+        if (client_ >= 0) close(client_);
+    }
 
     // Serves until a signal arrives.
     void Run() {
         std::vector<uint8_t> buffer(4096);
         for (;;) {
-            pollfd fds[2] = {{master_, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+            // poll skips entries with a negative descriptor: no client, no terminal.
+            const int line = listener_ >= 0 ? client_ : master_;
+            pollfd fds[3] = {{line, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}, {listener_, POLLIN, 0}};
             timespec wait{};
             timespec* timeout = nullptr;
             if (!outgoing_.empty()) {
@@ -312,20 +346,26 @@ public:
                 wait.tv_nsec = static_cast<long>(ns % 1000000000);
                 timeout = &wait;
             }
-            const int ready = ppoll(fds, 2, timeout, nullptr);
+            const int ready = ppoll(fds, 3, timeout, nullptr);
             if (ready < 0 && errno != EINTR) {
                 std::perror("mbus-sim: poll");
                 return;
             }
             if (ready > 0 && (fds[1].revents & POLLIN)) return;
-            if (ready > 0 && (fds[0].revents & POLLIN)) {
-                const ssize_t n = read(master_, buffer.data(), buffer.size());
+            if (ready > 0 && (fds[2].revents & POLLIN)) Accept();
+            if (ready > 0 && line >= 0 && (fds[0].revents & POLLIN)) {
+                const ssize_t n = read(line, buffer.data(), buffer.size());
                 if (n > 0) {
                     const std::vector<uint8_t> bytes(buffer.begin(), buffer.begin() + n);
-                    const std::vector<WireByte> back = bus_.OnMasterBytes(bytes, SimClock::now(), LineConfig());
+                    const mbus::serial::SerialConfig config = LineConfig();
+                    const std::vector<WireByte> back = bus_.OnMasterBytes(bytes, EndOnLine(bytes.size(), config), config);
                     Schedule(back);
+                } else if (listener_ >= 0 && (n == 0 || (errno != EAGAIN && errno != EINTR))) {
+                    Disconnect(n == 0 ? "closed the connection" : std::strerror(errno));
                 }
-            } else if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+            } else if (ready > 0 && listener_ >= 0 && line >= 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+                Disconnect("connection broken");
+            } else if (ready > 0 && listener_ < 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
                 // Nobody has the terminal open at the moment; wait for the next one.
                 usleep(10000);
             }
@@ -334,11 +374,56 @@ public:
     }
 
 private:
+    // Takes a new client when there is none; one more is closed at once, so
+    // that it fails instead of waiting unserved.
+    void Accept() {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        char address[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+        const int peerPort = ntohs(peer.sin_port);
+        if (client_ >= 0) {
+            if (options_.verbose)
+                std::fprintf(stderr, "mbus-sim: client %s:%d refused, another one is connected\n", address, peerPort);
+            close(fd);
+            return;
+        }
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        client_ = fd;
+        if (options_.verbose) std::fprintf(stderr, "mbus-sim: client %s:%d connected\n", address, peerPort);
+    }
+
+    // Drops the client; what was still to be sent to it is lost.
+    void Disconnect(const char* why) {
+        if (options_.verbose) std::fprintf(stderr, "mbus-sim: client left (%s)\n", why);
+        close(client_);
+        client_ = -1;
+        outgoing_.clear();
+    }
+
+    // When `count` bytes just received have left the line. From a terminal
+    // they are on the line as they arrive. A network serial server gets them
+    // at once and sends them on at the line's rate, one after the other, so
+    // the bus sees the request end (and the slaves' reply delay begin) that
+    // much later.
+    SimClock::time_point EndOnLine(std::size_t count, const mbus::serial::SerialConfig& c) {
+        const SimClock::time_point now = SimClock::now();
+        if (listener_ < 0) return now;
+        const double bits = 1 + c.dataBits + (c.parity != 0 ? 1 : 0) + (c.stopBits == -1 ? 1.5 : c.stopBits);
+        const auto time = std::chrono::duration_cast<SimClock::duration>(
+            std::chrono::duration<double>(bits * static_cast<double>(count) / c.baud));
+        lineFreeAt_ = std::max(lineFreeAt_, now) + time;
+        return lineFreeAt_;
+    }
+
     // The line as the bus sees it: the fixed rate, or what the master set.
     mbus::serial::SerialConfig LineConfig() const {
         mbus::serial::SerialConfig c;
         c.baud = options_.baud;
-        if (!options_.autoBaud) return c;
+        if (!options_.autoBaud || slave_ < 0) return c;
         termios t{};
         if (tcgetattr(slave_, &t) != 0) return c;
         if (const int baud = RateOf(cfgetospeed(&t)); baud > 0) c.baud = baud;
@@ -365,7 +450,7 @@ private:
     void Deliver(SimClock::time_point now) {
         if (outgoing_.empty() || outgoing_.front().at > now) return;
         termios t{};
-        const bool haveSettings = tcgetattr(slave_, &t) == 0;
+        const bool haveSettings = slave_ >= 0 && tcgetattr(slave_, &t) == 0;
         std::vector<uint8_t> burst;
         while (!outgoing_.empty() && outgoing_.front().at <= now) {
             const WireByte b = outgoing_.front();
@@ -377,9 +462,13 @@ private:
             }
             burst.push_back(b.value);
         }
+        const int line = listener_ >= 0 ? client_ : master_;
+        if (line < 0) return;  // no client: the bytes are lost, as on a line nobody listens to
         std::size_t done = 0;
         while (done < burst.size()) {
-            const ssize_t n = write(master_, burst.data() + done, burst.size() - done);
+            const ssize_t n = listener_ >= 0
+                                  ? send(line, burst.data() + done, burst.size() - done, MSG_NOSIGNAL)
+                                  : write(line, burst.data() + done, burst.size() - done);
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
             } else if (n < 0 && errno == EINTR) {
@@ -397,6 +486,9 @@ private:
     const Options& options_;
     const int master_;
     const int slave_;
+    const int listener_;
+    int client_ = -1;
+    SimClock::time_point lineFreeAt_{};  // end of the last request bytes on the line (TCP)
     std::deque<WireByte> outgoing_;
 };
 
@@ -406,6 +498,72 @@ void RemoveLink(const std::string& link, const std::string& target) {
     char buffer[4096];
     const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
     if (n > 0 && std::string(buffer, static_cast<std::size_t>(n)) == target) unlink(link.c_str());
+}
+
+// Signals end the serving through the self-pipe; false after a message.
+bool InstallSignals() {
+    if (pipe(g_signalPipe) != 0) {
+        std::perror("mbus-sim: pipe");
+        return false;
+    }
+    fcntl(g_signalPipe[1], F_SETFL, fcntl(g_signalPipe[1], F_GETFL) | O_NONBLOCK);
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+// Prints where the bus is served (one line on standard output) and, verbose,
+// the slaves.
+void Announce(sim::SimBus& bus, const Options& options, const std::string& where) {
+    std::printf("%s\n", where.c_str());
+    std::fflush(stdout);
+    if (options.verbose) {
+        std::fprintf(stderr, "mbus-sim: serving %zu slave(s) on %s\n", bus.SlaveCount(), where.c_str());
+        for (std::size_t i = 0; i < bus.SlaveCount(); ++i)
+            bus.WithSlave(i, [i](const sim::VirtualSlave& s) {
+                std::fprintf(stderr, "mbus-sim: slave %zu: %s\n", i + 1, sim::DescribeSlave(s).c_str());
+            });
+    }
+}
+
+// Serves the bus on the loopback TCP port of --tcp until a signal.
+int ServeTcp(sim::SimBus& bus, const Options& options) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (listener < 0) {
+        std::perror("mbus-sim: socket");
+        return 1;
+    }
+    const int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(options.tcpPort));
+    socklen_t length = sizeof address;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 4) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        std::cerr << "mbus-sim: --tcp " << options.tcpPort << ": " << std::strerror(errno) << "\n";
+        close(listener);
+        return 1;
+    }
+    if (!InstallSignals()) {
+        close(listener);
+        return 1;
+    }
+    Announce(bus, options, "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+    {
+        Server server(bus, options, -1, -1, listener);
+        server.Run();
+    }
+    close(listener);
+    close(g_signalPipe[0]);
+    close(g_signalPipe[1]);
+    return 0;
 }
 
 }  // namespace
@@ -440,6 +598,8 @@ int main(int argc, char** argv) {
         });
     }
     for (auto& s : options.slaves) bus->AddSlave(std::move(s));
+
+    if (options.tcpPort >= 0) return ServeTcp(*bus, options);
 
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     char path[256] = {};
@@ -481,29 +641,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (pipe(g_signalPipe) != 0) {
-        std::perror("mbus-sim: pipe");
+    if (!InstallSignals()) {
         RemoveLink(options.link, path);
         return 1;
     }
-    fcntl(g_signalPipe[1], F_SETFL, fcntl(g_signalPipe[1], F_GETFL) | O_NONBLOCK);
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
-    std::printf("%s\n", path);
-    std::fflush(stdout);
-    if (options.verbose) {
-        std::fprintf(stderr, "mbus-sim: serving %zu slave(s) on %s\n", bus->SlaveCount(), path);
-        for (std::size_t i = 0; i < bus->SlaveCount(); ++i)
-            bus->WithSlave(i, [i](const sim::VirtualSlave& s) {
-                std::fprintf(stderr, "mbus-sim: slave %zu: %s\n", i + 1, sim::DescribeSlave(s).c_str());
-            });
-    }
+    Announce(*bus, options, path);
 
     Server server(*bus, options, master, slave);
     server.Run();
