@@ -7,7 +7,10 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <atomic>
 #include <chrono>
@@ -17,7 +20,11 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include "configurator/shell/control.h"
+#include "control/com/control_object.h"
+#include "control/com/identifiers.h"
 #include "control/line/layer1.h"
 #include "platform/com/types.h"
 #include "platform/serial/simulated_port.h"
@@ -162,5 +169,40 @@ struct Transmission {
     double ms = 0;
     std::string parts;
 };
+
+// The control in-process, with port 1 leading to a simulated bus through a
+// port map of the process's own, which goes with the object.
+struct BenchControl {
+    explicit BenchControl(mx::Control c, std::filesystem::path m) : control(std::move(c)), map(std::move(m)) {}
+    ~BenchControl() {
+        std::error_code ec;
+        std::filesystem::remove(map, ec);
+    }
+    BenchControl(const BenchControl&) = delete;
+    BenchControl& operator=(const BenchControl&) = delete;
+    mx::Control control;
+    std::filesystem::path map;
+};
+
+// Points port 1 at the simulated bus `busName` and creates the control;
+// nothing (after a line on stderr naming `program`) when it cannot be created.
+inline std::unique_ptr<BenchControl> ControlOnSimulatedBus(const char* program, const char* busName) {
+    const auto map = std::filesystem::temp_directory_path() /
+                     (std::string(program) + "-ports-" + std::to_string(::getpid()));
+    std::ofstream(map) << "1 = sim:" << busName << "\n";
+    ::setenv("MBUS_PORT_MAP", map.c_str(), 1);
+    void* raw = nullptr;
+    if (mbus::control::GetClassObject(mbus::control::CLSID_MBusOrlX4, mbus::com::IID_IClassFactory, &raw) != 0) {
+        std::fprintf(stderr, "%s: no class object of the control\n", program);
+        return nullptr;
+    }
+    auto factory = mbus::com::ComPtr<mbus::com::IClassFactory>::Adopt(raw);
+    if (factory->CreateInstance(nullptr, mbus::control::IID_IMBusOrlX4, &raw) != 0) {
+        std::fprintf(stderr, "%s: the control cannot be created\n", program);
+        return nullptr;
+    }
+    return std::make_unique<BenchControl>(
+        mx::Control(mbus::com::ComPtr<mbus::com::IDispatch>::Adopt(static_cast<mbus::com::IDispatch*>(raw))), map);
+}
 
 }  // namespace mbus::bench

@@ -476,21 +476,9 @@ Row RunCase(const mx::Control& control, const Case& c, int baudIndex, int repeti
 
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const auto map = std::filesystem::temp_directory_path() / ("mbus-read-bench-" + std::to_string(::getpid()));
-    std::ofstream(map) << "1 = sim:" << kBusName << "\n";
-    ::setenv("MBUS_PORT_MAP", map.c_str(), 1);
-
-    void* raw = nullptr;
-    if (mbus::control::GetClassObject(mbus::control::CLSID_MBusOrlX4, mbus::com::IID_IClassFactory, &raw) != 0) {
-        std::fprintf(stderr, "meridex_read_bench: no class object of the control\n");
-        return 1;
-    }
-    auto factory = mbus::com::ComPtr<mbus::com::IClassFactory>::Adopt(raw);
-    if (factory->CreateInstance(nullptr, mbus::control::IID_IMBusOrlX4, &raw) != 0) {
-        std::fprintf(stderr, "meridex_read_bench: the control cannot be created\n");
-        return 1;
-    }
-    const mx::Control control(mbus::com::ComPtr<mbus::com::IDispatch>::Adopt(static_cast<mbus::com::IDispatch*>(raw)));
+    const auto created = mbus::bench::ControlOnSimulatedBus("meridex_read_bench", kBusName);
+    if (!created) return 1;
+    const mx::Control& control = created->control;
 
     const Case cases[] = {
         {"Pulse (one input)",
@@ -510,7 +498,6 @@ int main(int argc, char** argv) {
     std::vector<Row> rows;
     for (const Case& c : cases)
         for (int baudIndex : {1, 2}) rows.push_back(RunCase(control, c, baudIndex, repetitions));
-    std::filesystem::remove(map);
 
     std::printf("\n%-22s %6s %28s %10s %8s %10s\n", "case", "baud", "wall ms mean (min..max)", "timeline",
                 "diff", "S+T/2");

@@ -540,28 +540,15 @@ Row RunCase(const mx::Control& control, int baudIndex, int repetitions) {
 
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
-    const auto map = std::filesystem::temp_directory_path() / ("mbus-search-bench-mx-" + std::to_string(::getpid()));
-    std::ofstream(map) << "1 = sim:" << kBusName << "\n";
-    ::setenv("MBUS_PORT_MAP", map.c_str(), 1);
-
-    void* raw = nullptr;
-    if (mbus::control::GetClassObject(mbus::control::CLSID_MBusOrlX4, mbus::com::IID_IClassFactory, &raw) != 0) {
-        std::fprintf(stderr, "meridex_search_bench: no class object of the control\n");
-        return 1;
-    }
-    auto factory = mbus::com::ComPtr<mbus::com::IClassFactory>::Adopt(raw);
-    if (factory->CreateInstance(nullptr, mbus::control::IID_IMBusOrlX4, &raw) != 0) {
-        std::fprintf(stderr, "meridex_search_bench: the control cannot be created\n");
-        return 1;
-    }
-    const mx::Control control(mbus::com::ComPtr<mbus::com::IDispatch>::Adopt(static_cast<mbus::com::IDispatch*>(raw)));
+    const auto created = mbus::bench::ControlOnSimulatedBus("meridex_search_bench", kBusName);
+    if (!created) return 1;
+    const mx::Control& control = created->control;
 
     std::printf("meridex_search_bench: device search over the serial cable, %d repetition(s) per rate, timer %d ms, "
                 "script step poll %.0f ms, SCRSlaveSearchDelay %d ms\n",
                 repetitions, mx::kSearchTimerMs, kStepPollMs, LongProperty(control, u"SCRSlaveSearchDelay", 2000));
     std::vector<Row> rows;
     for (int baudIndex : {1, 2}) rows.push_back(RunCase(control, baudIndex, repetitions));
-    std::filesystem::remove(map);
 
     std::printf("\n%6s %15s %7s %10s %10s %8s\n", "baud", "modules listed", "probes", "wall ms", "timeline", "diff");
     int status = 0;
