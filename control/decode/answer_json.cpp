@@ -1,5 +1,6 @@
 #include "control/decode/answer_json.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -35,7 +36,7 @@ public:
                 return;
             }
         }
-        for (std::size_t i = 0; i < len; ++i) buf_[n_ + i] = s[i];
+        std::memcpy(buf_ + n_, s, len);
         n_ += len;
     }
     template <std::size_t N>
@@ -423,18 +424,26 @@ void PutRecord(Sink& s, const MBTelegram& t, const MBDataRecord& rec) {
     static thread_local VIBTextCache cache;
     s.Put('{');
     if (rec.specialDIF != 0) Field(s, "specialDif", rec.specialDIF);
-    Field(s, "dataField", rec.dataField);
-    Key(s, "coding");
-    char* p = s.Reserve(8);
-    p[0] = '"';
-    std::memcpy(p + 1, DataFieldName(rec.dataField).data(), 5);
-    p[6] = '"';
-    p[7] = ',';
-    s.Commit(p + 8);
-    Field(s, "function", rec.functionField);
-    Field(s, "storage", rec.storageNumber);
-    Field(s, "tariff", rec.tariff);
-    Field(s, "subunit", rec.subunit);
+    // "dataField":N,"coding":"NAME ", made once for each of the 16 codes.
+    static const std::array<std::string, 16> kCodings = [] {
+        std::array<std::string, 16> all;
+        for (int df = 0; df < 16; ++df)
+            all[static_cast<std::size_t>(df)] = "\"dataField\":" + std::to_string(df) + ",\"coding\":\"" +
+                                                 std::string(DataFieldName(df)) + "\",";
+        return all;
+    }();
+    // dataField holds the DIF's low four bits.
+    const std::string& coding = kCodings[static_cast<std::size_t>(rec.dataField & 0x0F)];
+    s.Put(coding.data(), coding.size());
+    if ((rec.functionField | rec.tariff | rec.subunit) == 0 && rec.storageNumber == 0) {
+        // Most records are current values: one literal instead of four numbers.
+        s.Lit("\"function\":0,\"storage\":0,\"tariff\":0,\"subunit\":0,");
+    } else {
+        Field(s, "function", rec.functionField);
+        Field(s, "storage", rec.storageNumber);
+        Field(s, "tariff", rec.tariff);
+        Field(s, "subunit", rec.subunit);
+    }
     // The VIB as received; the form the decoder rewrote it to (a unit
     // without multiplier, the plain-text layout) where that differs.
     const std::string_view stored = StoredVIB(rec);

@@ -1,5 +1,6 @@
 #include "control/decode/answer_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -128,7 +129,13 @@ void AppendValue(std::string& out, const MBDataRecord& rec, bool hex) {
         AppendBytes(out, reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), hex);
         return;
     }
-    text::AppendUtf8(out, rec.valueText, MeterTextPage());
+    // Numbers and dates are ASCII, which every code page shares.
+    const std::string& v = rec.valueText;
+    if (std::all_of(v.begin(), v.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        out.append(v);
+        return;
+    }
+    text::AppendUtf8(out, v, MeterTextPage());
 }
 
 void AppendNormalisedValue(std::string& out, const MBTelegram& t, const MBDataRecord& rec, bool hex) {
@@ -182,7 +189,11 @@ void AppendHeader(std::string& out, const AnswerView& v, bool hex) {
 // Subunit, tariff and storage number, then (for the code variants) the
 // data and function fields.
 char* PutAddressing(char* p, const MBDataRecord& rec, bool hex, bool codes) {
-    if (hex) {
+    if (hex && (rec.subunit | rec.tariff) == 0 && rec.storageNumber == 0) {
+        // Most records are current values: 32 zeros at once.
+        std::memset(p, '0', 32);
+        p += 32;
+    } else if (hex) {
         p = PutHex(p, static_cast<uint32_t>(rec.subunit), 8);
         p = PutHex(p, static_cast<uint32_t>(rec.tariff), 8);
         p = PutHex(p, static_cast<uint64_t>(rec.storageNumber), 16);

@@ -278,7 +278,9 @@ void MBTelegram::Reset() {
     mbus::ExtractMedium(1, 0x0F, mediumText);
     telegram.clear();
     warnings.clear();
-    InitDStruct(0);
+    // The records stay until the answer's own count is known (InitDStruct),
+    // so that their memory is reused; InterpretAnswer empties them on every
+    // path that decodes none.
 }
 
 void MBTelegram::InitDStruct(int count) {
@@ -287,10 +289,18 @@ void MBTelegram::InitDStruct(int count) {
     const std::size_t kept = std::min(n, records.size());
     records.resize(n);
     for (std::size_t i = 0; i < kept; ++i) records[i].Clear();
+    recordsSet_ = true;
 }
 
 int MBTelegram::InterpretAnswer(int frameType_, uint8_t C, uint8_t A, uint8_t CI, const uint8_t* data, int length) {
     Reset();
+    recordsSet_ = false;
+    const int result = Interpret(frameType_, C, A, CI, data, length);
+    if (!recordsSet_) InitDStruct(0);
+    return result;
+}
+
+int MBTelegram::Interpret(int frameType_, uint8_t C, uint8_t A, uint8_t CI, const uint8_t* data, int length) {
     frameType = frameType_;
     cField = C;
     aField = A;

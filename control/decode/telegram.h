@@ -152,6 +152,8 @@ public:
 
 private:
     void Reset();
+    int Interpret(int frameType, uint8_t C, uint8_t A, uint8_t CI, const uint8_t* data, int length);
+    bool recordsSet_ = false;  // InitDStruct ran for the answer being decoded
     // Notes a long frame too short for its header; returns kDecodeShortHeader.
     int ShortHeader(uint8_t CI, int userData, int needed);
     void InterpretVariableHeader(const uint8_t* data, int length, uint8_t CI);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace mbus::text {
 namespace {
@@ -85,6 +86,13 @@ void AppendUtf8(std::string& out, std::string_view bytes, CodePage page) {
     while (i < bytes.size()) {
         // ASCII runs are copied whole; only upper-half bytes need the table.
         std::size_t run = i;
+        // Eight bytes at a time while none has its top bit set.
+        while (run + 8 <= bytes.size()) {
+            uint64_t word;
+            std::memcpy(&word, bytes.data() + run, 8);
+            if (word & 0x8080808080808080ULL) break;
+            run += 8;
+        }
         while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) ++run;
         out.append(bytes.data() + i, run - i);
         if (run == bytes.size()) break;

@@ -303,6 +303,20 @@ TEST_F(TelegramTest, ReinterpretingNeverMixesTwoAnswers) {
     EXPECT_EQ(t.RecordCount(), 0);
     EXPECT_EQ(t.identNumber, 0);
     EXPECT_EQ(t.structureKind, kSingleCharacter);
+
+    // Records are reused from answer to answer: a shorter answer after a
+    // longer one keeps nothing of the earlier records.
+    const Bytes third = LongFrame(0x08, 0x01, 0x72, Cat({Header72(), Hex("84 11 13 01 00 00 00 0C 78 21 43 65 87")}));
+    const Bytes fourth = LongFrame(0x08, 0x01, 0x72, Cat({Header72(), Hex("02 13 2C 01")}));
+    t.InterpretAnswer(3, 8, 1, 0x72, third.data(), static_cast<int>(third.size()));
+    ASSERT_EQ(t.RecordCount(), 2);
+    EXPECT_EQ(t.records[0].tariff, 1);
+    t.InterpretAnswer(3, 8, 1, 0x72, fourth.data(), static_cast<int>(fourth.size()));
+    ASSERT_EQ(t.RecordCount(), 1);
+    EXPECT_EQ(t.records[0].tariff, 0);
+    EXPECT_EQ(t.records[0].storageNumber, 0);
+    EXPECT_EQ(t.records[0].value, 300);
+    EXPECT_EQ(t.records[0].VIB()[0], 0x13);
 }
 
 TEST_F(TelegramTest, IsStartOfDRFindsEveryRecordStart) {
