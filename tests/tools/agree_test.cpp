@@ -1,5 +1,7 @@
 // mbusctl's commands agreeing with one another: scan's addresses are what
-// read takes, and a collision is told as such.
+// read takes, the line options are the same everywhere, collisions and
+// ports that do not open are told as such, and messages, JSON keys and
+// --version look alike in every command and program.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,8 +12,11 @@
 #include <memory>
 #include <sstream>
 
+#include "mbus_version.h"
 #include "tests/support/scratch.h"
 #include "tests/tools/child_process.h"
+#include "tools/mbusctl/decode_command.h"
+#include "tools/mbusctl/line_options.h"
 
 namespace mbus::cli::test {
 namespace {
@@ -93,6 +98,162 @@ TEST_F(AgreeProgram, ReadOfAMaskSeveralSlavesAnswerIsACollision) {
     auto none = Mbusctl({"read", "--baud", "9600", "--retries", "0", "3FFFFFFF"});
     EXPECT_EQ(rc_, 1);
     EXPECT_NE(none->Errors().find("3FFFFFFF did not answer"), std::string::npos) << none->Errors();
+}
+
+TEST_F(AgreeProgram, LineOptionsReachTheLine) {
+    // A level converter that echoes every request. With --echo 1 the line
+    // receives the echo and takes it off the answer; without, it throws away
+    // what comes while it sends. The trace shows which.
+    auto sim = Simulator({"--baud", "9600", "--echo", "full", "--slave", "primary=5 id=12345678 man=QXA medium=07"});
+    ASSERT_NE(sim, nullptr);
+    auto traced = [&](std::vector<std::string> args) {
+        const std::string trace = scratch_.File("trace");
+        std::filesystem::remove(trace);
+        args.push_back("--trace=" + trace);
+        auto p = Mbusctl(args);
+        EXPECT_EQ(rc_, 0) << p->Errors();
+        EXPECT_NE(p->Output().find("12345678"), std::string::npos) << p->Output();
+        std::stringstream text;
+        text << std::ifstream(trace).rdbuf();
+        return text.str();
+    };
+    const std::string echoed = traced({"read", "--baud=9600", "--echo=1", "--parity=E", "5"});
+    EXPECT_NE(echoed.find("REC\tChannel: 0\t10 7B 05 80 16 68"), std::string::npos) << echoed;
+    const std::string plain = traced({"read", "--baud", "9600", "--echo", "0", "5"});
+    EXPECT_NE(plain.find("SND\tChannel: 0\t10 7B 05 80 16"), std::string::npos) << plain;
+    EXPECT_EQ(plain.find("REC\tChannel: 0\t10 7B"), std::string::npos) << plain;
+}
+
+// Ports 1 (a device that is not there) and 2 (one the user may not open).
+class AgreePorts : public AgreeProgram {
+protected:
+    void SetUp() override {
+        AgreeProgram::SetUp();
+        scratch_.WriteFile("ports", "1 = " + scratch_.File("missing") + "\n2 = " + scratch_.File("locked") + "\n");
+    }
+    // scan takes no address.
+    static std::vector<std::string> Args(const char* command, const char* port) {
+        std::vector<std::string> a = {command, "--port", port};
+        if (command != std::string("scan")) a.push_back("5");
+        return a;
+    }
+};
+
+TEST_F(AgreePorts, MissingDeviceIsNamedByEveryCommand) {
+    for (const char* command : {"scan", "read", "exchange"}) {
+        SCOPED_TRACE(command);
+        auto p = Mbusctl(Args(command, "1"));
+        EXPECT_EQ(rc_, 1);
+        EXPECT_NE(p->Errors().find(std::string("mbusctl ") + command + ": port 1 could not be opened: " +
+                                   scratch_.File("missing") + ": No such file or directory"),
+                  std::string::npos)
+            << p->Errors();
+    }
+}
+
+TEST_F(AgreePorts, DeviceWithoutPermissionGetsTheReasonAndTheGroupToJoin) {
+    scratch_.WriteFile("locked", "");
+    ASSERT_EQ(::chmod(scratch_.File("locked").c_str(), 0), 0);
+    if (::access(scratch_.File("locked").c_str(), R_OK | W_OK) == 0) GTEST_SKIP() << "running with every permission";
+    for (const char* command : {"scan", "read", "exchange"}) {
+        SCOPED_TRACE(command);
+        auto p = Mbusctl(Args(command, "2"));
+        EXPECT_EQ(rc_, 1);
+        EXPECT_NE(p->Errors().find(scratch_.File("locked") + ": Permission denied"), std::string::npos) << p->Errors();
+        EXPECT_NE(p->Errors().find("dialout"), std::string::npos) << p->Errors();
+    }
+}
+
+TEST_F(AgreeProgram, EveryProgramAndCommandTellsItsVersion) {
+    const std::string line = std::string(" ") + MBUS_VERSION + "\n";
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--version"}, {"scan", "--version"}, {"read", "--port", "3", "--version"}, {"decode", "--version"},
+             {"exchange", "--version"}, {"samples", "--version"}, {"session", "--version"}, {"call", "--version"}}) {
+        auto p = Mbusctl(args);
+        EXPECT_EQ(rc_, 0) << args[0];
+        EXPECT_EQ(p->Output(), "mbusctl" + line) << args[0];
+    }
+    for (const char* program : {MBUS_SIM_PATH, REGSVR_PATH}) {
+        ChildProcess p(program, {"--version"});
+        EXPECT_EQ(p.Wait(), 0) << program;
+        EXPECT_EQ(p.Output(), std::filesystem::path(program).filename().string() + line);
+    }
+}
+
+TEST_F(AgreeProgram, UnknownCommandListsEveryCommand) {
+    auto p = Mbusctl({"frobnicate"});
+    EXPECT_EQ(rc_, 2);
+    for (const char* command : {"scan", "read", "decode", "exchange", "samples", "session", "call"}) {
+        const std::string listed = std::string(" ") + command;
+        EXPECT_TRUE(p->Errors().find(listed + ",") != std::string::npos ||
+                    p->Errors().find(listed + " ") != std::string::npos)
+            << command << ": " << p->Errors();
+    }
+}
+
+// The shared line options, in process.
+TEST(LineOptions, ValuesRangesAndTheOneMeaningOfRetries) {
+    auto parse = [](std::vector<std::string> args, LineOptions& o, std::string& err) {
+        std::ostringstream e;
+        args = SplitOptionValues(args);
+        int rc = 1;
+        for (std::size_t i = 0; i < args.size() && rc == 1; ++i) rc = ParseLineOption(args, i, o, e, "read");
+        err = e.str();
+        return rc;
+    };
+    LineOptions o;
+    std::string err;
+    EXPECT_EQ(o.retries, 2);  // repetitions after the first transmission
+    ASSERT_EQ(parse({"--port=7", "--baud", "9600", "--parity=O", "--echo", "2", "--retries=0", "--trace=t.log"}, o, err),
+              1)
+        << err;
+    EXPECT_EQ(o.port, 7);
+    EXPECT_EQ(o.baud, 9600);
+    EXPECT_EQ(o.parity, 2);
+    EXPECT_EQ(o.echo, 2);
+    EXPECT_EQ(o.retries, 0);
+    EXPECT_EQ(o.trace, "t.log");
+
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } bad[] = {
+        {{"--baud", "1234"}, "mbusctl read: 1234 baud is not a rate the line supports; use 300, 600, 1200,"},
+        {{"--baud=921601"}, "921601 baud is not a rate the line supports"},
+        {{"--echo", "3"}, "mbusctl read: --echo needs a number 0..2"},
+        {{"--retries", "100"}, "--retries needs a number 0..99"},
+        {{"--parity", "X"}, "parity \"X\": use E, O or N"},
+        {{"--port"}, "--port needs a value"},
+    };
+    for (const auto& c : bad) {
+        LineOptions x;
+        EXPECT_EQ(parse(c.args, x, err), -1) << c.message;
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
+    // Only options that take a value are split; a flag with "=" stays whole.
+    EXPECT_EQ(SplitOptionValues({"--primary=1", "--search-delay=5", "5"}, {"--search-delay"}),
+              (std::vector<std::string>{"--primary=1", "--search-delay", "5", "5"}));
+    // One table gives the help of every command.
+    const std::string usage = LineOptionsUsage(21);
+    for (const char* name : {"--port N", "--baud N", "--parity E|O|N", "--echo 0|1|2", "--retries N", "--trace FILE"})
+        EXPECT_NE(usage.find(name), std::string::npos) << name;
+    EXPECT_NE(usage.find("sent again"), std::string::npos) << usage;
+}
+
+TEST(CommandMessages, SamplesHasItsOwnHelpAndEveryPrefixIsTheCommand) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunSamples({"--help"}, out, err), 0);
+    EXPECT_EQ(out.str().rfind("usage: mbusctl samples", 0), 0u) << out.str();
+    EXPECT_EQ(out.str().find("TELEGRAM"), std::string::npos) << out.str();
+
+    std::ostringstream sOut, sErr;
+    EXPECT_EQ(RunSamples({"--format", "xml"}, sOut, sErr), 2);
+    EXPECT_EQ(sErr.str().rfind("mbusctl samples: ", 0), 0u) << sErr.str();
+
+    std::istringstream in;
+    std::ostringstream dOut, dErr;
+    EXPECT_EQ(RunDecode({"--format=hex2", "68 1G"}, in, dOut, dErr), 1);
+    EXPECT_EQ(dErr.str().rfind("mbusctl decode: ", 0), 0u) << dErr.str();
 }
 
 }  // namespace
