@@ -7,7 +7,6 @@
 #include "control/decode/telegram.h"
 #include "control/line/trace.h"
 #include "control/link/layer2.h"
-#include "platform/serial/serial_port.h"
 #include "tools/mbusctl/line_options.h"
 #include "tools/mbusctl/output.h"
 
@@ -145,7 +144,17 @@ int RunExchange(const std::vector<std::string>& arguments, std::ostream& out, st
         return 2;
     }
     ApplyOutputOptions(o);
-    if (!opt.trace.empty()) line::SetTraceFileName(opt.trace);
+    // The trace file is the line layer's, for the whole process: it ends
+    // with the command.
+    struct Trace {
+        explicit Trace(const std::string& file) : on(!file.empty()) {
+            if (on) line::SetTraceFileName(file);
+        }
+        ~Trace() {
+            if (on) line::SetTraceFileName("");
+        }
+        bool on;
+    } trace(opt.trace);
 
     MBLayer2 l2;
     if (l2.line.CInit(opt.port, opt.baud, 8, 1, opt.parity, 1, 1, 0, 0) != 1) {

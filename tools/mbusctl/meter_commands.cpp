@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "control/decode/telegram.h"
-#include "platform/serial/serial_port.h"
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/line_options.h"
 #include "tools/mbusctl/output.h"
@@ -175,6 +174,13 @@ class Meters {
 public:
     Meters(ControlClient control, std::ostream& err, const char* command)
         : c_(std::move(control)), err_(err), command_(command), tty_(::isatty(STDERR_FILENO) != 0) {}
+    Meters(const Meters&) = delete;
+    Meters& operator=(const Meters&) = delete;
+    // The trace file is the library's, for every control in the process:
+    // it ends with the command.
+    ~Meters() {
+        if (traced_) c_.Put("APPDebugFileName", std::string());
+    }
 
     bool Open(const Options& o) {
         const LineOptions& line = o.line;
@@ -183,7 +189,7 @@ public:
         c_.Put("COMParity", line.parity);
         // The control counts every transmission, the first included.
         c_.Put("COMRetries", line.retries + 1);
-        if (!line.trace.empty()) c_.Put("APPDebugFileName", line.trace);
+        if (!line.trace.empty()) traced_ = c_.Put("APPDebugFileName", line.trace);
         if (o.searchDelay >= 0) c_.Put("SCRSlaveSearchDelay", o.searchDelay);
         c_.Call("COMOpen");
         const int status = c_.Long("COMIsOpen").value_or(-1);
@@ -334,6 +340,7 @@ private:
     const char* command_;
     bool tty_;
     bool collided_ = false;
+    bool traced_ = false;
 };
 
 // The list of slaves: the keys of the JSON objects are those of a readout's
