@@ -316,10 +316,12 @@ private:
 
     // Reads the log entries after the first `seen` ones and returns how
     // many of them are reads answered with a long frame (a slave found).
+    // The newest entry is left for later: its request may still be waiting
+    // for the answer.
     int CountAnswers(int& seen) {
         const int upper = c_.Long("LOGUpperBound").value_or(-1);
         int answers = 0;
-        for (; seen <= upper; ++seen) {
+        for (; seen < upper; ++seen) {
             const std::string entry = c_.Text("LOGRetrieveRawDataHex", {seen, 0}).value_or("");
             int result = 0, received = 0;
             if (entry.compare(0, 2, "5|") == 0 && StatusBytes(entry, &result, &received) && result == 3) ++answers;
