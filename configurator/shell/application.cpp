@@ -10,6 +10,7 @@
 #include "configurator/shell/about_dialog.h"
 #include "configurator/shell/automation.h"
 #include "configurator/shell/main_dialog.h"
+#include "mbus_version.h"
 #include "platform/com/ptr.h"
 #include "sim/simulated_control.h"
 
@@ -54,7 +55,8 @@ int CMERIDEXApp::Run(int argc, char** argv) {
             return 0;
         }
         if (std::strcmp(a, "--version") == 0) {
-            std::printf("%s\n", kVersionLine);
+            // The program's own version line, and the build's version.
+            std::printf("%s (mbus-master %s)\n", kVersionLine, MBUS_VERSION);
             return 0;
         }
         if (std::strcmp(a, "-Embedding") == 0 || std::strcmp(a, "/Embedding") == 0 ||

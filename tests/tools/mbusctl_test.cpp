@@ -171,6 +171,17 @@ TEST_F(ExchangeTest, ReadsASlaveAndReportsAnAbsentOne) {
     EXPECT_NE(r.out.find("REQ_UD2 to 6: no valid answer (Timeout ERROR)"), std::string::npos) << r.out;
 }
 
+TEST_F(ExchangeTest, JsonGoesAloneToStdoutAndValuesMayFollowAnEqualsSign) {
+    const RunResult r = Exchange({"--port=3", "--format=json", "--retries=0", "5", "6"});
+    EXPECT_EQ(r.rc, 1);
+    // One JSON object, the answer of 5; the notes went to standard error.
+    EXPECT_EQ(r.out.rfind("{", 0), 0u) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_NE(r.out.find("\"identNumber\":\"12345678\""), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("SND_NKE to 5: single character E5h"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("REQ_UD2 to 6: no valid answer"), std::string::npos) << r.err;
+}
+
 TEST_F(ExchangeTest, UsageErrors) {
     const struct {
         std::vector<std::string> args;
@@ -182,8 +193,9 @@ TEST_F(ExchangeTest, UsageErrors) {
         {{"--port", "0", "5"}, 2, "--port needs a number 1..999"},
         {{"--parity", "X", "5"}, 2, "parity \"X\""},
         {{"--wait", "sometimes", "5"}, 2, "wait mode \"sometimes\""},
-        {{"--bogus", "5"}, 2, "unknown option \"--bogus\""},
-        {{"--port", "4", "5"}, 1, "port 4:"},
+        {{"--bogus", "5"}, 2, "mbusctl exchange: unknown option \"--bogus\""},
+        {{"--baud", "1234", "5"}, 2, "1234 baud is not a rate the line supports"},
+        {{"--port", "4", "5"}, 1, "port 4 could not be opened: "},
     };
     for (const auto& c : cases) {
         const RunResult r = Exchange(c.args);
@@ -313,12 +325,12 @@ TEST(DecodeStdin, BadLinesKeepTheirMessagesNumbersAndExitCode) {
     const RunResult r = Decode({"--format", "hex2"}, input);
     EXPECT_EQ(r.rc, 1);
     EXPECT_EQ(r.err,
-              "mbusctl: decode: \"68 1G\r\": not a hex digit: 'G' at column 5; use 0-9 and A-F, bytes separated by "
+              "mbusctl decode: \"68 1G\r\": not a hex digit: 'G' at column 5; use 0-9 and A-F, bytes separated by "
               "blanks or not\n"
-              "mbusctl: decode: telegram 3 (68 15 15 68 08 01 72 00 ...): wrong length; --force decodes it anyway\n"
-              "mbusctl: decode: \"6 8\": a lone hex digit at column 1; give every byte as two digits, e.g. \"0F\" "
+              "mbusctl decode: telegram 3 (68 15 15 68 08 01 72 00 ...): wrong length; --force decodes it anyway\n"
+              "mbusctl decode: \"6 8\": a lone hex digit at column 1; give every byte as two digits, e.g. \"0F\" "
               "instead of \"F\"\n"
-              "mbusctl: decode: \"68 15 15 68 08 01 72 78 56 34 12 01 4...\": not a hex digit: 'G' at column 59; use "
+              "mbusctl decode: \"68 15 15 68 08 01 72 78 56 34 12 01 4...\": not a hex digit: 'G' at column 59; use "
               "0-9 and A-F, bytes separated by blanks or not\n");
     // The faulty frame still prints its line (not decoded), the good ones
     // theirs, in order.

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "mbus_version.h"
 #include "sim/bus_description.h"
 #include "sim/sim_bus.h"
 
@@ -73,6 +74,7 @@ constexpr const char* kUsage =
     "                       terminal's path. Not with --link or --baud auto\n"
     "  --verbose            log frames and answers to standard error\n"
     "  --help               this text\n"
+    "  --version            the program's version\n"
     "\n"
     "slave fields (KEY=VALUE, blank-separated; all optional):\n"
     "  primary=N (0..250)  id=DIGITS (1..8)  man=LLL  version=HH  medium=HH\n"
@@ -115,6 +117,7 @@ struct Options {
     int tcpPort = -1;  // serve on this loopback TCP port instead of a terminal
     bool verbose = false;
     bool help = false;
+    bool version = false;
 };
 
 bool ParseInt(std::string_view text, long long* out) {
@@ -158,6 +161,8 @@ bool ParseArguments(const std::vector<std::string>& args, Options* o, std::strin
         std::string v;
         if (name == "--help" || name == "-h") {
             o->help = true;
+        } else if (name == "--version") {
+            o->version = true;
         } else if (name == "--slave") {
             if (!value(&v)) return false;
             sim::VirtualSlave slave;
@@ -263,7 +268,7 @@ bool ParseArguments(const std::vector<std::string>& args, Options* o, std::strin
             *error = "unknown argument \"" + args[i] + "\" (mbus-sim --help)";
             return false;
         }
-        if (inlineValue && (name == "--help" || name == "--paced" || name == "--unpaced" || name == "--verbose")) {
+        if (inlineValue && (name == "--help" || name == "--version" || name == "--paced" || name == "--unpaced" || name == "--verbose")) {
             *error = name + " takes no value";
             return false;
         }
@@ -578,6 +583,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::cout << kUsage;
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "mbus-sim " << MBUS_VERSION << "\n";
         return 0;
     }
 

@@ -15,6 +15,7 @@
 #include "control/decode/telegram.h"
 #include "control/link/frame_shape.h"
 #include "tools/mbusctl/hex_input.h"
+#include "tools/mbusctl/line_options.h"
 #include "tools/mbusctl/output.h"
 #include "tools/mbusctl/samples.h"
 
@@ -33,8 +34,24 @@ constexpr const char* kUsage =
 constexpr const char* kUsageTail =
     "  --force            decode a malformed long frame anyway\n"
     "  -h, --help         this text\n"
+    "      --version      the program's version\n"
     "\n"
     "exit code: 0 all decoded, 1 a telegram was malformed, 2 bad usage\n";
+
+constexpr const char* kSamplesUsage =
+    "usage: mbusctl samples [options]\n"
+    "\n"
+    "Decodes and prints the built-in sample answers of a few meters (water,\n"
+    "heat, electricity, gas, short and fixed headers, an acknowledge, a\n"
+    "monthly history), each titled in the table format.\n"
+    "\n"
+    "options:\n";
+
+constexpr const char* kSamplesTail =
+    "  -h, --help         this text\n"
+    "      --version      the program's version\n"
+    "\n"
+    "exit code: 0 all decoded, 1 a sample was malformed, 2 bad usage\n";
 
 struct Options : OutputOptions {
     bool force = false;
@@ -71,7 +88,8 @@ std::string HexOf(std::span<const uint8_t> bytes, std::size_t max) {
 // so that both keep their order on a terminal or in one file.
 class Decoder {
 public:
-    Decoder(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {
+    Decoder(const Options& o, std::ostream& out, std::ostream& err, const char* command)
+        : o_(o), out_(out), err_(err), prefix_(std::string("mbusctl ") + command + ": ") {
         pending_.reserve(2 * kWriteAt);
     }
 
@@ -93,6 +111,7 @@ private:
     const Options& o_;
     std::ostream& out_;
     std::ostream& err_;
+    const std::string prefix_;  // "mbusctl COMMAND: " of messages
     std::string pending_;
     std::vector<uint8_t> bytes_;
     MBTelegram t_;
@@ -116,7 +135,7 @@ int Decoder::Decode(std::string_view text, int number) {
     if (size < 0) {
         const HexParse parsed = ParseHexBytes(text);
         const std::string shown = text.size() > 40 ? std::string(text.substr(0, 37)) + "..." : std::string(text);
-        Error("mbusctl: decode: \"" + shown + "\": " + parsed.error + "\n");
+        Error(prefix_ + "\"" + shown + "\": " + parsed.error + "\n");
         return 1;
     }
     const std::span<const uint8_t> frame(bytes_.data(), static_cast<std::size_t>(size));
@@ -125,7 +144,7 @@ int Decoder::Decode(std::string_view text, int number) {
     uint8_t C = shape.C, A = shape.A, CI = shape.CI;
     int rc = 0;
     if (shape.result == kFrameFault) {
-        std::string message = "mbusctl: decode: telegram " + std::to_string(number) + " (" + HexOf(frame, 8) +
+        std::string message = prefix_ + "telegram " + std::to_string(number) + " (" + HexOf(frame, 8) +
                               "): " + ErrorNames(shape.errors);
         const bool longish = frame.size() >= 9 && (frame[0] == 0x68 || frame[0] == 0xD8);
         if (o_.force && longish) {
@@ -226,19 +245,25 @@ int DecodeLines(std::istream& in, Decoder& decoder, int& number) {
 }
 
 // Parses the options; returns 2 after a usage message, -1 to go on.
-int ParseOptions(const std::vector<std::string>& args, Options& o, std::vector<std::string>& telegrams,
-                 std::ostream& out, std::ostream& err) {
+// `samples` takes the output options and no telegrams.
+int ParseOptions(const std::vector<std::string>& arguments, Options& o, std::vector<std::string>& telegrams,
+                 std::ostream& out, std::ostream& err, bool samples = false) {
+    const char* command = samples ? "samples" : "decode";
+    const std::vector<std::string> args = SplitOptionValues(arguments, {"--format", "--language"});
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
-            out << kUsage << kOutputUsage << kUsageTail;
+            if (samples) out << kSamplesUsage << kOutputUsage << kSamplesTail;
+            else out << kUsage << kOutputUsage << kUsageTail;
             return 0;
-        } else if (const int used = ParseOutputOption(args, i, o, err, "decode"); used != 0) {
+        } else if (const int used = ParseOutputOption(args, i, o, err, command); used != 0) {
             if (used < 0) return 2;
-        } else if (a == "--force") {
+        } else if (!samples && a == "--force") {
             o.force = true;
-        } else if (a.size() > 1 && a[0] == '-' && a.find_first_not_of("0123456789abcdefABCDEF -", 1) != std::string::npos) {
-            err << "mbusctl: decode: unknown option \"" << a << "\"; see mbusctl decode --help\n";
+        } else if (samples || (a.size() > 1 && a[0] == '-' &&
+                               a.find_first_not_of("0123456789abcdefABCDEF -", 1) != std::string::npos)) {
+            err << "mbusctl " << command << ": " << (a[0] == '-' ? "unknown option" : "unexpected argument") << " \""
+                << a << "\"; see mbusctl " << command << " --help\n";
             return 2;
         } else {
             telegrams.push_back(a);
@@ -256,7 +281,7 @@ int RunDecode(const std::vector<std::string>& args, std::istream& in, std::ostre
     ApplyOutputOptions(o);
     int rc = 0;
     int number = 0;
-    Decoder decoder(o, out, err);
+    Decoder decoder(o, out, err, "decode");
     if (!telegrams.empty()) {
         for (const std::string& t : telegrams) rc |= decoder.Decode(t, ++number);
         decoder.Write(true);
@@ -265,7 +290,7 @@ int RunDecode(const std::vector<std::string>& args, std::istream& in, std::ostre
     rc = DecodeLines(in, decoder, number);
     decoder.Write(true);
     if (number == 0) {
-        err << "mbusctl: decode: no telegram given; pass hex digit pairs as arguments or one telegram per line on "
+        err << "mbusctl decode: no telegram given; pass hex digit pairs as arguments or one telegram per line on "
                "standard input, e.g. mbusctl decode \"E5\"\n";
         return 2;
     }
@@ -275,11 +300,11 @@ int RunDecode(const std::vector<std::string>& args, std::istream& in, std::ostre
 int RunSamples(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options o;
     std::vector<std::string> ignored;
-    if (const int rc = ParseOptions(args, o, ignored, out, err); rc >= 0) return rc;
+    if (const int rc = ParseOptions(args, o, ignored, out, err, true); rc >= 0) return rc;
     ApplyOutputOptions(o);
     int rc = 0;
     int number = 0;
-    Decoder decoder(o, out, err);
+    Decoder decoder(o, out, err, "samples");
     for (const SampleTelegram& s : kSampleTelegrams) {
         if (o.format == OutputOptions::Format::Table) {
             decoder.Append("# ");

@@ -7,7 +7,7 @@
 #include "control/decode/telegram.h"
 #include "control/line/trace.h"
 #include "control/link/layer2.h"
-#include "platform/serial/serial_port.h"
+#include "tools/mbusctl/line_options.h"
 #include "tools/mbusctl/output.h"
 
 namespace mbus::cli {
@@ -21,32 +21,30 @@ constexpr const char* kUsage =
     "The port number goes through the port map (mbusctl --help tells where\n"
     "it is): e.g. \"1 = /dev/ttyUSB0\" in it, then --port 1.\n"
     "\n"
-    "line options:\n"
-    "  --port N           port number 1..999 (default 1)\n"
-    "  --baud N           300 .. 921600 (default 2400)\n"
-    "  --parity E|O|N     (default E)\n"
-    "  --echo 0|1|2       echo of the level converter: none, full, partial (default 0)\n"
+    "line options:\n";
+
+constexpr const char* kTimingUsage =
     "  --ta N             answer timeout in bit times (default 330)\n"
     "  --to N             answer timeout offset in ms (default 50)\n"
     "  --tb N             byte timeout in bit times (default 1)\n"
     "  --dt N             dead time after sending in bit times (default 11)\n"
     "  --wait MODE        nowait, fullwait or partwait (default partwait)\n"
     "  --fifo 0|1         the UART has a receive FIFO (default 1)\n"
-    "  --retries N        repetitions of a request without valid answer (default 2)\n"
-    "  --trace FILE       append the traffic to FILE\n"
     "\n"
     "output options:\n";
 
 constexpr const char* kUsageTail =
     "  -h, --help         this text\n"
+    "      --version      the program's version\n"
+    "\n"
+    "With --format json only the answers go to standard output, one JSON\n"
+    "object a line; the port and the requests are noted on standard error.\n"
     "\n"
     "exit code: 0 every address answered, 1 one did not or the port failed,\n"
     "2 bad usage\n";
 
-struct Line {
-    int port = 1, baud = 2400, parity = 1, echo = 0;
-    int ta = 330, to = 50, tb = 1, dt = 11, wait = line::kPartWait, fifo = 1, retries = 2;
-    std::string trace;
+struct Line : LineOptions {
+    int ta = 330, to = 50, tb = 1, dt = 11, wait = line::kPartWait, fifo = 1;
 };
 
 bool ParseInt(const std::string& s, int lo, int hi, int* v) {
@@ -83,7 +81,9 @@ int Transaction(MBLayer2& l2, const Line& opt, bool shortFrame, int C, int A, MB
 
 }  // namespace
 
-int RunExchange(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunExchange(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    const std::vector<std::string> args =
+        SplitOptionValues(arguments, {"--ta", "--to", "--tb", "--dt", "--wait", "--fifo", "--format", "--language"});
     Line opt;
     OutputOptions o;
     std::vector<int> addresses;
@@ -91,58 +91,48 @@ int RunExchange(const std::vector<std::string>& args, std::ostream& out, std::os
         const std::string& a = args[i];
         auto intOption = [&](const char* name, int lo, int hi, int* v) {
             if (i + 1 >= args.size() || !ParseInt(args[i + 1], lo, hi, v)) {
-                err << "mbusctl: exchange: " << name << " needs a number " << lo << ".." << hi << "\n";
+                err << "mbusctl exchange: " << name << " needs a number " << lo << ".." << hi << "\n";
                 return false;
             }
             ++i;
             return true;
         };
         if (a == "-h" || a == "--help") {
-            out << kUsage << kOutputUsage << kUsageTail;
+            out << kUsage << LineOptionsUsage(21) << kTimingUsage << kOutputUsage << kUsageTail;
             return 0;
         }
         if (const int used = ParseOutputOption(args, i, o, err, "exchange"); used != 0) {
             if (used < 0) return 2;
             continue;
         }
+        if (const int used = ParseLineOption(args, i, opt, err, "exchange"); used != 0) {
+            if (used < 0) return 2;
+            continue;
+        }
         bool ok = true;
-        if (a == "--port") ok = intOption("--port", 1, 999, &opt.port);
-        else if (a == "--baud") ok = intOption("--baud", 300, 921600, &opt.baud);
-        else if (a == "--echo") ok = intOption("--echo", 0, 2, &opt.echo);
-        else if (a == "--ta") ok = intOption("--ta", 0, 100000, &opt.ta);
+        if (a == "--ta") ok = intOption("--ta", 0, 100000, &opt.ta);
         else if (a == "--to") ok = intOption("--to", 0, 100000, &opt.to);
         else if (a == "--tb") ok = intOption("--tb", 0, 100000, &opt.tb);
         else if (a == "--dt") ok = intOption("--dt", 0, 100000, &opt.dt);
         else if (a == "--fifo") ok = intOption("--fifo", 0, 1, &opt.fifo);
-        else if (a == "--retries") ok = intOption("--retries", 0, 99, &opt.retries);
-        else if (a == "--parity" || a == "--wait" || a == "--trace") {
+        else if (a == "--wait") {
             if (i + 1 >= args.size()) {
-                err << "mbusctl: exchange: " << a << " needs a value; see mbusctl exchange --help\n";
+                err << "mbusctl exchange: " << a << " needs a value; see mbusctl exchange --help\n";
                 return 2;
             }
             const std::string& v = args[++i];
-            if (a == "--trace") {
-                opt.trace = v;
-            } else if (a == "--parity") {
-                if (v == "E" || v == "e") opt.parity = 1;
-                else if (v == "O" || v == "o") opt.parity = 2;
-                else if (v == "N" || v == "n") opt.parity = 0;
-                else ok = false;
-                if (!ok) err << "mbusctl: exchange: parity \"" << v << "\": use E, O or N\n";
-            } else {
-                if (v == "nowait") opt.wait = line::kNoWait;
-                else if (v == "fullwait") opt.wait = line::kFullWait;
-                else if (v == "partwait") opt.wait = line::kPartWait;
-                else ok = false;
-                if (!ok) err << "mbusctl: exchange: wait mode \"" << v << "\": use nowait, fullwait or partwait\n";
-            }
+            if (v == "nowait") opt.wait = line::kNoWait;
+            else if (v == "fullwait") opt.wait = line::kFullWait;
+            else if (v == "partwait") opt.wait = line::kPartWait;
+            else ok = false;
+            if (!ok) err << "mbusctl exchange: wait mode \"" << v << "\": use nowait, fullwait or partwait\n";
         } else if (!a.empty() && a[0] == '-') {
-            err << "mbusctl: exchange: unknown option \"" << a << "\"; see mbusctl exchange --help\n";
+            err << "mbusctl exchange: unknown option \"" << a << "\"; see mbusctl exchange --help\n";
             return 2;
         } else {
             int address;
             if (!ParseInt(a, 0, 254, &address)) {
-                err << "mbusctl: exchange: \"" << a << "\" is no primary address; give 0..254\n";
+                err << "mbusctl exchange: \"" << a << "\" is no primary address; give 0..254\n";
                 return 2;
             }
             addresses.push_back(address);
@@ -150,37 +140,52 @@ int RunExchange(const std::vector<std::string>& args, std::ostream& out, std::os
         if (!ok) return 2;
     }
     if (addresses.empty()) {
-        err << "mbusctl: exchange: no address given; e.g. mbusctl exchange --port 1 5\n";
+        err << "mbusctl exchange: no address given; e.g. mbusctl exchange --port 1 5\n";
         return 2;
     }
     ApplyOutputOptions(o);
-    if (!opt.trace.empty()) line::SetTraceFileName(opt.trace);
+    // The trace file is the line layer's, for the whole process: it ends
+    // with the command.
+    struct Trace {
+        explicit Trace(const std::string& file) : on(!file.empty()) {
+            if (on) line::SetTraceFileName(file);
+        }
+        ~Trace() {
+            if (on) line::SetTraceFileName("");
+        }
+        bool on;
+    } trace(opt.trace);
 
     MBLayer2 l2;
     if (l2.line.CInit(opt.port, opt.baud, 8, 1, opt.parity, 1, 1, 0, 0) != 1) {
-        err << "mbusctl: exchange: port " << opt.port << ": " << l2.line.lastErrorText;
-        if (l2.line.status.load() == line::kLinePortOpenFailed) err << " (" << serial::ExplainPort(opt.port) << ")";
+        const int status = l2.line.status.load();
+        err << "mbusctl exchange: port " << opt.port << " could not be opened: ";
+        if (status == line::kLinePortOpenFailed) err << PortProblem(opt.port);
+        else if (status == line::kLineBadBaud) err << BaudProblem(opt.baud);
+        else err << l2.line.lastErrorText;
         err << "\n";
         return 1;
     }
     l2.line.MInit(opt.ta, opt.to, opt.tb, opt.dt, opt.wait, opt.fifo);
     l2.line.echoOption = opt.echo;
-    out << "Port " << opt.port << " (" << l2.line.PortName() << "), " << opt.baud << " baud\n";
+    // JSON output is the answers alone; the notes go to standard error then.
+    std::ostream& notes = o.format == OutputOptions::Format::Json ? err : out;
+    notes << "Port " << opt.port << " (" << l2.line.PortName() << "), " << opt.baud << " baud\n";
 
     int rc = 0, number = 0;
     for (int address : addresses) {
         MBTelegram t;
         std::string error;
         int r = Transaction(l2, opt, true, 0x40, address, t, error);
-        out << "SND_NKE to " << address << ": "
+        notes << "SND_NKE to " << address << ": "
             << (r == link::kRecFault ? "no valid answer (" + error + ")" : std::string(FrameKind(r))) << "\n";
         r = Transaction(l2, opt, true, 0x5B, address, t, error);
         if (r == link::kRecFault) {
-            out << "REQ_UD2 to " << address << ": no valid answer (" << error << ")\n\n";
+            notes << "REQ_UD2 to " << address << ": no valid answer (" << error << ")\n\n";
             rc = 1;
             continue;
         }
-        out << "REQ_UD2 to " << address << ":\n";
+        notes << "REQ_UD2 to " << address << ":\n";
         PrintAnswer(out, t, o, ++number);
     }
     return rc;

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "control/decode/telegram.h"
-#include "platform/serial/serial_port.h"
 #include "tools/mbusctl/control_client.h"
+#include "tools/mbusctl/line_options.h"
 #include "tools/mbusctl/output.h"
 
 namespace mbus::cli {
@@ -19,11 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kLineUsage =
-    "line options:\n"
-    "  --port N             port number 1..999 (default 1; the port map says which device)\n"
-    "  --baud N             300 .. 38400 (default 2400)\n"
-    "  --retries N          transmissions of a request without valid answer (default 3)\n"
+constexpr const char* kSearchUsage =
     "  --search-delay MS    pause after a collision in a search, 0..10000 (default 2000)\n"
     "  --primary            search by primary address (default: by secondary address)\n";
 
@@ -31,8 +27,10 @@ constexpr const char* kScanUsage =
     "usage: mbusctl scan [options]\n"
     "\n"
     "Searches the bus on a port for slaves and prints the list: primary\n"
-    "address, identification number, maker, version and medium. Progress goes\n"
-    "to standard error; Ctrl-C ends the search and keeps what was found.\n"
+    "address, secondary address (the 16 digits mbusctl read takes),\n"
+    "identification number, maker, version and medium. Progress (the mask or\n"
+    "address under test and the slaves found so far) goes to standard error;\n"
+    "Ctrl-C ends the search and keeps what was found.\n"
     "\n";
 
 constexpr const char* kReadUsage =
@@ -51,6 +49,7 @@ constexpr const char* kReadUsage =
 
 constexpr const char* kTail =
     "  -h, --help           this text\n"
+    "      --version        the program's version\n"
     "\n"
     "exit code: 0 done, 1 a meter did not answer or the port failed, 2 bad\n"
     "usage, 130 interrupted (what was found or read is printed)\n";
@@ -59,8 +58,12 @@ std::atomic<bool> interrupted{false};
 
 extern "C" void OnInterrupt(int) { interrupted.store(true); }
 
+// The line status of a rate the line does not run at.
+constexpr int kLineStatusBadBaud = 4;
+
 struct Options {
-    int port = 1, baud = 2400, retries = 3, searchDelay = -1;
+    LineOptions line;
+    int searchDelay = -1;
     bool primary = false, all = false;
     OutputOptions output;
     std::vector<std::string> addresses;
@@ -75,15 +78,23 @@ bool Number(const std::string& s, int lo, int hi, int* v) {
 }
 
 // -1 go on, else the exit code.
-int ParseOptions(const std::vector<std::string>& args, Options& o, bool read, std::ostream& out, std::ostream& err) {
+int ParseOptions(const std::vector<std::string>& arguments, Options& o, bool read, std::ostream& out,
+                 std::ostream& err) {
     const char* command = read ? "read" : "scan";
+    const std::vector<std::string> args = SplitOptionValues(arguments, {"--search-delay", "--format", "--language"});
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
-            out << (read ? kReadUsage : kScanUsage) << kLineUsage << (read ? "  --all                search, then read every slave found\n" : "")
+            out << (read ? kReadUsage : kScanUsage) << "line options:\n"
+                << LineOptionsUsage(23) << kSearchUsage
+                << (read ? "  --all                search, then read every slave found\n" : "")
                 << "\noutput options:\n"
                 << (read ? kOutputUsage : "  --format table|json  (default table)\n") << kTail;
             return 0;
+        }
+        if (const int used = ParseLineOption(args, i, o.line, err, command); used != 0) {
+            if (used < 0) return 2;
+            continue;
         }
         if (read) {
             if (const int used = ParseOutputOption(args, i, o.output, err, command); used != 0) {
@@ -109,10 +120,7 @@ int ParseOptions(const std::vector<std::string>& args, Options& o, bool read, st
             return true;
         };
         bool ok = true;
-        if (a == "--port") ok = number("--port", 1, 999, &o.port);
-        else if (a == "--baud") ok = number("--baud", 300, 38400, &o.baud);
-        else if (a == "--retries") ok = number("--retries", 1, 99, &o.retries);
-        else if (a == "--search-delay") ok = number("--search-delay", 0, 10000, &o.searchDelay);
+        if (a == "--search-delay") ok = number("--search-delay", 0, 10000, &o.searchDelay);
         else if (a == "--primary") o.primary = true;
         else if (read && a == "--all") o.all = true;
         else if (!a.empty() && a[0] == '-') {
@@ -166,33 +174,45 @@ class Meters {
 public:
     Meters(ControlClient control, std::ostream& err, const char* command)
         : c_(std::move(control)), err_(err), command_(command), tty_(::isatty(STDERR_FILENO) != 0) {}
+    Meters(const Meters&) = delete;
+    Meters& operator=(const Meters&) = delete;
+    // The trace file is the library's, for every control in the process:
+    // it ends with the command.
+    ~Meters() {
+        if (traced_) c_.Put("APPDebugFileName", std::string());
+    }
 
     bool Open(const Options& o) {
-        c_.Put("COMPort", o.port);
-        c_.Put("COMBaudrate", o.baud);
-        c_.Put("COMRetries", o.retries);
+        const LineOptions& line = o.line;
+        c_.Put("COMPort", line.port);
+        c_.Put("COMBaudrate", line.baud);
+        c_.Put("COMParity", line.parity);
+        // The control counts every transmission, the first included.
+        c_.Put("COMRetries", line.retries + 1);
+        if (!line.trace.empty()) traced_ = c_.Put("APPDebugFileName", line.trace);
         if (o.searchDelay >= 0) c_.Put("SCRSlaveSearchDelay", o.searchDelay);
         c_.Call("COMOpen");
         const int status = c_.Long("COMIsOpen").value_or(-1);
         if (status != 0) {
             // The control tells only its line status; who holds the port
             // or what is missing is looked up here.
-            const std::string device = serial::ExplainPort(o.port);
-            err_ << "mbusctl " << command_ << ": port " << o.port << " could not be opened (line status " << status
-                 << "): " << device;
-            if (device.find("port in use") == std::string::npos)
-                err_ << "; the port map says which device a port number is (mbusctl --help)";
-            err_ << "\n";
+            err_ << "mbusctl " << command_ << ": port " << line.port << " could not be opened: "
+                 << (status == kLineStatusBadBaud ? BaudProblem(line.baud) : PortProblem(line.port)) << "\n";
             return false;
         }
+        // Every opening gives the line its default echo handling.
+        c_.Put("COMEchoOption", line.echo);
         return true;
     }
 
-    // Waits for the running script or search, showing `what` and the
-    // search's position; on Ctrl-C the control is asked to stop.
-    void Wait(const std::string& what, bool search) {
+    // Waits for the running script or search; a search shows the mask or
+    // address under test and the slaves found so far (one line rewritten on
+    // a terminal, else a line every few seconds). On Ctrl-C the control is
+    // asked to stop.
+    void Wait(bool search, bool primary = false) {
         bool broke = false;
         auto last = std::chrono::steady_clock::now() - 10s;
+        int logged = 0, found = 0;
         while (c_.Long("SCRStatus").value_or(0) != 0) {
             if (interrupted.load() && !broke) {
                 c_.Call("SCRBreak");
@@ -201,18 +221,26 @@ public:
             }
             const auto now = std::chrono::steady_clock::now();
             if (search && !broke && (tty_ || now - last >= 5s)) {
-                Progress(what + " " + c_.Text("SCRSlaveSearchCurAddress").value_or(""), false);
+                found += CountAnswers(logged);
+                std::string at = c_.Text("SCRSlaveSearchCurAddress").value_or("");
+                if (primary && !at.empty()) at = std::to_string(std::atoi(at.c_str()));
+                Progress(std::string(primary ? "searching, address " : "searching, mask ") + at + ", " +
+                             std::to_string(found) + " found",
+                         false);
                 last = now;
             }
             std::this_thread::sleep_for(100ms);
         }
-        if (tty_ && search) err_ << "\r\033[K";
+        if (tty_ && search) err_ << "\r\033[K" << std::flush;
     }
 
     std::vector<Slave> Search(bool primary) {
+        // The log of the search's probes tells how many slaves answered so far.
+        c_.Put("LOGMaxEntries", 100000);
+        c_.Call("LOGReset");
         c_.Call(primary ? "SCRSlaveSearchPrimary" : "SCRSlaveSearchSecondary", primary ? std::vector<ControlArg>{}
                                                                                       : std::vector<ControlArg>{0});
-        Wait(primary ? "searching, address" : "searching, mask", true);
+        Wait(true, primary);
         return ParseList(c_.Text("SCRRetrieveSlaveListDec").value_or(""));
     }
 
@@ -234,11 +262,20 @@ public:
         c_.Put("LOGMaxEntries", 100000);
         c_.Call("LOGReset");
         c_.Call("SCRExecute", {script});
-        Wait("reading " + address, false);
+        Wait(false);
         std::vector<std::unique_ptr<MBTelegram>> telegrams;
+        collided_ = false;
+        bool selected = false, garbled = false;
         const int upper = c_.Long("LOGUpperBound").value_or(-1);
         for (int i = 0; i <= upper; ++i) {
             const std::string entry = c_.Text("LOGRetrieveRawDataHex", {i, 0}).value_or("");
+            int result = 0, received = 0;
+            if (address.size() > 3 && StatusBytes(entry, &result, &received)) {
+                if (entry.compare(0, 2, "8|") == 0 && result != 4) selected = true;
+                // Bytes that came without making a valid answer.
+                if ((entry.compare(0, 2, "8|") == 0 || entry.compare(0, 2, "5|") == 0) && result == 4 && received)
+                    garbled = true;
+            }
             // The read's line, "|", a time stamp of 14 digits, "|", the status
             // bytes (status, decoder, received, C, A, CI) and the telegram.
             if (entry.compare(0, readLine.size(), readLine) != 0 || entry.size() < readLine.size() + 16 + 12) continue;
@@ -251,12 +288,47 @@ public:
             t->InterpretAnswer(3, bytes[3], bytes[4], bytes[5], bytes.data() + 6, static_cast<int>(bytes.size()) - 6);
             telegrams.push_back(std::move(t));
         }
+        // A garbled selection or read, or a selection that was acknowledged
+        // (the acknowledgements of several slaves overlay into one) followed
+        // by a read without a valid answer: several slaves answered at once.
+        collided_ = telegrams.empty() && (garbled || selected);
         return telegrams;
     }
 
     const ControlClient& Client() const { return c_; }
+    // True when the last Read of a secondary address found several slaves
+    // answering together.
+    bool Collided() const { return collided_; }
 
 private:
+    // The status bytes of a raw log entry (after its line and time stamp):
+    // the reception result, the engine byte and the received-something flag.
+    static bool StatusBytes(const std::string& entry, int* result, int* received) {
+        // The line itself holds bars; the tail after the last one does not.
+        const std::size_t stamp = entry.rfind('|');
+        if (stamp == std::string::npos || entry.size() < stamp + 1 + 12) return false;
+        const std::string tail = entry.substr(stamp + 1);
+        if (tail.find_first_not_of("0123456789ABCDEF") != std::string::npos) return false;
+        *result = std::stoi(tail.substr(0, 2), nullptr, 16);
+        *received = std::stoi(tail.substr(4, 2), nullptr, 16);
+        return true;
+    }
+
+    // Reads the log entries after the first `seen` ones and returns how
+    // many of them are reads answered with a long frame (a slave found).
+    // The newest entry is left for later: its request may still be waiting
+    // for the answer.
+    int CountAnswers(int& seen) {
+        const int upper = c_.Long("LOGUpperBound").value_or(-1);
+        int answers = 0;
+        for (; seen < upper; ++seen) {
+            const std::string entry = c_.Text("LOGRetrieveRawDataHex", {seen, 0}).value_or("");
+            int result = 0, received = 0;
+            if (entry.compare(0, 2, "5|") == 0 && StatusBytes(entry, &result, &received) && result == 3) ++answers;
+        }
+        return answers;
+    }
+
     void Progress(const std::string& text, bool always) {
         if (tty_) {
             err_ << "\r\033[K" << text << std::flush;
@@ -269,26 +341,32 @@ private:
     std::ostream& err_;
     const char* command_;
     bool tty_;
+    bool collided_ = false;
+    bool traced_ = false;
 };
 
+// The list of slaves: the keys of the JSON objects are those of a readout's
+// JSON ("a" the primary address, the A field of the slave's answer), plus
+// "secondaryAddress", the 16 digits that `mbusctl read` takes.
 void PrintList(std::ostream& out, const std::vector<Slave>& slaves, const ControlClient& c, bool json) {
     auto medium = [&](int code) { return c.Text("ML7ExtractMedium", {1, code}).value_or(""); };
     if (json) {
         out << "[";
         for (std::size_t i = 0; i < slaves.size(); ++i) {
             const Slave& s = slaves[i];
-            out << (i ? "," : "") << "{\"address\":" << s.address << ",\"id\":\"" << s.id << "\",\"manufacturer\":\""
-                << s.manufacturer << "\",\"version\":" << s.version << ",\"medium\":" << s.medium
-                << ",\"mediumText\":\"" << medium(s.medium) << "\"}";
+            out << (i ? "," : "") << "{\"a\":" << s.address << ",\"secondaryAddress\":\"" << s.SecondaryAddress(c)
+                << "\",\"identNumber\":\"" << s.id << "\",\"manufacturer\":\"" << s.manufacturer
+                << "\",\"version\":" << s.version << ",\"medium\":" << s.medium << ",\"mediumText\":\""
+                << medium(s.medium) << "\"}";
         }
         out << "]\n";
         return;
     }
-    out << "address  identification  maker  version  medium\n";
+    out << "address  secondary address  identification  maker  version  medium\n";
     for (const Slave& s : slaves) {
-        char line[96];
-        std::snprintf(line, sizeof line, "%7d  %-14s  %-5s  %7d  %02X ", s.address, s.id.c_str(), s.manufacturer.c_str(),
-                      s.version, s.medium);
+        char line[128];
+        std::snprintf(line, sizeof line, "%7d  %-17s  %-14s  %-5s  %7d  %02X ", s.address,
+                      s.SecondaryAddress(c).c_str(), s.id.c_str(), s.manufacturer.c_str(), s.version, s.medium);
         out << line << medium(s.medium) << "\n";
     }
 }
@@ -363,7 +441,11 @@ int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         if (interrupted.load()) break;
         const auto telegrams = meters.Read(a);
         if (telegrams.empty()) {
-            err << "mbusctl read: " << a << " did not answer\n";
+            if (meters.Collided())
+                err << "mbusctl read: several slaves answer to " << a
+                    << ": give more digits of the secondary address (mbusctl scan lists them)\n";
+            else
+                err << "mbusctl read: " << a << " did not answer\n";
             rc = 1;
             continue;
         }

@@ -114,7 +114,7 @@ int ParseOutputOption(const std::vector<std::string>& args, std::size_t& i, Outp
     const std::string& a = args[i];
     auto value = [&](const char* name) -> const std::string* {
         if (i + 1 >= args.size()) {
-            err << "mbusctl: " << command << ": " << name << " needs a value; see mbusctl " << command << " --help\n";
+            err << "mbusctl " << command << ": " << name << " needs a value; see mbusctl " << command << " --help\n";
             return nullptr;
         }
         return &args[++i];
@@ -126,7 +126,7 @@ int ParseOutputOption(const std::vector<std::string>& args, std::size_t& i, Outp
         else if (*f == "json") o.format = OutputOptions::Format::Json;
         else if (ParseCookedVariant(*f, &o.variant)) o.format = OutputOptions::Format::Cooked;
         else {
-            err << "mbusctl: " << command << ": unknown format \"" << *f
+            err << "mbusctl " << command << ": unknown format \"" << *f
                 << "\"; use table, json, hex, dec, hex2, dec2, hex3, dec3, hex4 or dec4\n";
             return -1;
         }
@@ -136,7 +136,7 @@ int ParseOutputOption(const std::vector<std::string>& args, std::size_t& i, Outp
         const std::string* l = value("--language");
         if (!l) return -1;
         if (l->size() != 1 || (*l)[0] < '0' || (*l)[0] > '9') {
-            err << "mbusctl: " << command << ": language \"" << *l << "\" is not a number 0..9\n";
+            err << "mbusctl " << command << ": language \"" << *l << "\" is not a number 0..9\n";
             return -1;
         }
         o.language = (*l)[0] - '0';

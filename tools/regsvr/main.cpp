@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mbus_version.h"
 #include "platform/com/registry.h"
 #include "platform/com/types.h"
 
@@ -29,6 +30,7 @@ constexpr const char* kUsage =
     "  -u, --unregister  remove the library's registration\n"
     "  -q, --quiet       print nothing on success\n"
     "  -h, --help        show this text\n"
+    "      --version     show the program's version\n"
     "\n"
     "A LIBRARY without '/' is taken from the current directory when it is there,\n"
     "else searched by the dynamic loader.\n"
@@ -56,6 +58,9 @@ int main(int argc, char** argv) {
             optionsEnded = true;
         } else if (!optionsEnded && (arg == "-h" || arg == "--help")) {
             std::cout << kUsage;
+            return 0;
+        } else if (!optionsEnded && arg == "--version") {
+            std::cout << "regsvr " << MBUS_VERSION << "\n";
             return 0;
         } else if (!optionsEnded && (arg == "-u" || arg == "--unregister")) {
             unregister = true;

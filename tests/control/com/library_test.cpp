@@ -162,12 +162,12 @@ TEST_F(Library, ScanAndReadThroughTheControl) {
     ASSERT_EQ(cli::RunScan({"--port", "1", "--baud", "38400", "--search-delay", "0", "--json"}, out, err), 0)
         << err.str();
     EXPECT_EQ(out.str(),
-              "[{\"address\":1,\"id\":\"12345678\",\"manufacturer\":\"QXA\",\"version\":1,\"medium\":7,"
-              "\"mediumText\":\"Water\"},"
-              "{\"address\":2,\"id\":\"12349999\",\"manufacturer\":\"QXB\",\"version\":20,\"medium\":4,"
-              "\"mediumText\":\"Heat_(outlet)\"},"
-              "{\"address\":3,\"id\":\"55000001\",\"manufacturer\":\"ZZW\",\"version\":2,\"medium\":2,"
-              "\"mediumText\":\"Electricity\"}]\n");
+              "[{\"a\":1,\"secondaryAddress\":\"1234567847010107\",\"identNumber\":\"12345678\","
+              "\"manufacturer\":\"QXA\",\"version\":1,\"medium\":7,\"mediumText\":\"Water\"},"
+              "{\"a\":2,\"secondaryAddress\":\"1234999947021404\",\"identNumber\":\"12349999\","
+              "\"manufacturer\":\"QXB\",\"version\":20,\"medium\":4,\"mediumText\":\"Heat_(outlet)\"},"
+              "{\"a\":3,\"secondaryAddress\":\"550000016B570202\",\"identNumber\":\"55000001\","
+              "\"manufacturer\":\"ZZW\",\"version\":2,\"medium\":2,\"mediumText\":\"Electricity\"}]\n");
     EXPECT_NE(err.str().find("3 slaves found"), std::string::npos) << err.str();
 
     // A primary and a secondary address, and one nobody has; the meter with

@@ -1,0 +1,176 @@
+#include "tools/mbusctl/line_options.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+#include "mbus_version.h"
+#include "platform/serial/port_map.h"
+#include "platform/serial/serial_port.h"
+
+namespace mbus::cli {
+namespace {
+
+// The rates the line layer programs (the port opens at no other).
+constexpr int kRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 256000, 460800, 921600};
+
+enum class Kind { Number, Baud, Parity, File };
+
+// One line option: its name, the value's placeholder, its kind, the range of
+// a number, the field it sets and its help text.
+struct LineOption {
+    const char* name;
+    const char* value;
+    Kind kind;
+    int lo, hi;
+    int LineOptions::*number;
+    const char* help;
+};
+
+constexpr LineOption kLineOptions[] = {
+    {"--port", "N", Kind::Number, 1, 999, &LineOptions::port,
+     "port number 1..999 (default 1); the port map names its device"},
+    {"--baud", "N", Kind::Baud, 300, 921600, &LineOptions::baud, "300, 600, 1200, 2400 ... 921600 (default 2400)"},
+    {"--parity", "E|O|N", Kind::Parity, 0, 2, &LineOptions::parity, "even, odd or none (default E)"},
+    {"--echo", "0|1|2", Kind::Number, 0, 2, &LineOptions::echo,
+     "echo of the level converter: none, full, partial (default 0)"},
+    {"--retries", "N", Kind::Number, 0, 99, &LineOptions::retries,
+     "times a request without a valid answer is sent again, 0..99 (default 2)"},
+    {"--trace", "FILE", Kind::File, 0, 0, nullptr, "append the line traffic to FILE"},
+};
+
+bool Number(const std::string& s, int lo, int hi, int* v) {
+    if (s.empty() || s.size() > 7 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+    const int n = std::stoi(s);
+    if (n < lo || n > hi) return false;
+    *v = n;
+    return true;
+}
+
+}  // namespace
+
+std::string LineOptionsUsage(int width) {
+    std::string usage;
+    for (const LineOption& o : kLineOptions) {
+        std::string left = std::string("  ") + o.name + " " + o.value;
+        left.resize(static_cast<std::size_t>(width) > left.size() + 1 ? static_cast<std::size_t>(width)
+                                                                       : left.size() + 1,
+                    ' ');
+        // Continuation lines of the help text start under its first line.
+        std::string help = o.help;
+        for (std::size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
+            help.insert(at + 1, left.size(), ' ');
+        usage += left + help + "\n";
+    }
+    return usage;
+}
+
+int ParseLineOption(const std::vector<std::string>& args, std::size_t& i, LineOptions& o, std::ostream& err,
+                    const char* command) {
+    for (const LineOption& option : kLineOptions) {
+        if (args[i] != option.name) continue;
+        if (i + 1 >= args.size()) {
+            err << "mbusctl " << command << ": " << option.name << " needs a value (" << option.value
+                << "); see mbusctl " << command << " --help\n";
+            return -1;
+        }
+        const std::string& v = args[++i];
+        switch (option.kind) {
+            case Kind::Number:
+                if (!Number(v, option.lo, option.hi, &(o.*option.number))) {
+                    err << "mbusctl " << command << ": " << option.name << " needs a number " << option.lo << ".."
+                        << option.hi << ", not \"" << v << "\"\n";
+                    return -1;
+                }
+                return 1;
+            case Kind::Baud: {
+                int baud = 0;
+                if (!Number(v, 1, 9999999, &baud)) {
+                    err << "mbusctl " << command << ": --baud needs a number, not \"" << v << "\"\n";
+                    return -1;
+                }
+                if (!SupportedBaud(baud)) {
+                    err << "mbusctl " << command << ": " << BaudProblem(baud) << "\n";
+                    return -1;
+                }
+                o.baud = baud;
+                return 1;
+            }
+            case Kind::Parity:
+                if (v == "E" || v == "e") o.parity = 1;
+                else if (v == "O" || v == "o") o.parity = 2;
+                else if (v == "N" || v == "n") o.parity = 0;
+                else {
+                    err << "mbusctl " << command << ": parity \"" << v << "\": use E, O or N\n";
+                    return -1;
+                }
+                return 1;
+            case Kind::File:
+                if (v.empty()) {
+                    err << "mbusctl " << command << ": " << option.name << " needs a file name\n";
+                    return -1;
+                }
+                o.trace = v;
+                return 1;
+        }
+    }
+    return 0;
+}
+
+std::vector<std::string> SplitOptionValues(const std::vector<std::string>& args, std::initializer_list<const char*> more) {
+    std::vector<std::string> split;
+    split.reserve(args.size());
+    for (const std::string& a : args) {
+        const std::size_t eq = a.find('=');
+        if (a.rfind("--", 0) != 0 || eq == std::string::npos) {
+            split.push_back(a);
+            continue;
+        }
+        const std::string name = a.substr(0, eq);
+        bool takesValue = false;
+        for (const LineOption& o : kLineOptions) takesValue |= name == o.name;
+        for (const char* m : more) takesValue |= name == m;
+        split.push_back(takesValue ? name : a);
+        if (takesValue) split.push_back(a.substr(eq + 1));
+    }
+    return split;
+}
+
+bool SupportedBaud(int baud) {
+    for (int r : kRates)
+        if (r == baud) return true;
+    return false;
+}
+
+std::string BaudProblem(int baud) {
+    std::string s = std::to_string(baud) + " baud is not a rate the line supports; use ";
+    for (std::size_t i = 0; i < std::size(kRates); ++i) {
+        if (i) s += i + 1 == std::size(kRates) ? " or " : ", ";
+        s += std::to_string(kRates[i]);
+    }
+    return s;
+}
+
+std::string PortProblem(int port) {
+    std::string why = serial::ExplainPort(port);
+    const std::string device = serial::DeviceOfPort(port, serial::ReadPortMap(serial::PortMapPath()));
+    const bool file = device.compare(0, 4, "sim:") != 0 && !serial::IsTcpDevice(device);
+    if (file && why == device && ::access(device.c_str(), R_OK | W_OK) != 0) {
+        const int error = errno;
+        why += std::string(": ") + std::strerror(error);
+        if (error == EACCES)
+            why += " (serial devices belong to the group dialout: sudo usermod -aG dialout $USER, then log in again)";
+        return why;
+    }
+    if (file && why.find("Permission denied") != std::string::npos)
+        return why + " (serial devices belong to the group dialout: sudo usermod -aG dialout $USER, then log in again)";
+    if (why == device) why += "; the port map says which device a port number is (mbusctl --help)";
+    return why;
+}
+
+const char* Version() { return MBUS_VERSION; }
+
+}  // namespace mbus::cli

@@ -1,0 +1,53 @@
+// The line options that every mbusctl command on a port takes (--port,
+// --baud, --parity, --echo, --retries, --trace), read and explained from one
+// table, and the messages about a port that does not open.
+
+#pragma once
+
+#include <initializer_list>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace mbus::cli {
+
+struct LineOptions {
+    int port = 1;
+    int baud = 2400;
+    int parity = 1;  // 0 none, 1 even, 2 odd
+    int echo = 0;    // echo of the level converter: 0 none, 1 full, 2 partial
+    // Repetitions of a request without a valid answer after its first
+    // transmission.
+    int retries = 2;
+    std::string trace;  // file the line traffic is appended to, empty for none
+};
+
+// The usage lines of the line options, the option column `width` wide.
+std::string LineOptionsUsage(int width);
+
+// Reads a line option at args[i], moving i past its value: 1 when it was
+// one, 0 when it was not, -1 after a message about a bad value to `err`
+// ("mbusctl COMMAND: ...").
+int ParseLineOption(const std::vector<std::string>& args, std::size_t& i, LineOptions& o, std::ostream& err,
+                    const char* command);
+
+// The arguments with every "--name=value" of an option that takes a value
+// (a line option or one of `more`) split into "--name" and "value".
+std::vector<std::string> SplitOptionValues(const std::vector<std::string>& args,
+                                           std::initializer_list<const char*> more = {});
+
+// True when the line runs at `baud`.
+bool SupportedBaud(int baud);
+// "1234 baud is not a rate the line supports; use 300, 600, ..."
+std::string BaudProblem(int baud);
+
+// Why port `port` did not open, as far as can be told from outside: the
+// device and the system's reason (missing, permission denied with the hint
+// of the dialout group, in use by another program), else the device and a
+// hint at the port map.
+std::string PortProblem(int port);
+
+// The program's version, the project version.
+const char* Version();
+
+}  // namespace mbus::cli
