@@ -13,6 +13,7 @@
 #include "platform/serial/serial_port.h"
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/output.h"
+#include "tools/mbusctl/scan_defaults.h"
 
 namespace mbus::cli {
 namespace {
@@ -23,8 +24,10 @@ constexpr const char* kLineUsage =
     "line options:\n"
     "  --port N             port number 1..999 (default 1; the port map says which device)\n"
     "  --baud N             300 .. 38400 (default 2400)\n"
-    "  --retries N          transmissions of a request without valid answer (default 3)\n"
-    "  --search-delay MS    pause after a collision in a search, 0..10000 (default 2000)\n"
+    "  --retries N          transmissions of a request without valid answer (default:\n"
+    "                       scan 1, at 38400 baud 2; read 3)\n"
+    "  --search-delay MS    pause after a collision in a search, 0..10000 (default:\n"
+    "                       scan 330 bit times + 50 ms, 188 at 2400 baud; read 2000)\n"
     "  --primary            search by primary address (default: by secondary address)\n";
 
 constexpr const char* kScanUsage =
@@ -60,7 +63,7 @@ std::atomic<bool> interrupted{false};
 extern "C" void OnInterrupt(int) { interrupted.store(true); }
 
 struct Options {
-    int port = 1, baud = 2400, retries = 3, searchDelay = -1;
+    int port = 1, baud = 2400, retries = -1, searchDelay = -1;  // -1: not given
     bool primary = false, all = false;
     OutputOptions output;
     std::vector<std::string> addresses;
@@ -170,8 +173,7 @@ public:
     bool Open(const Options& o) {
         c_.Put("COMPort", o.port);
         c_.Put("COMBaudrate", o.baud);
-        c_.Put("COMRetries", o.retries);
-        if (o.searchDelay >= 0) c_.Put("SCRSlaveSearchDelay", o.searchDelay);
+        ApplyScanDefaults(c_, command_ == std::string("scan"), o.baud, o.retries, o.searchDelay);
         c_.Call("COMOpen");
         const int status = c_.Long("COMIsOpen").value_or(-1);
         if (status != 0) {
