@@ -30,6 +30,7 @@
 //     a second argument runs only the cases whose name contains it
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -220,6 +221,9 @@ int RunDemo(const DemoCase& c, uint32_t seed) {
     bus->SetPaced(true);
     bus->SetEcho(c.echo);
     if (c.faults > 0) bus->SetRandomFaults(c.faults, seed);
+    // Faults the bus put on answers.
+    auto faults = std::make_shared<std::atomic<int>>(0);
+    bus->SetLog([faults](const std::string& line) { *faults += line.compare(0, 6, "fault ") == 0 ? 1 : 0; });
     for (auto& s : slaves) bus->AddSlave(std::move(s));
     auto tracing = std::make_shared<TracingBus>(bus);
     mbus::serial::RegisterSimulatedBus("search-bench", tracing);
@@ -263,8 +267,8 @@ int RunDemo(const DemoCase& c, uint32_t seed) {
     for (std::size_t at = 0; at + 51 <= list.size(); at += 51) ids.insert(list.substr(at + 3, 8));
     const int found = static_cast<int>(ids.size());
     const int distinct = static_cast<int>(std::set<std::string>(ids.begin(), ids.end()).size());
-    std::printf("%-40s %3d %6d %6d %7d %8.1f %8.1f %8.1f %5d/%d%s\n", c.name, retries, delay, offset,
-                static_cast<int>(exchanges.size()), wall, tl.ms / 1000, c.targetSeconds, found, meters,
+    std::printf("%-40s %3d %6d %6d %7d %6d %8.1f %8.1f %8.1f %5d/%d%s\n", c.name, retries, delay, offset,
+                static_cast<int>(exchanges.size()), faults->load(), wall, tl.ms / 1000, c.targetSeconds, found, meters,
                 distinct != found ? " (duplicates)" : "");
     std::fflush(stdout);
     const bool ok = found == meters && distinct == found;
@@ -294,8 +298,8 @@ int main(int argc, char** argv) {
             {"before: secondary", false, EchoMode::kNone, 0, true, 108},
             {"before: primary", true, EchoMode::kNone, 0, true, 64.8},
         };
-        std::printf("%-40s %3s %6s %6s %7s %8s %8s %8s %s\n", "demo bus, 2400 baud", "try", "pause", "TO", "frames",
-                    "wall s", "timeline", "target", "found");
+        std::printf("%-40s %3s %6s %6s %7s %6s %8s %8s %8s %s\n", "demo bus, 2400 baud", "try", "pause", "TO", "frames",
+                    "faults", "wall s", "timeline", "target", "found");
         for (const DemoCase& c : demo)
             if ((c.before ? before || mode[0] == 0 : mbusctl || mode[0] == 0) && (argc < 3 || std::strstr(c.name, argv[2])))
                 status |= RunDemo(c, 20261208);
