@@ -15,15 +15,29 @@
 // defaults (TA 330, TO 50, TB 4, DT 11, PartWait, FIFO on, COMRetries 3),
 // slaves answer after 100 bit times.
 //
-//   search_bench [--quick]   (--quick: 9600 baud and the COMRetries 1 case only)
+// The "mbusctl" cases search the demo bus (sim/demo/meters.txt) at 2400
+// baud with the line settings mbusctl scan puts into the control
+// (tools/mbusctl/scan_defaults.*), plain, with a converter that echoes and
+// with seeded random faults on 5 % of the answers; each prints the wall
+// time beside the target (80 % of the usual open-source master's time) and
+// how many meters were found, each of which must be found exactly once.
+// The "before" cases do the same with mbusctl's former settings (COMRetries
+// 3, a pause of 2000 ms, TO 50 ms).
+//
+//   search_bench [--quick | --mbusctl [TEXT] | --before [TEXT]]
+//     --quick: 9600 baud and the COMRetries 1 case only
+//     --mbusctl: only the mbusctl cases; --before: only the before cases;
+//     a second argument runs only the cases whose name contains it
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <set>
@@ -38,6 +52,7 @@
 #include "sim/bus_description.h"
 #include "sim/sim_bus.h"
 #include "tools/mbusctl/control_client.h"
+#include "tools/mbusctl/scan_defaults.h"
 
 namespace {
 
@@ -93,8 +108,9 @@ struct Timeline {
 };
 
 // The timeline of the exchanges, grouped into transactions.
-Timeline TimelineOf(const std::vector<Exchange>& ex, int baud, int retries, int searchDelay) {
-    const mbus::line::LineTimings t = mbus::line::DeriveTimings(baud, 330, 50, 4, 11, 1, mbus::line::kPlatformKind);
+Timeline TimelineOf(const std::vector<Exchange>& ex, int baud, int retries, int searchDelay, int timeoutOffset = 50) {
+    const mbus::line::LineTimings t =
+        mbus::line::DeriveTimings(baud, 330, timeoutOffset, 4, 11, 1, mbus::line::kPlatformKind);
     const double ch = 11 * 1000.0 / baud;
     const double reply = mbus::sim::SimBus::kDefaultReplyDelayBits * 1000.0 / baud;
     Timeline tl;
@@ -179,14 +195,120 @@ int Run(const Case& c, uint32_t seed) {
     return found == c.slaves && std::fabs(diff) <= 10 ? 0 : 1;
 }
 
+// A search of the demo bus with mbusctl's settings (or the former ones).
+struct DemoCase {
+    const char* name;
+    bool primary;
+    mbus::sim::EchoMode echo;
+    double faults;  // probability of a random fault per answer
+    bool before;    // mbusctl's former settings
+    double targetSeconds;
+};
+
+int RunDemo(const DemoCase& c, uint32_t seed) {
+    constexpr int kBaud = 2400;
+    std::ifstream file(MBUS_SOURCE_DIR "/sim/demo/meters.txt");
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::vector<std::string> errors;
+    std::vector<mbus::sim::VirtualSlave> slaves = mbus::sim::ParseBusDescription(text, errors);
+    if (slaves.empty() || !errors.empty()) {
+        std::fprintf(stderr, "search_bench: sim/demo/meters.txt does not load\n");
+        return 1;
+    }
+    const int meters = static_cast<int>(slaves.size());
+    auto bus = std::make_shared<mbus::sim::SimBus>();
+    bus->SetDefaultBaud(kBaud);
+    bus->SetPaced(true);
+    bus->SetEcho(c.echo);
+    if (c.faults > 0) bus->SetRandomFaults(c.faults, seed);
+    // Faults the bus put on answers.
+    auto faults = std::make_shared<std::atomic<int>>(0);
+    bus->SetLog([faults](const std::string& line) { *faults += line.compare(0, 6, "fault ") == 0 ? 1 : 0; });
+    for (auto& s : slaves) bus->AddSlave(std::move(s));
+    auto tracing = std::make_shared<TracingBus>(bus);
+    mbus::serial::RegisterSimulatedBus("search-bench", tracing);
+
+    void* raw = nullptr;
+    if (mbus::control::GetClassObject(mbus::control::CLSID_MBusOrlX4, mbus::com::IID_IClassFactory, &raw) != 0) return 1;
+    auto factory = mbus::com::ComPtr<mbus::com::IClassFactory>::Adopt(raw);
+    if (factory->CreateInstance(nullptr, mbus::com::IID_IDispatch, &raw) != 0) return 1;
+    mbus::cli::ControlClient control(mbus::com::ComPtr<mbus::com::IDispatch>::Adopt(raw));
+    control.Put("COMPort", 1);
+    control.Put("COMBaudrate", kBaud);
+    if (c.before) {
+        control.Put("COMRetries", 3);
+        control.Put("SCRSlaveSearchDelay", 2000);
+    } else {
+        mbus::cli::ApplyScanDefaults(control, true, kBaud, -1, -1);
+    }
+    control.Call("COMOpen");
+    if (control.Long("COMIsOpen").value_or(-1) != 0) {
+        std::fprintf(stderr, "search_bench: the simulated line does not open\n");
+        return 1;
+    }
+    const int retries = control.Long("COMRetries").value_or(3);
+    const int delay = control.Long("SCRSlaveSearchDelay").value_or(2000);
+    const int offset = control.Long("COMTimeoutOffset").value_or(50);
+    const auto start = Clock::now();
+    control.Call(c.primary ? "SCRSlaveSearchPrimary" : "SCRSlaveSearchSecondary",
+                 c.primary ? std::vector<mbus::cli::ControlArg>{} : std::vector<mbus::cli::ControlArg>{0});
+    while (control.Long("SCRStatus").value_or(0) != 0) std::this_thread::sleep_for(5ms);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const std::string list = control.Text("SCRRetrieveSlaveListDec").value_or("");
+    control.Call("APPCloseCom");
+    mbus::serial::UnregisterSimulatedBus("search-bench");
+    std::vector<Exchange> exchanges = tracing->Exchanges();
+    // The echo of the master's frame is no answer.
+    if (c.echo == mbus::sim::EchoMode::kFull)
+        for (Exchange& e : exchanges) e.answerBytes -= std::min(e.answerBytes, e.frame.size());
+    const Timeline tl = TimelineOf(exchanges, kBaud, retries, delay, offset);
+
+    std::multiset<std::string> ids;
+    for (std::size_t at = 0; at + 51 <= list.size(); at += 51) ids.insert(list.substr(at + 3, 8));
+    const int found = static_cast<int>(ids.size());
+    const int distinct = static_cast<int>(std::set<std::string>(ids.begin(), ids.end()).size());
+    std::printf("%-40s %3d %6d %6d %7d %6d %8.1f %8.1f %8.1f %5d/%d%s\n", c.name, retries, delay, offset,
+                static_cast<int>(exchanges.size()), faults->load(), wall, tl.ms / 1000, c.targetSeconds, found, meters,
+                distinct != found ? " (duplicates)" : "");
+    std::fflush(stdout);
+    const bool ok = found == meters && distinct == found;
+    return ok && (c.before || wall <= c.targetSeconds) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    const char* mode = argc > 1 ? argv[1] : "";
+    const bool quick = std::strcmp(mode, "--quick") == 0;
+    const bool mbusctl = std::strcmp(mode, "--mbusctl") == 0, before = std::strcmp(mode, "--before") == 0;
     const auto map = std::filesystem::temp_directory_path() / ("mbus-search-bench-" + std::to_string(::getpid()));
     std::ofstream(map) << "1 = sim:search-bench\n";
     ::setenv("MBUS_PORT_MAP", map.c_str(), 1);
 
+    int status = 0;
+    if (mbusctl || before || mode[0] == 0) {
+        using mbus::sim::EchoMode;
+        const DemoCase demo[] = {
+            {"mbusctl secondary", false, EchoMode::kNone, 0, false, 108},
+            {"mbusctl secondary, echo", false, EchoMode::kFull, 0, false, 108},
+            {"mbusctl secondary, 5 % faults", false, EchoMode::kNone, 0.05, false, 108},
+            {"mbusctl primary", true, EchoMode::kNone, 0, false, 64.8},
+            {"mbusctl primary, echo", true, EchoMode::kFull, 0, false, 64.8},
+            {"mbusctl primary, 5 % faults", true, EchoMode::kNone, 0.05, false, 64.8},
+            {"before: secondary", false, EchoMode::kNone, 0, true, 108},
+            {"before: primary", true, EchoMode::kNone, 0, true, 64.8},
+        };
+        std::printf("%-40s %3s %6s %6s %7s %6s %8s %8s %8s %s\n", "demo bus, 2400 baud", "try", "pause", "TO", "frames",
+                    "faults", "wall s", "timeline", "target", "found");
+        for (const DemoCase& c : demo)
+            if ((c.before ? before || mode[0] == 0 : mbusctl || mode[0] == 0) && (argc < 3 || std::strstr(c.name, argv[2])))
+                status |= RunDemo(c, 20261208);
+        if (mbusctl || before) {
+            std::filesystem::remove(map);
+            return status;
+        }
+        std::printf("\n");
+    }
     std::printf("%-34s %6s %7s %7s %9s %10s %10s %8s\n", "search", "baud", "found", "probes", "per slave", "wall s",
                 "timeline", "diff");
     std::vector<Case> cases = {
@@ -197,7 +319,6 @@ int main(int argc, char** argv) {
         cases.insert(cases.begin(), {"secondary, 25 random slaves", 2400, false, 25, 3});
         cases.push_back({"primary, empty bus, COMRetries 3", 2400, true, 0, 3});
     }
-    int status = 0;
     for (const Case& c : cases) status |= Run(c, 20261207);
     std::filesystem::remove(map);
     return status;

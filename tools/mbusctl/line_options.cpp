@@ -85,6 +85,7 @@ int ParseLineOption(const std::vector<std::string>& args, std::size_t& i, LineOp
                         << option.hi << ", not \"" << v << "\"\n";
                     return -1;
                 }
+                if (option.number == &LineOptions::retries) o.retriesGiven = true;
                 return 1;
             case Kind::Baud: {
                 int baud = 0;

@@ -19,6 +19,7 @@ struct LineOptions {
     // Repetitions of a request without a valid answer after its first
     // transmission.
     int retries = 2;
+    bool retriesGiven = false;  // --retries was on the command line
     std::string trace;  // file the line traffic is appended to, empty for none
 };
 

@@ -13,6 +13,7 @@
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/line_options.h"
 #include "tools/mbusctl/output.h"
+#include "tools/mbusctl/scan_defaults.h"
 
 namespace mbus::cli {
 namespace {
@@ -20,7 +21,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr const char* kSearchUsage =
-    "  --search-delay MS    pause after a collision in a search, 0..10000 (default 2000)\n"
+    "  --search-delay MS    pause after a collision in a search, 0..10000 (default:\n"
+    "                       scan 330 bit times + 50 ms, 188 at 2400 baud; read 2000)\n"
+    "                       scan sends each probe once (--retries 0; at 38400 baud\n"
+    "                       once more) unless --retries is given\n"
     "  --primary            search by primary address (default: by secondary address)\n";
 
 constexpr const char* kScanUsage =
@@ -187,10 +191,11 @@ public:
         c_.Put("COMPort", line.port);
         c_.Put("COMBaudrate", line.baud);
         c_.Put("COMParity", line.parity);
-        // The control counts every transmission, the first included.
-        c_.Put("COMRetries", line.retries + 1);
+        // The control counts every transmission, the first included; a scan
+        // has settings of its own by rate unless they were given.
+        ApplyScanDefaults(c_, command_ == std::string("scan"), line.baud, line.retriesGiven ? line.retries + 1 : -1,
+                          o.searchDelay);
         if (!line.trace.empty()) traced_ = c_.Put("APPDebugFileName", line.trace);
-        if (o.searchDelay >= 0) c_.Put("SCRSlaveSearchDelay", o.searchDelay);
         c_.Call("COMOpen");
         const int status = c_.Long("COMIsOpen").value_or(-1);
         if (status != 0) {
