@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/mbusctl/commission_command.h"
 #include "tools/mbusctl/decode_command.h"
 #include "tools/mbusctl/exchange_command.h"
 #include "tools/mbusctl/meter_commands.h"
@@ -51,6 +52,8 @@ int main(int argc, char** argv) {
     if (command == "samples") return mbus::cli::RunSamples(args, std::cout, std::cerr);
     if (command == "session") return mbus::cli::RunSession(args, std::cin, std::cout, std::cerr);
     if (command == "call") return mbus::cli::RunCall(args, std::cout, std::cerr);
+    if (command == "set-address") return mbus::cli::RunSetAddress(args, std::cout, std::cerr);
+    if (command == "set-baud") return mbus::cli::RunSetBaud(args, std::cout, std::cerr);
     std::cerr << "mbusctl: unknown command \"" << command
               << "\"; use decode, exchange, samples, session or call (mbusctl --help)\n";
     return 2;
