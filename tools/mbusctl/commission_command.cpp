@@ -1,5 +1,6 @@
 #include "tools/mbusctl/commission_command.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -227,10 +228,14 @@ private:
     const char* command_;
 };
 
-// Sends the SND_UD `data` (CI first, hex digits) to the meter; true when it acknowledged with E5h.
+// Sends the SND_UD `data` (CI first, hex digits) to the meter; true when it
+// acknowledged with E5h. A selected meter is deselected afterwards; after a
+// baud switch it no longer hears that, and the confirmation's selection and
+// deselection at the new rate end it instead.
 bool SendUserData(Commissioning& m, const Target& target, const std::string& data) {
     const std::string send = "7|" + std::to_string(target.Address()) + "||";
-    const std::string script = (target.secondary ? target.Selection() : "") + send + data + "\r\n";
+    const std::string script = (target.secondary ? target.Selection() : "") + send + data + "\r\n" +
+                               (target.secondary ? "20|||\r\n" : "");
     return m.Run(script, {send})[0].status == 0;
 }
 
