@@ -342,24 +342,36 @@ Bytes SimBus::ExchangeAsSlave(VirtualSlave& slave, const FrameShape& shape, cons
             const int r = v.CheckAddress(kFrameControl, shape.C, shape.A, shape.CI, data, length);
             const bool actedOn = r == 1 || shape.A == 255;
             if (actedOn && shape.CI == 0x50) StartOver(slave);
-            if (actedOn && shape.CI >= 0xB8 && shape.CI <= 0xBF && v.requestedBaudRate > 0) {
-                // Acknowledged at the old rate (the answer is timed with the
-                // request's rate); what comes next must use the new one.
-                slave.baud = v.requestedBaudRate;
-                Log("slave at primary " + std::to_string(v.primaryAddress) + " now listens at " +
-                    std::to_string(slave.baud) + " baud");
-            }
+            if (actedOn && shape.CI >= 0xB8 && shape.CI <= 0xBF) SwitchBaud(slave, shape.CI);
             return r == 1 ? ack : Bytes{};
         }
         case kFrameLong: {
             if (function != 0x43) return {};
             const bool selection = shape.CI == v.selectionCI && shape.A == 253 && length > 16;
             const int r = v.CheckAddress(kFrameLong, shape.C, shape.A, shape.CI, data, length);
-            if (r == 1 && (selection || shape.CI == 0x50)) StartOver(slave);
-            return r == 1 ? ack : Bytes{};
+            if (r != 1) return {};
+            if (selection || shape.CI == 0x50) StartOver(slave);
+            if (shape.CI >= 0xB8 && shape.CI <= 0xBF) SwitchBaud(slave, shape.CI);
+            // Data sent to the meter (CI 51h): a record DIF 01h VIF 7Ah gives it
+            // a new primary address, which it answers at from then on.
+            if (shape.CI == 0x51 && length >= 12 && data[7] == 0x01 && data[8] == 0x7A && data[9] <= 250) {
+                Log("slave at primary " + std::to_string(v.primaryAddress) + " takes the primary address " +
+                    std::to_string(data[9]));
+                v.primaryAddress = data[9];
+            }
+            return ack;
         }
         default: return {};
     }
+}
+
+void SimBus::SwitchBaud(VirtualSlave& slave, uint8_t CI) {
+    // Acknowledged at the old rate (the answer is timed with the request's
+    // rate); what comes next must use the new one.
+    slave.values.requestedBaudRate = kSwitchRates[CI - 0xB8];
+    slave.baud = slave.values.requestedBaudRate;
+    Log("slave at primary " + std::to_string(slave.values.primaryAddress) + " now listens at " +
+        std::to_string(slave.baud) + " baud");
 }
 
 Bytes SimBus::ReadOut(VirtualSlave& slave, uint8_t C) {

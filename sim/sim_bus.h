@@ -21,7 +21,10 @@
 // successful selection start the conversation over: first block, no FCB.
 // Baud-rate switch (control frame SND_UD with CI B8h..BFh): the slave
 // acknowledges at its old rate and from then on only understands frames
-// sent at the new rate; a frame at any other rate gets no answer.
+// sent at the new rate; a frame at any other rate gets no answer. A long
+// frame with CI B8h..BFh switches the same way.
+// New primary address (SND_UD, CI 51h, first record DIF 01h VIF 7Ah with the
+// address): acknowledged, then the slave answers at the new address only.
 // Several slaves answering at once: their answers overlap on the line and
 // combine to the AND of the overlapping bytes, marked with a framing error
 // where they differ (see wire.h).
@@ -150,6 +153,8 @@ private:
     bool Hears(const VirtualSlave& slave, int baud, bool relayed) const;
     Bytes ReadOut(VirtualSlave& slave, uint8_t C);
     static void StartOver(VirtualSlave& slave);
+    // The slave listens at the rate of the baud switch CI (B8h..BFh) from now on.
+    void SwitchBaud(VirtualSlave& slave, uint8_t CI);
     int RateOf(const VirtualSlave& slave) const { return slave.baud > 0 ? slave.baud : defaultBaud_; }
     serial::SimClock::duration ReplyDelay(const serial::SerialConfig& line) const;
     bool NextFault(Fault* fault, std::size_t answerLength);

@@ -291,6 +291,52 @@ TEST_F(SimBusTest, BaudSwitchIsAcknowledgedAtTheOldRateAndTheNewOneHoldsAfterwar
     EXPECT_EQ(ClassifyFrame(Exchange(ShortFrame(0x5B, 2), 2400)).result, 3);
 }
 
+// Commissioning of plain meters of a bus description: a new primary address
+// (DIF 01h VIF 7Ah), a baud switch and an application reset, sent to the
+// primary address or, after a secondary selection, to 253.
+TEST_F(SimBusTest, NewPrimaryAddressIsAcknowledgedAndHoldsAfterwards) {
+    EXPECT_EQ(Exchange(LongFrame(0x53, 2, 0x51, Hex("01 7A 07"))), Bytes{0xE5});
+    EXPECT_TRUE(Exchange(ShortFrame(0x7B, 2)).empty());
+    auto t = Decode(Exchange(ShortFrame(0x7B, 7)));
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->identNumber, 0x22222222);
+    // Other records, or the new address to another slave, change nothing here.
+    EXPECT_EQ(Exchange(LongFrame(0x53, 7, 0x51, Hex("01 FD 0C 05"))), Bytes{0xE5});
+    EXPECT_EQ(Exchange(LongFrame(0x53, 3, 0x51, Hex("01 7A 09"))), Bytes{0xE5});
+    EXPECT_EQ(ClassifyFrame(Exchange(ShortFrame(0x7B, 7))).result, 3);
+    EXPECT_TRUE(Exchange(ShortFrame(0x7B, 3)).empty());
+
+    // By secondary address: selected, then addressed at 253.
+    EXPECT_EQ(Exchange(Selection(Hex("11 11 11 11 FF FF FF FF"))), Bytes{0xE5});
+    EXPECT_EQ(Exchange(LongFrame(0x53, 253, 0x51, Hex("01 7A 0C"))), Bytes{0xE5});
+    EXPECT_TRUE(Exchange(ShortFrame(0x7B, 1)).empty());
+    t = Decode(Exchange(ShortFrame(0x7B, 12)));
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->identNumber, 0x11111111);
+    EXPECT_EQ(ClassifyFrame(Exchange(ShortFrame(0x7B, 12))).A, 12);
+}
+
+TEST_F(SimBusTest, BaudSwitchAndResetReachSelectedMetersAndLongFrames) {
+    EXPECT_EQ(Exchange(Selection(Hex("33 33 33 33 FF FF FF FF"))), Bytes{0xE5});
+    EXPECT_EQ(Exchange(ControlFrame(0x53, 253, 0xBE)), Bytes{0xE5});  // to 19200
+    EXPECT_TRUE(Exchange(ShortFrame(0x7B, 3), 2400).empty());
+    EXPECT_EQ(ClassifyFrame(Exchange(ShortFrame(0x7B, 3), 19200)).result, 3);
+    // A switch sent as a long frame (with records behind the CI) acts the same.
+    EXPECT_EQ(Exchange(LongFrame(0x53, 1, 0xBC, Hex("00")), 2400), Bytes{0xE5});
+    EXPECT_TRUE(Exchange(ShortFrame(0x7B, 1), 2400).empty());
+    EXPECT_EQ(ClassifyFrame(Exchange(ShortFrame(0x7B, 1), 4800)).result, 3);
+    // An application reset, long frame to the selected meter: the next answer is the first block again.
+    bus.AddSlave(Slave("primary=9 id=99999999 records=0413D2040000 records=0413D3040000 records=0413D4040000"));
+    EXPECT_EQ(Exchange(Selection(Hex("99 99 99 99 FF FF FF FF"))), Bytes{0xE5});
+    EXPECT_EQ(ClassifyFrame(Exchange(ShortFrame(0x7B, 253))).result, 3);
+    EXPECT_EQ(ClassifyFrame(Exchange(ShortFrame(0x5B, 253))).result, 3);  // the second block
+    EXPECT_EQ(Exchange(LongFrame(0x53, 253, 0x50, Hex("00"))), Bytes{0xE5});
+    const auto t = Decode(Exchange(ShortFrame(0x7B, 253)));
+    ASSERT_NE(t, nullptr);
+    ASSERT_GE(t->RecordCount(), 1);
+    EXPECT_EQ(t->records[0].value, 1234);
+}
+
 TEST_F(SimBusTest, SlaveWithItsOwnRateIgnoresOtherRates) {
     bus.AddSlave(Slave("primary=8 baud=9600"));
     EXPECT_TRUE(Exchange(ShortFrame(0x40, 8), 2400).empty());

@@ -33,6 +33,7 @@
 #include "mbus_version.h"
 #include "sim/bus_description.h"
 #include "sim/sim_bus.h"
+#include "tools/mbus-sim/terminal_rate.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ constexpr const char* kUsage =
     "                       records=0413D2040000\" (repeatable; syntax below)\n"
     "  --file FILE          slaves from a file, one per line ('#' starts a comment)\n"
     "  --baud N|auto        the line's rate for pacing and baud switches (default\n"
-    "                       2400); auto follows the rate and format the master\n"
+    "                       2400); auto follows the rate and stop bits the master\n"
     "                       program sets on the terminal (slaves start at 2400)\n"
     "  --echo MODE          level-converter echo: none (default), full, or\n"
     "                       partial[:K] (the last K bytes of each frame, default 1)\n"
@@ -94,6 +95,12 @@ constexpr const char* kUsage =
     "           sensor=pt500|pt1000|pt100|rawpt100|rawpt500  minmax=a1|a2|temp\n"
     "           current=N (uA)  v1=HEX  v2=HEX\n"
     "  converter: selected by version 90, medium 0E; transceiver: address 251.\n"
+    "\n"
+    "Each program that opens the terminal finds it raw at the line's rate and\n"
+    "without CLOCAL; what the program before set, or left unread, is gone. A\n"
+    "pseudo-terminal keeps no parity and no 7 data bits: the master program's\n"
+    "tcsetattr asking for them succeeds while it changes something else, such\n"
+    "as CLOCAL or the rate (the C library reports EINVAL otherwise).\n"
     "\n"
     "A byte with a parity or framing fault reaches the master as a UART would\n"
     "deliver it under the terminal's settings: unchanged without INPCK, dropped\n"
@@ -294,21 +301,6 @@ extern "C" void OnSignal(int) {
     errno = saved;
 }
 
-int RateOf(speed_t speed) {
-    struct Rate {
-        speed_t code;
-        int baud;
-    };
-    static constexpr Rate kRates[] = {
-        {B50, 50},       {B75, 75},       {B110, 110},     {B134, 134},     {B150, 150},       {B200, 200},
-        {B300, 300},     {B600, 600},     {B1200, 1200},   {B1800, 1800},   {B2400, 2400},     {B4800, 4800},
-        {B9600, 9600},   {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
-    };
-    for (const Rate& r : kRates)
-        if (r.code == speed) return r.baud;
-    return 0;
-}
-
 speed_t SpeedOf(int baud) {
     switch (baud) {
         case 300: return B300;
@@ -321,16 +313,44 @@ speed_t SpeedOf(int baud) {
         case 38400: return B38400;
         case 57600: return B57600;
         case 115200: return B115200;
+        case 230400: return B230400;
+        case 460800: return B460800;
+        case 921600: return B921600;
         default: return B0;
     }
 }
 
+// Puts the terminal (through its master side `master`) in the state it is
+// handed to a program in: raw, so that bytes pass unchanged, at the line's
+// rate, and without CLOCAL. A pseudo-terminal keeps neither parity nor 7 data
+// bits, and the C library reports EINVAL for a tcsetattr that asks for them
+// and changes nothing else; every usual client sets CLOCAL, so its settings
+// always change this state. Whatever the last program left unread goes too.
+// Returns true when the terminal was not in that state yet.
+bool HandOver(int master, const Options& o) {
+    termios now{};
+    if (tcgetattr(master, &now) != 0) return false;
+    termios t = now;
+    cfmakeraw(&t);
+    if (const speed_t s = SpeedOf(o.autoBaud ? 2400 : o.baud); s != B0) cfsetspeed(&t, s);
+    t.c_cflag &= ~CLOCAL;
+    t.c_cflag |= CREAD;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (t.c_iflag == now.c_iflag && t.c_oflag == now.c_oflag && t.c_cflag == now.c_cflag &&
+        t.c_lflag == now.c_lflag && cfgetospeed(&t) == cfgetospeed(&now))
+        return false;
+    tcsetattr(master, TCSANOW, &t);
+    tcflush(master, TCIOFLUSH);
+    return true;
+}
+
 class Server {
 public:
-    // Serves the terminal `master` (its far side `slave`), or, with
-    // `listener` a listening socket, the one client connected to it.
-    Server(sim::SimBus& bus, const Options& o, int master, int slave, int listener = -1)
-        : bus_(bus), options_(o), master_(master), slave_(slave), listener_(listener) {}
+    // Serves the terminal whose master side is `master`, or, with `listener`
+    // a listening socket, the one client connected to it.
+    Server(sim::SimBus& bus, const Options& o, int master, int listener = -1)
+        : bus_(bus), options_(o), master_(master), listener_(listener) {}
     ~Server() {
         if (client_ >= 0) close(client_);
     }
@@ -371,7 +391,11 @@ public:
             } else if (ready > 0 && listener_ >= 0 && line >= 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
                 Disconnect("connection broken");
             } else if (ready > 0 && listener_ < 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
-                // Nobody has the terminal open at the moment; wait for the next one.
+                // Nobody has the terminal open at the moment: what the last
+                // program set and left goes, and the next one is waited for.
+                outgoing_.clear();
+                if (HandOver(master_, options_) && options_.verbose)
+                    std::fprintf(stderr, "mbus-sim: the terminal was closed; its settings are reset\n");
                 usleep(10000);
             }
             Deliver(SimClock::now());
@@ -428,10 +452,12 @@ private:
     mbus::serial::SerialConfig LineConfig() const {
         mbus::serial::SerialConfig c;
         c.baud = options_.baud;
-        if (!options_.autoBaud || slave_ < 0) return c;
+        if (!options_.autoBaud || master_ < 0) return c;
+        // The master side reads the settings of the terminal's far side. A
+        // pseudo-terminal always reports 8 data bits and no parity.
         termios t{};
-        if (tcgetattr(slave_, &t) != 0) return c;
-        if (const int baud = RateOf(cfgetospeed(&t)); baud > 0) c.baud = baud;
+        if (tcgetattr(master_, &t) != 0) return c;
+        if (const int baud = sim::TerminalRate(master_); baud > 0) c.baud = baud;
         switch (t.c_cflag & CSIZE) {
             case CS5: c.dataBits = 5; break;
             case CS6: c.dataBits = 6; break;
@@ -455,7 +481,7 @@ private:
     void Deliver(SimClock::time_point now) {
         if (outgoing_.empty() || outgoing_.front().at > now) return;
         termios t{};
-        const bool haveSettings = slave_ >= 0 && tcgetattr(slave_, &t) == 0;
+        const bool haveSettings = listener_ < 0 && master_ >= 0 && tcgetattr(master_, &t) == 0;
         std::vector<uint8_t> burst;
         while (!outgoing_.empty() && outgoing_.front().at <= now) {
             const WireByte b = outgoing_.front();
@@ -490,7 +516,6 @@ private:
     sim::SimBus& bus_;
     const Options& options_;
     const int master_;
-    const int slave_;
     const int listener_;
     int client_ = -1;
     SimClock::time_point lineFreeAt_{};  // end of the last request bytes on the line (TCP)
@@ -562,7 +587,7 @@ int ServeTcp(sim::SimBus& bus, const Options& options) {
     }
     Announce(bus, options, "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
     {
-        Server server(bus, options, -1, -1, listener);
+        Server server(bus, options, -1, listener);
         server.Run();
     }
     close(listener);
@@ -616,23 +641,13 @@ int main(int argc, char** argv) {
         std::perror("mbus-sim: cannot open a pseudo-terminal");
         return 1;
     }
-    // Holding the terminal open ourselves keeps it alive between the master
-    // programs that open and close it; its settings start raw (bytes pass
-    // unchanged) at the line's rate, until a master program sets its own.
-    const int slave = open(path, O_RDWR | O_NOCTTY);
-    if (slave < 0) {
-        std::perror("mbus-sim: cannot open the terminal's far side");
-        return 1;
-    }
-    termios t{};
-    if (tcgetattr(slave, &t) == 0) {
-        cfmakeraw(&t);
-        if (const speed_t s = SpeedOf(options.autoBaud ? 2400 : options.baud); s != B0) cfsetspeed(&t, s);
-        tcsetattr(slave, TCSANOW, &t);
-    }
+    // The terminal lives as long as its master side is open, between the
+    // programs that open and close it. It is not held open here: that each
+    // program closing it shows as a hang-up on the master side lets the
+    // next one find it in the state it is handed over in (HandOver).
+    HandOver(master, options);
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
 
     if (!options.link.empty()) {
         struct stat st {};
@@ -656,11 +671,10 @@ int main(int argc, char** argv) {
     }
     Announce(*bus, options, path);
 
-    Server server(*bus, options, master, slave);
+    Server server(*bus, options, master);
     server.Run();
 
     RemoveLink(options.link, path);
-    close(slave);
     close(master);
     close(g_signalPipe[0]);
     close(g_signalPipe[1]);

@@ -10,6 +10,7 @@
 #include "mbus_version.h"
 #include "platform/serial/port_map.h"
 #include "platform/serial/serial_port.h"
+#include "tools/mbusctl/control_client.h"
 
 namespace mbus::cli {
 namespace {
@@ -153,6 +154,27 @@ std::string BaudProblem(int baud) {
         s += std::to_string(kRates[i]);
     }
     return s;
+}
+
+bool OpenControlLine(const ControlClient& control, const LineOptions& line, int baud, const char* command,
+                     std::ostream& err) {
+    // The line status of a rate the line does not run at.
+    constexpr int kLineStatusBadBaud = 4;
+    control.Put("COMPort", line.port);
+    control.Put("COMBaudrate", baud);
+    control.Put("COMParity", line.parity);
+    if (!line.trace.empty()) control.Put("APPDebugFileName", line.trace);
+    control.Call("COMOpen");
+    const int status = control.Long("COMIsOpen").value_or(-1);
+    if (status != 0) {
+        // The control tells only its line status; who holds the port or
+        // what is missing is looked up here.
+        err << "mbusctl " << command << ": port " << line.port << " could not be opened: "
+            << (status == kLineStatusBadBaud ? BaudProblem(baud) : PortProblem(line.port)) << "\n";
+        return false;
+    }
+    control.Put("COMEchoOption", line.echo);
+    return true;
 }
 
 std::string PortProblem(int port) {

@@ -11,6 +11,8 @@
 
 namespace mbus::cli {
 
+class ControlClient;
+
 struct LineOptions {
     int port = 1;
     int baud = 2400;
@@ -47,6 +49,13 @@ std::string BaudProblem(int baud);
 // of the dialout group, in use by another program), else the device and a
 // hint at the port map.
 std::string PortProblem(int port);
+
+// Puts the line options into the control (port, `baud`, parity, the trace
+// file), opens the port and then sets the echo handling, which every
+// opening resets. The retries are the caller's to put. False after a
+// message to `err` ("mbusctl COMMAND: port N could not be opened: ...").
+bool OpenControlLine(const ControlClient& control, const LineOptions& line, int baud, const char* command,
+                     std::ostream& err);
 
 // The program's version, the project version.
 const char* Version();

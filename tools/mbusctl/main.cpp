@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/mbusctl/commission_command.h"
 #include "tools/mbusctl/decode_command.h"
 #include "tools/mbusctl/exchange_command.h"
 #include "tools/mbusctl/line_options.h"
@@ -38,10 +39,10 @@ const Command kCommands[] = {
      [](const Args& a) { return mbus::cli::RunSession(a, std::cin, std::cout, std::cerr); }},
     {"call", "one call of the control: mbusctl call NAME [ARG...] [= VALUE]",
      [](const Args& a) { return mbus::cli::RunCall(a, std::cout, std::cerr); }},
-    // The commands that give a slave a new primary address or baud rate;
-    // their runners are hooked up here once they exist (null: not built yet).
-    {"set-address", "give a slave a new primary address", nullptr},
-    {"set-baud", "switch a slave to another baud rate", nullptr},
+    {"set-address", "give a slave a new primary address and read it there",
+     [](const Args& a) { return mbus::cli::RunSetAddress(a, std::cout, std::cerr); }},
+    {"set-baud", "switch a slave to another baud rate and read it at that rate",
+     [](const Args& a) { return mbus::cli::RunSetBaud(a, std::cout, std::cerr); }},
 };
 
 std::string Usage() {

@@ -62,9 +62,6 @@ std::atomic<bool> interrupted{false};
 
 extern "C" void OnInterrupt(int) { interrupted.store(true); }
 
-// The line status of a rate the line does not run at.
-constexpr int kLineStatusBadBaud = 4;
-
 struct Options {
     LineOptions line;
     int searchDelay = -1;
@@ -188,26 +185,12 @@ public:
 
     bool Open(const Options& o) {
         const LineOptions& line = o.line;
-        c_.Put("COMPort", line.port);
-        c_.Put("COMBaudrate", line.baud);
-        c_.Put("COMParity", line.parity);
         // The control counts every transmission, the first included; a scan
         // has settings of its own by rate unless they were given.
         ApplyScanDefaults(c_, command_ == std::string("scan"), line.baud, line.retriesGiven ? line.retries + 1 : -1,
                           o.searchDelay);
-        if (!line.trace.empty()) traced_ = c_.Put("APPDebugFileName", line.trace);
-        c_.Call("COMOpen");
-        const int status = c_.Long("COMIsOpen").value_or(-1);
-        if (status != 0) {
-            // The control tells only its line status; who holds the port
-            // or what is missing is looked up here.
-            err_ << "mbusctl " << command_ << ": port " << line.port << " could not be opened: "
-                 << (status == kLineStatusBadBaud ? BaudProblem(line.baud) : PortProblem(line.port)) << "\n";
-            return false;
-        }
-        // Every opening gives the line its default echo handling.
-        c_.Put("COMEchoOption", line.echo);
-        return true;
+        traced_ = !line.trace.empty();
+        return OpenControlLine(c_, line, line.baud, command_, err_);
     }
 
     // Waits for the running script or search; a search shows the mask or
