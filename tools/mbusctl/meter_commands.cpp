@@ -367,7 +367,10 @@ int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             rc = 1;
             continue;
         }
-        for (const auto& t : telegrams) PrintAnswer(out, *t, o.output, ++number);
+        std::vector<const MBTelegram*> readout;
+        for (const auto& t : telegrams) readout.push_back(t.get());
+        if (o.output.format == OutputOptions::Format::Csv && number == 0) out << kCsvHeader << "\n";
+        PrintReadout(out, readout, o.output, ++number, a, std::time(nullptr));
     }
     meters.Client().Call("APPCloseCom");
     return interrupted.load() ? 130 : rc;
