@@ -399,6 +399,7 @@ int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         meters.Client().Call("APPCloseCom");
         return polled;
     }
+    if (o.output.format == OutputOptions::Format::Csv) out << kCsvHeader << "\n";
     int rc = 0, number = 0;
     for (const std::string& a : addresses) {
         if (interrupted.load()) break;
@@ -410,7 +411,6 @@ int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         std::vector<const MBTelegram*> readout;
         for (const auto& t : telegrams) readout.push_back(t.get());
-        if (o.output.format == OutputOptions::Format::Csv && number == 0) out << kCsvHeader << "\n";
         PrintReadout(out, readout, o.output, ++number, a, std::time(nullptr));
     }
     meters.Client().Call("APPCloseCom");

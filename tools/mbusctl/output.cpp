@@ -200,8 +200,11 @@ std::string SpecialDescription(const MBDataRecord& rec) {
     }
 }
 
-constexpr std::size_t kDescriptionWidth = 40;
-constexpr std::size_t kValueWidth = 14;
+// The record line: number, function, storage, tariff and subunit take 30
+// characters, then the description, the value right-aligned and the unit.
+constexpr std::size_t kKeyWidth = 30;
+constexpr std::size_t kDescriptionWidth = 32;
+constexpr std::size_t kValueWidth = 12;
 
 void PrintHeader(std::ostream& out, const MBTelegram& t, const AnswerView& v) {
     char line[160];
@@ -220,7 +223,7 @@ void PrintHeader(std::ostream& out, const MBTelegram& t, const AnswerView& v) {
 
 void PrintRecordHead(std::ostream& out) {
     std::string head = "   #  Function  Stor Tar Sub  Description";
-    Pad(head, 28 + kDescriptionWidth + 2 + kValueWidth - 5);
+    Pad(head, kKeyWidth + kDescriptionWidth + 2 + kValueWidth - 5);
     out << head << "Value  Unit\n";
 }
 
@@ -502,28 +505,24 @@ void PrintReadout(std::ostream& out, const std::vector<const MBTelegram*>& teleg
 
 std::string ReadoutJson(const std::vector<const MBTelegram*>& telegrams, const std::string& address,
                         std::time_t readAt) {
-    std::string json;
+    // The header of the last telegram (whose "moreRecordsFollow" tells
+    // whether the meter still had more), the records of all of them. A
+    // quote inside a string is escaped, so the key is found only where it
+    // is one.
+    static const std::string kRecords = "],\"records\":[";
+    std::string head, records;
     for (const MBTelegram* t : telegrams) {
         std::string one;
         AppendAnswerJson(one, AnswerView::Of(*t));
-        if (json.empty()) {
-            json = "{\"address\":" + JsonString(address) + ",\"readAt\":" + JsonString(LocalTime(readAt, true)) + "," +
-                   one.substr(1);
-            continue;
-        }
-        // The records of a further telegram join those of the first. A
-        // quote inside a string is escaped, so the key is found only where
-        // it is one.
-        static const std::string kRecords = "],\"records\":[";
         const std::size_t at = one.find(kRecords);
         if (at == std::string::npos || one.size() < at + kRecords.size() + 2) continue;
-        const std::string records = one.substr(at + kRecords.size(), one.size() - at - kRecords.size() - 2);
-        if (records.empty()) continue;
-        json.resize(json.size() - 2);  // "]}"
-        if (json.back() != '[') json += ',';
-        json += records + "]}";
+        head = one.substr(1, at + kRecords.size() - 1);
+        const std::string these = one.substr(at + kRecords.size(), one.size() - at - kRecords.size() - 2);
+        if (!these.empty() && !records.empty()) records += ',';
+        records += these;
     }
-    return json;
+    return "{\"address\":" + JsonString(address) + ",\"readAt\":" + JsonString(LocalTime(readAt, true)) + "," + head +
+           records + "]}";
 }
 
 const char* const kCsvHeader = "time,address,id,manufacturer,medium,description,value,unit";

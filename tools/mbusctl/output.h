@@ -39,9 +39,9 @@ void AppendAnswer(std::string& out, const MBTelegram& t, const OutputOptions& o,
 // titles the table, `readAt` is the time of the read.
 void PrintReadout(std::ostream& out, const std::vector<const MBTelegram*>& telegrams, const OutputOptions& o,
                   int number, const std::string& address, std::time_t readAt);
-// The readout as one JSON object: the answer of the first telegram with
-// "address" and "readAt" (ISO 8601 local time with offset) in front and the
-// records of all telegrams in "records".
+// The readout as one JSON object: "address" and "readAt" (ISO 8601 local
+// time with offset), the answer of the last telegram, and the records of all
+// telegrams in "records".
 std::string ReadoutJson(const std::vector<const MBTelegram*>& telegrams, const std::string& address,
                         std::time_t readAt);
 // The CSV header line and a readout as one CSV row (RFC 4180 quoting):

@@ -87,6 +87,10 @@ void SleepUntil(Clock::time_point until, const std::atomic<bool>& stop) {
 
 int Poll(const std::vector<std::string>& addresses, const MeterReader& read, const OutputOptions& o,
          const PollOptions& p, const std::atomic<bool>& stop, std::ostream& out, std::ostream& err) {
+    if (addresses.empty()) {
+        err << "mbusctl read: no meter to read\n";
+        return 1;
+    }
     const bool csv = o.format == OutputOptions::Format::Csv;
     LineSink sink(p.outputFile, out);
     if (!sink.Error().empty()) {

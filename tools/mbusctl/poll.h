@@ -28,7 +28,7 @@ using MeterReader = std::function<std::vector<std::unique_ptr<MBTelegram>>(const
 // file already has content) and one row per meter and reading; each line is
 // written whole and flushed at once. A meter that does not answer is logged
 // to `err` and asked again in the next round. Returns 0 when stopped, 1 when
-// the output could not be written.
+// there is no address or the output could not be written.
 int Poll(const std::vector<std::string>& addresses, const MeterReader& read, const OutputOptions& o,
          const PollOptions& p, const std::atomic<bool>& stop, std::ostream& out, std::ostream& err);
 
