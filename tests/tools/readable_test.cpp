@@ -16,6 +16,7 @@
 #include "tools/mbusctl/decode_command.h"
 #include "tools/mbusctl/hex_input.h"
 #include "tools/mbusctl/output.h"
+#include "tools/mbusctl/poll.h"
 
 namespace mbus::cli::test {
 namespace {
@@ -116,6 +117,38 @@ TEST(ReadableCsv, RowQuotesFieldsWithCommasAndQuotes) {
     EXPECT_NE(row.find(",Volume,1.234,m³"), std::string::npos) << row;
     std::string header = kCsvHeader;
     EXPECT_EQ(header.substr(0, 5), "time,");
+}
+
+std::vector<std::unique_ptr<MBTelegram>> Volume() {
+    const std::vector<uint8_t> frame = Frame(0x07, "04 13 D2 04 00 00");
+    std::vector<std::unique_ptr<MBTelegram>> telegrams;
+    telegrams.push_back(std::make_unique<MBTelegram>());
+    telegrams.back()->InterpretAnswer(3, frame[4], frame[5], frame[6], frame.data(), static_cast<int>(frame.size()));
+    return telegrams;
+}
+
+TEST(PollLoop, ARoundLongerThanTheIntervalIsNotedAndTheNextStartsAtOnce) {
+    std::atomic<bool> stop{false};
+    std::vector<std::chrono::steady_clock::time_point> calls;
+    const MeterReader read = [&](const std::string&) {
+        calls.push_back(std::chrono::steady_clock::now());
+        if (calls.size() == 1) std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        // The stop comes during the third read, which is then not written.
+        if (calls.size() == 3) stop.store(true);
+        return Volume();
+    };
+    OutputOptions o;
+    o.format = OutputOptions::Format::Json;
+    std::ostringstream out, err;
+    EXPECT_EQ(Poll({"5"}, read, o, PollOptions{1, ""}, stop, out, err), 0);
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_NE(err.str().find("mbusctl read: the round took "), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("longer than --every 1; the next starts at once"), std::string::npos) << err.str();
+    // Round 2 at once, round 3 a second after round 2 started.
+    EXPECT_GE(calls[2] - calls[1], std::chrono::milliseconds(990));
+    const std::string lines = out.str();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << lines;
+    EXPECT_EQ(lines.find("{\"address\":\"5\",\"readAt\":"), 0u) << lines;
 }
 
 // mbusctl against mbus-sim, with a port map and registry of its own.
