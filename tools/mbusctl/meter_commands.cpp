@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <ostream>
 #include <thread>
 
@@ -65,6 +66,12 @@ constexpr const char* kReadUsage =
     "columns repeat; values scaled as in the table, e.g. 12345.678 and m³).\n"
     "\n";
 
+constexpr const char* kReadOptions =
+    "  --all                search, then read every slave found\n"
+    "  --every SECONDS      read again every SECONDS (1..86400) until stopped\n"
+    "  --output FILE        with --every: append the lines to FILE (created if\n"
+    "                       missing) instead of standard output\n";
+
 constexpr const char* kTail =
     "  -h, --help           this text\n"
     "\n"
@@ -97,11 +104,7 @@ int ParseOptions(const std::vector<std::string>& args, Options& o, bool read, st
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
-            out << (read ? kReadUsage : kScanUsage) << kLineUsage << (read ? "  --all                search, then read every slave found\n"
-                                                                                    "  --every SECONDS      read again every SECONDS (1..86400) until stopped\n"
-                                                                                    "  --output FILE        with --every: append the lines to FILE (created if\n"
-                                                                                    "                       missing) instead of standard output\n"
-                                                                                  : "")
+            out << (read ? kReadUsage : kScanUsage) << kLineUsage << (read ? kReadOptions : "")
                 << "\noutput options:\n"
                 << (read ? kOutputUsage : "  --format table|json  (default table)\n") << kTail;
             return 0;
