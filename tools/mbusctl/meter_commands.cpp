@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <ostream>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "tools/mbusctl/line_options.h"
 #include "tools/mbusctl/output.h"
 #include "tools/mbusctl/scan_defaults.h"
+#include "tools/mbusctl/poll.h"
 
 namespace mbus::cli {
 namespace {
@@ -48,8 +50,29 @@ constexpr const char* kReadUsage =
     "digits (number, manufacturer, version, medium; F is a wildcard). --all\n"
     "searches the bus first and reads every slave found; interrupted during\n"
     "the search (Ctrl-C, SIGTERM), it prints the list of the slaves found so\n"
-    "far. Answers that announce more data are followed by further reads.\n"
+    "far. Answers that announce more data are followed by further reads; the\n"
+    "telegrams of a meter make one readout.\n"
+    "\n"
+    "With --every the meters (or those the search found) are read again and\n"
+    "again until SIGINT or SIGTERM, which end the program with exit code 0\n"
+    "after the running request: one JSON object per meter and reading, one a\n"
+    "line, or a CSV row with --format csv; each line is flushed at once. A meter\n"
+    "that does not answer is logged to standard error and asked again in the\n"
+    "next round. A round starts every SECONDS; when one takes longer, the next\n"
+    "starts at once and a note says so.\n"
+    "\n"
+    "CSV (RFC 4180; also without --every): a header line, not repeated when\n"
+    "--output appends to a file that has content, then one row per meter and\n"
+    "reading: time (ISO 8601), address, id, manufacturer, medium, then\n"
+    "description, value and unit of each record in record order (these three\n"
+    "columns repeat; values scaled as in the table, e.g. 12345.678 and m³).\n"
     "\n";
+
+constexpr const char* kReadOptions =
+    "  --all                search, then read every slave found\n"
+    "  --every SECONDS      read again every SECONDS (1..86400) until stopped\n"
+    "  --output FILE        with --every: append the lines to FILE (created if\n"
+    "                       missing) instead of standard output\n";
 
 constexpr const char* kTail =
     "  -h, --help           this text\n"
@@ -67,6 +90,7 @@ struct Options {
     int searchDelay = -1;
     bool primary = false, all = false;
     OutputOptions output;
+    PollOptions poll;
     std::vector<std::string> addresses;
 };
 
@@ -82,13 +106,12 @@ bool Number(const std::string& s, int lo, int hi, int* v) {
 int ParseOptions(const std::vector<std::string>& arguments, Options& o, bool read, std::ostream& out,
                  std::ostream& err) {
     const char* command = read ? "read" : "scan";
-    const std::vector<std::string> args = SplitOptionValues(arguments, {"--search-delay", "--format", "--language"});
+    const std::vector<std::string> args = SplitOptionValues(arguments, {"--search-delay", "--format", "--language", "--every", "--output"});
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
             out << (read ? kReadUsage : kScanUsage) << "line options:\n"
-                << LineOptionsUsage(23) << kSearchUsage
-                << (read ? "  --all                search, then read every slave found\n" : "")
+                << LineOptionsUsage(23) << kSearchUsage << (read ? kReadOptions : "")
                 << "\noutput options:\n"
                 << (read ? kOutputUsage : "  --format table|json  (default table)\n") << kTail;
             return 0;
@@ -124,6 +147,12 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& o, bool rea
         if (a == "--search-delay") ok = number("--search-delay", 0, 10000, &o.searchDelay);
         else if (a == "--primary") o.primary = true;
         else if (read && a == "--all") o.all = true;
+        else if (read && a == "--every") ok = number("--every", 1, 86400, &o.poll.everySeconds);
+        else if (read && a == "--output") {
+            ok = i + 1 < args.size() && !args[i + 1].empty();
+            if (ok) o.poll.outputFile = args[++i];
+            else err << "mbusctl read: --output needs a file name\n";
+        }
         else if (!a.empty() && a[0] == '-') {
             err << "mbusctl " << command << ": unknown option \"" << a << "\"; see mbusctl " << command << " --help\n";
             return 2;
@@ -137,6 +166,14 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& o, bool rea
     }
     if (read && o.addresses.empty() && !o.all) {
         err << "mbusctl read: give addresses to read, or --all; see mbusctl read --help\n";
+        return 2;
+    }
+    if (read && !o.poll.outputFile.empty() && o.poll.everySeconds == 0) {
+        err << "mbusctl read: --output goes with --every; see mbusctl read --help\n";
+        return 2;
+    }
+    if (read && o.poll.everySeconds > 0 && o.output.format == OutputOptions::Format::Cooked) {
+        err << "mbusctl read: --every writes json or csv; see mbusctl read --help\n";
         return 2;
     }
     return -1;
@@ -424,6 +461,13 @@ int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         for (const Slave& s : slaves)
             addresses.push_back(o.primary ? std::to_string(s.address) : s.SecondaryAddress(meters.Client()));
     }
+    if (o.poll.everySeconds > 0) {
+        const int polled = Poll(
+            addresses, [&](const std::string& a) { return meters.Read(a); }, o.output, o.poll, interrupted, out, err);
+        meters.Client().Call("APPCloseCom");
+        return polled;
+    }
+    if (o.output.format == OutputOptions::Format::Csv) out << kCsvHeader << "\n";
     int rc = 0, number = 0;
     for (const std::string& a : addresses) {
         if (interrupted.load()) break;
@@ -437,7 +481,9 @@ int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             rc = 1;
             continue;
         }
-        for (const auto& t : telegrams) PrintAnswer(out, *t, o.output, ++number);
+        std::vector<const MBTelegram*> readout;
+        for (const auto& t : telegrams) readout.push_back(t.get());
+        PrintReadout(out, readout, o.output, ++number, a, std::time(nullptr));
     }
     meters.Client().Call("APPCloseCom");
     return interrupted.load() ? 130 : rc;

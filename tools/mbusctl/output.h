@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include <ctime>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@
 namespace mbus::cli {
 
 struct OutputOptions {
-    enum class Format { Table, Json, Cooked } format = Format::Table;
+    enum class Format { Table, Json, Cooked, Csv } format = Format::Table;
     CookedVariant variant = CookedVariant::Hex2;
     int language = 0;
     bool keepMultiplier = false;
@@ -33,6 +34,35 @@ void ApplyOutputOptions(const OutputOptions& o);
 void PrintAnswer(std::ostream& out, const MBTelegram& t, const OutputOptions& o, int number);
 // The same text appended to `out` (for writers that collect many answers).
 void AppendAnswer(std::string& out, const MBTelegram& t, const OutputOptions& o, int number);
+// One meter's readout: the telegrams of one read (several when the meter
+// announced more data) under one header, its records numbered on; `number`
+// titles the table, `readAt` is the time of the read.
+void PrintReadout(std::ostream& out, const std::vector<const MBTelegram*>& telegrams, const OutputOptions& o,
+                  int number, const std::string& address, std::time_t readAt);
+// The readout as one JSON object: "address" and "readAt" (ISO 8601 local
+// time with offset), the answer of the last telegram, and the records of all
+// telegrams in "records".
+std::string ReadoutJson(const std::vector<const MBTelegram*>& telegrams, const std::string& address,
+                        std::time_t readAt);
+// The CSV header line and a readout as one CSV row (RFC 4180 quoting):
+// time, address, id, manufacturer, medium, then description, value and unit
+// of each record in record order (the last three columns repeat). A time of
+// 0 leaves the time column empty.
+extern const char* const kCsvHeader;
+std::string CsvRow(const std::vector<const MBTelegram*>& telegrams, const std::string& address, std::time_t readAt);
+
+// A record as a person reads it: the description without the unit, the
+// value scaled exactly into the natural unit of its quantity (4711 kWh,
+// 55.5 °C, 12345.678 m³), dates as 2026-12-08 or 2026-12-08 14:30.
+struct ReadableValue {
+    std::string description, value, unit;
+};
+ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec);
+// A medium text with blanks for underscores ("Heat (outlet)").
+std::string ReadableMedium(std::string medium);
+// A time as "2026-12-08 14:30:05", or (iso) "2026-12-08T14:30:05+01:00".
+std::string LocalTime(std::time_t when, bool iso);
+
 // A name for a reception result ("long frame", "single character E5h").
 const char* FrameKind(int result);
 
