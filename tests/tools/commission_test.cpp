@@ -61,7 +61,7 @@ TEST_F(Commissioning, SetAddressByPrimaryAndBySecondaryAddressIsConfirmed) {
     // The whole secondary address, F for wildcards.
     r = Mbusctl({"set-address", "99999999FFFF02FF", "12"});
     EXPECT_EQ(r.rc, 0) << r.err;
-    EXPECT_EQ(r.out, "primary address of 99999999 (QXB, Heat_(outlet)) set from 9 to 12, confirmed\n");
+    EXPECT_EQ(r.out, "primary address of 99999999 (QXB, Heat (outlet)) set from 9 to 12, confirmed\n");
     EXPECT_TRUE(ReadsAt("12", "99999999"));
     EXPECT_FALSE(ReadsAt("9", "99999999"));
     EXPECT_TRUE(ReadsAt("7", "12345678"));

@@ -11,6 +11,7 @@
 #include "control/decode/telegram.h"
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/line_options.h"
+#include "tools/mbusctl/output.h"
 
 namespace mbus::cli {
 namespace {
@@ -205,7 +206,7 @@ public:
         char id[16];
         std::snprintf(id, sizeof id, "%08X", static_cast<unsigned>(t.identNumber));
         const std::string medium = c_.Text("ML7ExtractMedium", {1, static_cast<int32_t>(t.medium)}).value_or("");
-        return std::string(id) + " (" + t.manufacturerText + ", " + medium + ")";
+        return std::string(id) + " (" + t.manufacturerText + ", " + ReadableMedium(medium) + ")";
     }
 
     const ControlClient& Client() const { return c_; }

@@ -77,9 +77,17 @@ constexpr const char* kReadOptions =
 constexpr const char* kTail =
     "  -h, --help           this text\n"
     "      --version        the program's version\n"
-    "\n"
-    "exit code: 0 done, 1 a meter did not answer or the port failed, 2 bad\n"
-    "usage, 130 interrupted (what was found or read is printed)\n";
+    "\n";
+
+constexpr const char* kScanExit =
+    "exit code: 0 done, 1 the port failed, 2 bad usage, 130 interrupted (the\n"
+    "slaves found so far are printed)\n";
+
+constexpr const char* kReadExit =
+    "exit code: 0 done, 1 a meter did not answer (or several answered to a\n"
+    "wildcard address) or the port failed, 2 bad usage, 130 interrupted (what\n"
+    "was found or read is printed); with --every 0 when stopped, 1 no meter to\n"
+    "read or the output could not be written\n";
 
 std::atomic<bool> interrupted{false};
 
@@ -113,7 +121,8 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& o, bool rea
             out << (read ? kReadUsage : kScanUsage) << "line options:\n"
                 << LineOptionsUsage(23) << kSearchUsage << (read ? kReadOptions : "")
                 << "\noutput options:\n"
-                << (read ? kOutputUsage : "  --format table|json  (default table)\n") << kTail;
+                << (read ? kOutputUsage : "  --format table|json  (default table)\n") << kTail
+                << (read ? kReadExit : kScanExit);
             return 0;
         }
         if (const int used = ParseLineOption(args, i, o.line, err, command); used != 0) {
@@ -392,7 +401,7 @@ void PrintList(std::ostream& out, const std::vector<Slave>& slaves, const Contro
         char line[128];
         std::snprintf(line, sizeof line, "%7d  %-17s  %-14s  %-5s  %7d  %02X ", s.address,
                       s.SecondaryAddress(c).c_str(), s.id.c_str(), s.manufacturer.c_str(), s.version, s.medium);
-        out << line << medium(s.medium) << "\n";
+        out << line << ReadableMedium(medium(s.medium)) << "\n";
     }
 }
 
