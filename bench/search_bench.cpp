@@ -39,6 +39,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <thread>
@@ -65,6 +66,16 @@ struct Exchange {
     std::size_t answerBytes = 0;
     bool garbled = false;  // bytes with framing marks: several slaves answered
 };
+
+// A control object of this process (the library is linked in), or nothing.
+std::optional<mbus::cli::ControlClient> NewControl() {
+    void* raw = nullptr;
+    if (mbus::control::GetClassObject(mbus::control::CLSID_MBusOrlX4, mbus::com::IID_IClassFactory, &raw) != 0)
+        return std::nullopt;
+    auto factory = mbus::com::ComPtr<mbus::com::IClassFactory>::Adopt(raw);
+    if (factory->CreateInstance(nullptr, mbus::com::IID_IDispatch, &raw) != 0) return std::nullopt;
+    return mbus::cli::ControlClient(mbus::com::ComPtr<mbus::com::IDispatch>::Adopt(raw));
+}
 
 class TracingBus final : public mbus::serial::LineDevice {
 public:
@@ -163,11 +174,9 @@ int Run(const Case& c, uint32_t seed) {
     auto tracing = std::make_shared<TracingBus>(bus);
     mbus::serial::RegisterSimulatedBus("search-bench", tracing);
 
-    void* raw = nullptr;
-    if (mbus::control::GetClassObject(mbus::control::CLSID_MBusOrlX4, mbus::com::IID_IClassFactory, &raw) != 0) return 1;
-    auto factory = mbus::com::ComPtr<mbus::com::IClassFactory>::Adopt(raw);
-    if (factory->CreateInstance(nullptr, mbus::com::IID_IDispatch, &raw) != 0) return 1;
-    mbus::cli::ControlClient control(mbus::com::ComPtr<mbus::com::IDispatch>::Adopt(raw));
+    const std::optional<mbus::cli::ControlClient> created = NewControl();
+    if (!created) return 1;
+    const mbus::cli::ControlClient& control = *created;
     control.Put("COMPort", 1);
     control.Put("COMBaudrate", c.baud);
     control.Put("COMRetries", c.retries);
@@ -228,11 +237,9 @@ int RunDemo(const DemoCase& c, uint32_t seed) {
     auto tracing = std::make_shared<TracingBus>(bus);
     mbus::serial::RegisterSimulatedBus("search-bench", tracing);
 
-    void* raw = nullptr;
-    if (mbus::control::GetClassObject(mbus::control::CLSID_MBusOrlX4, mbus::com::IID_IClassFactory, &raw) != 0) return 1;
-    auto factory = mbus::com::ComPtr<mbus::com::IClassFactory>::Adopt(raw);
-    if (factory->CreateInstance(nullptr, mbus::com::IID_IDispatch, &raw) != 0) return 1;
-    mbus::cli::ControlClient control(mbus::com::ComPtr<mbus::com::IDispatch>::Adopt(raw));
+    const std::optional<mbus::cli::ControlClient> created = NewControl();
+    if (!created) return 1;
+    const mbus::cli::ControlClient& control = *created;
     control.Put("COMPort", 1);
     control.Put("COMBaudrate", kBaud);
     if (c.before) {

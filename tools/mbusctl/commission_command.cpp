@@ -54,14 +54,6 @@ struct Options {
     std::vector<std::string> positional;
 };
 
-bool Number(const std::string& s, int lo, int hi, int* v) {
-    if (s.empty() || s.size() > 6 || s.find_first_not_of("0123456789") != std::string::npos) return false;
-    const int n = std::stoi(s);
-    if (n < lo || n > hi) return false;
-    *v = n;
-    return true;
-}
-
 // The line options and the two operands; -1 go on, else the exit code.
 int ParseOptions(const std::vector<std::string>& rawArgs, bool setAddress, Options& o, std::ostream& out,
                  std::ostream& err) {
@@ -95,16 +87,7 @@ int ParseOptions(const std::vector<std::string>& rawArgs, bool setAddress, Optio
             << (setAddress ? "primary address" : "baud rate") << "; see mbusctl " << command << " --help\n";
         return 2;
     }
-    const std::string& address = o.positional[0];
-    int primary = 0;
-    const bool secondary = (address.size() == 8 || address.size() == 16) &&
-                           address.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
-    if (!secondary && !Number(address, 0, 250, &primary)) {
-        err << "mbusctl " << command << ": \"" << address
-            << "\" is no address; give 0..250, 8 identification digits or 16 hex digits\n";
-        return 2;
-    }
-    return -1;
+    return CheckMeterAddress(o.positional[0], command, err) ? -1 : 2;
 }
 
 // A meter as the commands address it: by primary address, or selected by
@@ -249,7 +232,7 @@ int RunSetAddress(const std::vector<std::string>& args, std::ostream& out, std::
     Options o;
     if (const int rc = ParseOptions(args, true, o, out, err); rc >= 0) return rc;
     int wanted = 0;
-    if (!Number(o.positional[1], 1, 250, &wanted)) {
+    if (!ParseNumber(o.positional[1], 1, 250, &wanted)) {
         err << "mbusctl set-address: new address \"" << o.positional[1] << "\": give 1..250\n";
         return 2;
     }
@@ -316,7 +299,7 @@ int RunSetBaud(const std::vector<std::string>& args, std::ostream& out, std::ost
     Options o;
     if (const int rc = ParseOptions(args, false, o, out, err); rc >= 0) return rc;
     int rate = 0, code = -1;
-    if (Number(o.positional[1], 300, 38400, &rate))
+    if (ParseNumber(o.positional[1], 300, 38400, &rate))
         for (int i = 0; i < 8; ++i)
             if (kRates[i] == rate) code = i;
     if (code < 0) {

@@ -43,7 +43,10 @@ constexpr LineOption kLineOptions[] = {
     {"--trace", "FILE", Kind::File, 0, 0, nullptr, "append the line traffic to FILE"},
 };
 
-bool Number(const std::string& s, int lo, int hi, int* v) {
+
+}  // namespace
+
+bool ParseNumber(const std::string& s, int lo, int hi, int* v) {
     if (s.empty() || s.size() > 7 || s.find_first_not_of("0123456789") != std::string::npos) return false;
     const int n = std::stoi(s);
     if (n < lo || n > hi) return false;
@@ -51,7 +54,15 @@ bool Number(const std::string& s, int lo, int hi, int* v) {
     return true;
 }
 
-}  // namespace
+bool CheckMeterAddress(const std::string& address, const char* command, std::ostream& err) {
+    int primary = 0;
+    const bool secondary = (address.size() == 8 || address.size() == 16) &&
+                           address.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
+    if (secondary || ParseNumber(address, 0, 250, &primary)) return true;
+    err << "mbusctl " << command << ": \"" << address
+        << "\" is no address; give 0..250, 8 identification digits or 16 hex digits\n";
+    return false;
+}
 
 std::string LineOptionsUsage(int width) {
     std::string usage;
@@ -81,7 +92,7 @@ int ParseLineOption(const std::vector<std::string>& args, std::size_t& i, LineOp
         const std::string& v = args[++i];
         switch (option.kind) {
             case Kind::Number:
-                if (!Number(v, option.lo, option.hi, &(o.*option.number))) {
+                if (!ParseNumber(v, option.lo, option.hi, &(o.*option.number))) {
                     err << "mbusctl " << command << ": " << option.name << " needs a number " << option.lo << ".."
                         << option.hi << ", not \"" << v << "\"\n";
                     return -1;
@@ -90,7 +101,7 @@ int ParseLineOption(const std::vector<std::string>& args, std::size_t& i, LineOp
                 return 1;
             case Kind::Baud: {
                 int baud = 0;
-                if (!Number(v, 1, 9999999, &baud)) {
+                if (!ParseNumber(v, 1, 9999999, &baud)) {
                     err << "mbusctl " << command << ": --baud needs a number, not \"" << v << "\"\n";
                     return -1;
                 }

@@ -39,6 +39,14 @@ int ParseLineOption(const std::vector<std::string>& args, std::size_t& i, LineOp
 std::vector<std::string> SplitOptionValues(const std::vector<std::string>& args,
                                            std::initializer_list<const char*> more = {});
 
+// A decimal number lo..hi into *v; false (and *v unchanged) for anything else.
+bool ParseNumber(const std::string& s, int lo, int hi, int* v);
+
+// An address of a meter as the commands take it: a primary address 0..250,
+// or a secondary address of 8 or 16 hexadecimal digits (F a wildcard).
+// False after "mbusctl COMMAND: "X" is no address; ..." to `err`.
+bool CheckMeterAddress(const std::string& address, const char* command, std::ostream& err);
+
 // True when the line runs at `baud`.
 bool SupportedBaud(int baud);
 // "1234 baud is not a rate the line supports; use 300, 600, ..."

@@ -102,14 +102,6 @@ struct Options {
     std::vector<std::string> addresses;
 };
 
-bool Number(const std::string& s, int lo, int hi, int* v) {
-    if (s.empty() || s.size() > 6 || s.find_first_not_of("0123456789") != std::string::npos) return false;
-    const int n = std::stoi(s);
-    if (n < lo || n > hi) return false;
-    *v = n;
-    return true;
-}
-
 // -1 go on, else the exit code.
 int ParseOptions(const std::vector<std::string>& arguments, Options& o, bool read, std::ostream& out,
                  std::ostream& err) {
@@ -145,7 +137,7 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& o, bool rea
             continue;
         }
         auto number = [&](const char* name, int lo, int hi, int* v) {
-            if (i + 1 >= args.size() || !Number(args[i + 1], lo, hi, v)) {
+            if (i + 1 >= args.size() || !ParseNumber(args[i + 1], lo, hi, v)) {
                 err << "mbusctl " << command << ": " << name << " needs a number " << lo << ".." << hi << "\n";
                 return false;
             }
@@ -442,14 +434,8 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options o;
     if (const int rc = ParseOptions(args, o, true, out, err); rc >= 0) return rc;
-    for (const std::string& a : o.addresses) {
-        int primary;
-        const bool secondary = (a.size() == 8 || a.size() == 16) && a.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
-        if (!secondary && !Number(a, 0, 250, &primary)) {
-            err << "mbusctl read: \"" << a << "\" is no address; give 0..250, 8 identification digits or 16 hex digits\n";
-            return 2;
-        }
-    }
+    for (const std::string& a : o.addresses)
+        if (!CheckMeterAddress(a, "read", err)) return 2;
     com::ComPtr<com::IDispatch> control;
     if (!CreateControl("read", &control, err)) return 2;
     Meters meters(ControlClient(control), err, "read");
