@@ -101,7 +101,7 @@ int ReadOption(const std::string& word, Options& o, const char* command, const c
         o.json = true;
     } else if (word == "-h" || word == "--help") {
         out << usage << kOptionsUsage;
-        if (std::string(command) == "session") out << "\nwithout hardware:\n" << sim::kSimulationUsage;
+        if (std::string(command) == "session") out << "without hardware:\n" << sim::kSimulationUsage << "\n";
         out << exit;
         return 0;
     } else {
