@@ -117,16 +117,17 @@ void PutString(Sink& s, std::string_view bytes, text::CodePage page = text::Code
     s.Commit(p);
 }
 
-[[gnu::always_inline]] inline void PutInt(Sink& s, int64_t v) {
-    char* p = s.Reserve(24);
+// Writes v at p (room for 20 characters); returns the end.
+[[gnu::always_inline]] inline char* PutIntAt(char* p, int64_t v) {
     if (v >= 0 && v < 100) {
         if (v >= 10) *p++ = static_cast<char>('0' + v / 10);
         *p++ = static_cast<char>('0' + v % 10);
-        s.Commit(p);
-        return;
+        return p;
     }
-    s.Commit(std::to_chars(p, p + 24, v).ptr);
+    return std::to_chars(p, p + 20, v).ptr;
 }
+
+[[gnu::always_inline]] inline void PutInt(Sink& s, int64_t v) { s.Commit(PutIntAt(s.Reserve(24), v)); }
 
 // The decimal exponent of a factor that is an exact power of ten.
 bool PowerOfTen(double factor, int* exponent) {
@@ -181,11 +182,17 @@ template <std::size_t N>
     s.Commit(p + N + 2);
 }
 
+// "key":v, with one check for room.
 template <std::size_t N>
-void Field(Sink& s, const char (&key)[N], int64_t v) {
-    Key(s, key);
-    PutInt(s, v);
-    s.Put(',');
+[[gnu::always_inline]] inline void Field(Sink& s, const char (&key)[N], int64_t v) {
+    char* p = s.Reserve(N + 2 + 20 + 1);
+    *p = '"';
+    std::memcpy(p + 1, key, N - 1);
+    p[N] = '"';
+    p[N + 1] = ':';
+    p = PutIntAt(p + N + 2, v);
+    *p++ = ',';
+    s.Commit(p);
 }
 
 template <std::size_t N>

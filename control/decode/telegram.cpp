@@ -274,8 +274,6 @@ void MBTelegram::Reset() {
     signature = 0;
     moreRecordsFollow = accessDemand = 0;
     std::memcpy(manufacturerText, "UNK", 4);
-    mediumTextLanguage = CurrentLanguage();
-    mbus::ExtractMedium(1, 0x0F, mediumText);
     telegram.clear();
     warnings.clear();
     // The records stay until the answer's own count is known (InitDStruct),
@@ -284,19 +282,30 @@ void MBTelegram::Reset() {
 }
 
 void MBTelegram::InitDStruct(int count) {
-    // Records are reused: the array keeps its memory from answer to answer.
-    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
-    const std::size_t kept = std::min(n, records.size());
-    records.resize(n);
+    const std::size_t before = SizeRecords(count);
+    const std::size_t kept = std::min(before, records.size());
     for (std::size_t i = 0; i < kept; ++i) records[i].Clear();
+}
+
+std::size_t MBTelegram::SizeRecords(int count) {
+    // Records are reused: the array keeps its memory from answer to answer.
+    const std::size_t before = records.size();
+    records.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
     recordsSet_ = true;
+    return before;
 }
 
 int MBTelegram::InterpretAnswer(int frameType_, uint8_t C, uint8_t A, uint8_t CI, const uint8_t* data, int length) {
     Reset();
     recordsSet_ = false;
+    mediumSet_ = false;
     const int result = Interpret(frameType_, C, A, CI, data, length);
     if (!recordsSet_) InitDStruct(0);
+    if (!mediumSet_) {
+        // No header named a medium: the text of "unknown".
+        mediumTextLanguage = CurrentLanguage();
+        mbus::ExtractMedium(1, 0x0F, mediumText);
+    }
     return result;
 }
 
@@ -341,7 +350,7 @@ int MBTelegram::Interpret(int frameType_, uint8_t C, uint8_t A, uint8_t CI, cons
     }
 
     const int n = CountRecords(data, length, &warnings);
-    InitDStruct(n);
+    SizeRecords(n);  // InterpretVarDataRecord clears each record it fills
     int position = (CI == 0x78) ? 7 : (CI == 0x7A) ? 11 : 19;
     if (data[0] != 0x68) position += 2;
     for (int i = 0; i < n; ++i) InterpretVarDataRecord(CI != 0x76, data, length, &position, i);
@@ -382,6 +391,7 @@ void MBTelegram::InterpretVariableHeader(const uint8_t* data, int length, uint8_
     mbus::ExtractManufacturer(static_cast<uint16_t>(manufacturer), manufacturerText);
     mediumTextLanguage = CurrentLanguage();
     mbus::ExtractMedium(1, static_cast<uint8_t>(medium), mediumText);
+    mediumSet_ = true;
 }
 
 // `data` starts two bytes late in an extended long frame, so that the
@@ -400,6 +410,7 @@ void MBTelegram::InterpretFixed(const uint8_t* data, int length, uint8_t CI) {
     std::memcpy(manufacturerText, "FIX", 4);
     mediumTextLanguage = CurrentLanguage();
     mbus::ExtractMedium(0, static_cast<uint8_t>(medium), mediumText);
+    mediumSet_ = true;
 
     // A telegram of 19 to 24 bytes has a header but incomplete counters: only
     // the counters whose four bytes (and the checksum behind them) are there.

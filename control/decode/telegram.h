@@ -153,7 +153,11 @@ public:
 private:
     void Reset();
     int Interpret(int frameType, uint8_t C, uint8_t A, uint8_t CI, const uint8_t* data, int length);
-    bool recordsSet_ = false;  // InitDStruct ran for the answer being decoded
+    // Sets the number of records without clearing those kept; returns the
+    // number there was before.
+    std::size_t SizeRecords(int count);
+    bool recordsSet_ = false;  // the records were sized for the answer being decoded
+    bool mediumSet_ = false;   // a header set mediumText for the answer being decoded
     // Notes a long frame too short for its header; returns kDecodeShortHeader.
     int ShortHeader(uint8_t CI, int userData, int needed);
     void InterpretVariableHeader(const uint8_t* data, int length, uint8_t CI);
