@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "platform/com/types.h"
@@ -399,6 +401,33 @@ TEST(SessionCall, AnUnregisteredControlIsRegisteredFromItsLibrary) {
         << err.str();
     EXPECT_NE(err.str().find("cannot load"), std::string::npos);
     EXPECT_EQ(out.str(), "");
+}
+
+TEST(SessionCall, ARegistrationWhoseLibraryIsGoneIsReplacedByThisProgramsOwn) {
+    // A registry left behind by a build tree that was removed.
+    testsupport::ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const testsupport::ScopedEnv registry("MBUS_REGISTRY", dir.File("registry"));
+    const testsupport::ScopedEnv library("MBUS_CONTROL_LIBRARY", MBUS_CONTROL_LIBRARY_PATH);
+    std::ostringstream out, err;
+    ASSERT_EQ(RunCall({"APPReceiveTest"}, out, err), 0) << err.str();
+    std::ifstream in(dir.File("registry"));
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string real = MBUS_CONTROL_LIBRARY_PATH, gone = dir.File("removed-build/libMBusOrlX4Ctrl.so");
+    const std::size_t at = text.find(real);
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at, real.size(), gone);
+    dir.WriteFile("registry", text);
+
+    out.str("");
+    err.str("");
+    EXPECT_EQ(RunCall({"APPReceiveTest"}, out, err), 0) << err.str();
+    EXPECT_NE(err.str().find("mbusctl call: the registered control library " + gone + " is gone\n"), std::string::npos)
+        << err.str();
+    EXPECT_NE(err.str().find("mbusctl call: registering " + real + "\n"), std::string::npos) << err.str();
+    std::ifstream again(dir.File("registry"));
+    const std::string now((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(now.find(gone), std::string::npos) << now;
 }
 
 // ---- help ------------------------------------------------------------------
