@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
@@ -67,10 +68,31 @@ bool RegisterLibrary(const std::string& path, const char* command, std::ostream&
     return true;
 }
 
+// The library the registry names for the control, or empty.
+std::string RegisteredLibrary() {
+    com::Registry registry;
+    com::RegistryTree tree;
+    if (com::FAILED(registry.Load(&tree))) return {};
+    const std::optional<std::string> path =
+        tree.GetValue("HKEY_CLASSES_ROOT\\CLSID\\" + com::FormatGuid(control::CLSID_MBusOrlX4) + "\\InprocServer32");
+    return path.value_or(std::string());
+}
+
 }  // namespace
 
 bool CreateControl(const char* command, com::ComPtr<com::IDispatch>* control, std::ostream& err) {
     HRESULT hr = com::CreateInstance(control::CLSID_MBusOrlX4, com::IID_IDispatch, control);
+    // A registration whose library is gone (a build tree removed, an older
+    // installation uninstalled) is as good as none: this program's own
+    // library takes its place.
+    if (hr == com::CO_E_DLLNOTFOUND) {
+        std::error_code ec;
+        const std::string stale = RegisteredLibrary();
+        if (!stale.empty() && !std::filesystem::exists(stale, ec)) {
+            err << "mbusctl " << command << ": the registered control library " << stale << " is gone\n";
+            hr = com::REGDB_E_CLASSNOTREG;
+        }
+    }
     if (hr == com::REGDB_E_CLASSNOTREG) {
         std::string path;
         if (const char* library = std::getenv("MBUS_CONTROL_LIBRARY"); library != nullptr && *library != '\0') {
