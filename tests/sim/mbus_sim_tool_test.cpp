@@ -89,6 +89,28 @@ TEST(MbusSimToolTest, ServesSndNkeAndReqUd2OnItsTerminal) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
+// A master's request reaches the terminal at once, but a line at 300 baud
+// takes 5 x 11 bit times (183 ms) to carry SND_NKE: the slave's reply delay
+// counts from the request's last stop bit, so the acknowledgement (itself
+// one character long) cannot arrive before that.
+TEST(MbusSimToolTest, TheReplyDelayCountsFromTheEndOfTheRequestOnTheLine) {
+    SimProcess sim(MBUS_SIM_PATH, {"--baud", "300", "--reply-delay", "0", "--slave", "primary=5"});
+    const std::string path = sim.ReadLine();
+    ASSERT_FALSE(path.empty());
+    const int fd = OpenTerminal(path, B300);
+    ASSERT_GE(fd, 0);
+    const Bytes nke = ShortFrame(0x40, 5);
+    const auto lineTime = std::chrono::duration<double>(6 * 11 / 300.0);  // request and the E5h
+    for (int i = 0; i < 2; ++i) {
+        const auto sent = Clock::now();
+        ASSERT_TRUE(Send(fd, nke));
+        EXPECT_EQ(ReadFor(fd, 1, 5000ms), Bytes{0xE5});
+        EXPECT_GE(Clock::now() - sent, lineTime);
+    }
+    close(fd);
+    EXPECT_EQ(sim.Terminate(), 0);
+}
+
 TEST(MbusSimToolTest, EchoAndQueuedFaultsFromTheCommandLine) {
     const std::string file = TempPath("mbus-sim-bus");
     {

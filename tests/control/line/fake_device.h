@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -30,10 +31,14 @@ public:
         std::chrono::milliseconds lateDelay{0};
     };
 
-    bool Paced() const override { return false; }
+    bool Paced() const override { return paced; }
 
     std::vector<serial::WireByte> OnMasterBytes(const std::vector<uint8_t>& bytes, serial::SimClock::time_point end,
                                                 const serial::SerialConfig& config) override {
+        // The master's send thread is in its write: holding it here makes
+        // it come to the echo discard that much later, as a thread that the
+        // host does not run in time.
+        if (stall.count() > 0) std::this_thread::sleep_for(stall);
         std::lock_guard lock(mutex_);
         sent.push_back(bytes);
         lastConfig = config;
@@ -61,6 +66,8 @@ public:
     std::vector<bool> breaks;
     serial::SerialConfig lastConfig;
     bool echo = false;
+    bool paced = false;
+    std::chrono::milliseconds stall{0};
 };
 
 // Registers a fake device and points the port map at it as port 1 for the

@@ -155,6 +155,32 @@ TEST(LineTransfer, AnAnswerWithinTheDeadTimeIsDiscardedAsEcho) {
     EXPECT_EQ(l.errorWord.load(), 0x001);
 }
 
+// A send thread that comes to the echo discard long after the request has
+// left the line (a busy host) still hears an answer that began after the
+// dead time, counted from the request's last stop bit; the line's echo of
+// the request, read just as late, is still thrown away.
+TEST(LineTransfer, ALateSendThreadKeepsTheAnswerThatFollowsTheDeadTime) {
+    for (const bool echo : {false, true}) {
+        SCOPED_TRACE(echo ? "with echo" : "without echo");
+        FakeLine fake(echo ? "late-echo" : "late");
+        fake.device->paced = true;
+        fake.device->echo = echo;
+        MBLayer1 l;
+        ASSERT_EQ(l.CInit(1, 2400, 8, 1, 1, 0, 0, 0, 0), 1);
+        ASSERT_EQ(l.timings.deadTime, 25);
+        // The request takes 23 ms on the line; the answer begins 1 ms after
+        // the dead time and has arrived long before the thread looks.
+        fake.device->stall = 200ms;
+        fake.device->answers.push_back({{0xE5}, 26ms});
+        EXPECT_EQ(Exchange(l, kReqUd2), std::vector<uint8_t>{0xE5});
+        EXPECT_EQ(l.errorWord.load(), 0);
+        // The next request starts afresh: nothing is left over.
+        fake.device->stall = 0ms;
+        EXPECT_TRUE(Exchange(l, kReqUd2).empty());
+        EXPECT_EQ(l.errorWord.load(), 0x001);
+    }
+}
+
 TEST(LineTransfer, AnswerArrivesAndTheCountsFollowTheRules) {
     FakeLine fake("answer");
     MBLayer1 l;
