@@ -277,14 +277,21 @@ void MBLayer1::MarkEndOfTransmission() { endOfTransmissionNs.store(NowNs()); }
 void MBLayer1::SendJob() {
     if (IsOpen()) {
         AppendTraceLine(TraceKind::Send, slot, sendBuffer, sendCount);
+        // When the request's last stop bit left the line. The line cannot
+        // carry the bytes faster than its rate, whatever the output queue
+        // says (a pseudo-terminal, a gateway or a USB adapter empties it at
+        // once); and it was still sending whenever the port was seen busy.
+        // Neither depends on how late this thread notices the queue empty.
+        Clock::time_point lineEnd = Clock::now();
         if (sendCount != 0) {
             int done = 0;
             // What is still in the input belongs to an earlier answer (the
             // tail of a garbled one): it must not count for this request.
-            WithPort([](serial::SerialPort& p) {
+            WithPort([this](serial::SerialPort& p) {
                 p.TakeErrors();
-                p.PurgeInput();
+                PurgeInput(p);
             });
+            const Clock::time_point writeStart = Clock::now();
             // The port may accept less than all at once; the rest follows as it drains.
             while (done < sendCount) {
                 int w = -1;
@@ -294,31 +301,76 @@ void MBLayer1::SendJob() {
                 writtenCount.store(static_cast<uint32_t>(done));
                 if (done < sendCount) std::this_thread::yield();
             }
+            WithPort([&](serial::SerialPort& p) {
+                lineEnd = writeStart + std::chrono::duration_cast<Clock::duration>(p.LineTime(done));
+            });
         }
         // Until everything has left the port.
         for (;;) {
+            const Clock::time_point looked = Clock::now();
             bool empty = true;
             if (!WithPort([&](serial::SerialPort& p) { empty = p.OutputEmpty(); }) || empty) break;
+            lineEnd = std::max(lineEnd, looked);
             std::this_thread::yield();
         }
-        if (echoOption.load() == 0) {
-            // The line's echo of our own frame is discarded during the dead time.
-            const auto until = Clock::now() + std::chrono::milliseconds(timings.deadTime);
-            uint8_t scratch[256];
-            do {
-                WithPort([&](serial::SerialPort& p) {
-                    while (p.Read(scratch, sizeof scratch) > 0) {
-                    }
-                });
-                std::this_thread::yield();
-            } while (Clock::now() < until);
-            // UART faults of the discarded bytes are not the answer's.
-            WithPort([](serial::SerialPort& p) { p.TakeErrors(); });
-        }
+        // The line's echo of our own frame is discarded during the dead time.
+        if (echoOption.load() == 0) DiscardEcho(lineEnd + std::chrono::milliseconds(timings.deadTime));
         endOfTransmissionNs.store(NowNs());
         platform::SleepMs(1);
     }
     transmitActive.store(0);
+}
+
+void MBLayer1::DiscardEcho(Clock::time_point until) {
+    // Everything there now is read; reads go on, yielding between them,
+    // until the dead time has passed. Bytes of a read that ended after
+    // that may have arrived after it (this thread may run late on a busy
+    // host): they are the start of the answer and kept for the reception,
+    // less a leading piece that is the end of the request itself (its echo,
+    // read late). No answer begins with the request's last byte 16h.
+    std::vector<uint8_t> kept;
+    uint8_t scratch[256];
+    for (bool first = true;; first = false) {
+        if (!first && Clock::now() >= until) break;
+        std::vector<uint8_t> got;
+        WithPort([&](serial::SerialPort& p) {
+            int n;
+            while ((n = p.Read(scratch, sizeof scratch)) > 0) got.insert(got.end(), scratch, scratch + n);
+        });
+        if (!got.empty() && Clock::now() >= until) {
+            kept = std::move(got);
+            break;
+        }
+        std::this_thread::yield();
+    }
+    std::size_t echo = std::min<std::size_t>(kept.size(), static_cast<std::size_t>(std::max(sendCount, 0)));
+    for (; echo > 0; --echo)
+        if (std::equal(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(echo), sendBuffer + sendCount - echo))
+            break;
+    kept.erase(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(echo));
+    WithPort([&](serial::SerialPort& p) {
+        // UART faults of the discarded bytes are not the answer's.
+        if (kept.empty()) p.TakeErrors();
+        heldOver_ = std::move(kept);
+    });
+}
+
+int MBLayer1::InputWaiting(serial::SerialPort& p) const {
+    return static_cast<int>(heldOver_.size()) + p.BytesWaiting();
+}
+
+int MBLayer1::ReadInput(serial::SerialPort& p, uint8_t* data, int max) {
+    const int held = std::min(max, static_cast<int>(heldOver_.size()));
+    std::copy_n(heldOver_.begin(), held, data);
+    heldOver_.erase(heldOver_.begin(), heldOver_.begin() + held);
+    const int n = p.Read(data + held, max - held);
+    if (n < 0) return held > 0 ? held : n;
+    return held + n;
+}
+
+void MBLayer1::PurgeInput(serial::SerialPort& p) {
+    heldOver_.clear();
+    p.PurgeInput();
 }
 
 void MBLayer1::ReadErrorState() {
@@ -344,7 +396,7 @@ void MBLayer1::ReceiveJob() {
     for (;;) {
         ReadErrorState();
         int waiting = 0;
-        WithPort([&](serial::SerialPort& p) { waiting = p.BytesWaiting(); });
+        WithPort([&](serial::SerialPort& p) { waiting = InputWaiting(p); });
         if (waiting > 0) {
             gotFirst = true;
             break;
@@ -355,9 +407,9 @@ void MBLayer1::ReceiveJob() {
     if (!gotFirst) {
         // No answer, or a UART fault before the first byte.
         WithPort([&](serial::SerialPort& p) {
-            const int n = p.Read(receiveBuffer, kBufferSize);
+            const int n = ReadInput(p, receiveBuffer, kBufferSize);
             count = n > 0 ? n : 0;
-            p.PurgeInput();
+            PurgeInput(p);
         });
         if (errorWord.load() == 0) errorWord.fetch_or(0x001);  // Timeout
     } else {
@@ -367,7 +419,7 @@ void MBLayer1::ReceiveJob() {
         for (;;) {
             ReadErrorState();
             int waiting = 0;
-            WithPort([&](serial::SerialPort& p) { waiting = p.BytesWaiting(); });
+            WithPort([&](serial::SerialPort& p) { waiting = InputWaiting(p); });
             if (waiting != lastWaiting) {
                 lastWaiting = waiting;
                 byteDeadline = Clock::now() + std::chrono::milliseconds(timings.byteTimeout);
@@ -377,7 +429,7 @@ void MBLayer1::ReceiveJob() {
         }
         bool readFailed = false;
         WithPort([&](serial::SerialPort& p) {
-            const int n = p.Read(receiveBuffer, kBufferSize);
+            const int n = ReadInput(p, receiveBuffer, kBufferSize);
             readFailed = n < 0;
             count = n > 0 ? n : 0;
         });

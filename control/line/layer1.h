@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "control/decode/export.h"
 #include "platform/serial/serial_port.h"
@@ -153,12 +154,22 @@ private:
     // Runs `fn` with the port under the port lock; false when closed.
     template <typename Fn>
     bool WithPort(Fn fn);
+    // Throws away what the line returns until `until` (the request's echo).
+    void DiscardEcho(mbus::platform::Clock::time_point until);
+    // Input as the reception sees it: the bytes the send side held over,
+    // then the port's. Called with the port lock held.
+    int InputWaiting(mbus::serial::SerialPort& p) const;
+    int ReadInput(mbus::serial::SerialPort& p, uint8_t* data, int max);
+    void PurgeInput(mbus::serial::SerialPort& p);
     void ReadErrorState();
     int ModemBit(bool mbus::serial::ModemStatus::*bit);
     int Failure(int statusCode, int platformError);
 
     mutable std::mutex portMutex_;
     std::unique_ptr<mbus::serial::SerialPort> port_;
+    // Bytes the echo discard read after the dead time had passed: the
+    // start of the answer, kept for the reception (under portMutex_).
+    std::vector<uint8_t> heldOver_;
     std::unique_ptr<mbus::platform::SuspendableThread> sendThread_;
     std::unique_ptr<mbus::platform::SuspendableThread> receiveThread_;
 };

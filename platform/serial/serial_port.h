@@ -6,6 +6,7 @@
 
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +30,10 @@ struct UartErrors {
     bool Any() const { return parity || framing || other; }
 };
 
+// Time one character takes on a line with these settings: start bit, data
+// bits, parity bit and stop bits (one and a half counted as 1.5).
+std::chrono::nanoseconds CharacterTime(const SerialConfig& config);
+
 struct ModemStatus {
     bool cts = false, dsr = false, ri = false, dcd = false;
 };
@@ -43,6 +48,13 @@ public:
     virtual int Write(const uint8_t* data, int n) = 0;
     // True when every written byte has left the port (the shift register included where known).
     virtual bool OutputEmpty() = 0;
+    // The least time `count` characters take on the line at the configured
+    // settings, from handing them to the port until the last stop bit has
+    // left it: a port cannot send faster than its rate, whatever its output
+    // queue says (a pseudo-terminal, a network gateway or a USB adapter
+    // empties its queue long before the line has carried the bytes). Zero
+    // where bytes take no time (an unpaced simulated line).
+    virtual std::chrono::nanoseconds LineTime(int count) const = 0;
     // Bytes that can be read now.
     virtual int BytesWaiting() = 0;
     // Reads up to `max` bytes that are there now, never blocking; -1 on error.

@@ -14,13 +14,6 @@ std::map<std::string, std::shared_ptr<LineDevice>>& Registry() {
 
 }  // namespace
 
-SimClock::duration CharacterTime(const SerialConfig& c) {
-    const int stopBits = c.stopBits == 2 ? 2 : 1;  // one and a half counted as one
-    const int bits = 1 + c.dataBits + (c.parity != 0 ? 1 : 0) + stopBits;
-    const int baud = c.baud > 0 ? c.baud : 1;
-    return std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(double(bits) / baud));
-}
-
 void RegisterSimulatedBus(const std::string& name, std::shared_ptr<LineDevice> device) {
     std::lock_guard lock(registryMutex);
     Registry()[name] = std::move(device);
@@ -75,6 +68,11 @@ int SimulatedPort::Write(const uint8_t* data, int n) {
 bool SimulatedPort::OutputEmpty() {
     std::lock_guard lock(mutex_);
     return SimClock::now() >= outputBusyUntil_;
+}
+
+std::chrono::nanoseconds SimulatedPort::LineTime(int count) const {
+    std::lock_guard lock(mutex_);
+    return device_->Paced() ? CharacterTime(config_) * count : std::chrono::nanoseconds::zero();
 }
 
 void SimulatedPort::Arrive(SimClock::time_point now) {

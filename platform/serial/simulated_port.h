@@ -27,9 +27,6 @@ struct WireByte {
     bool framing = false;
 };
 
-// Time one character takes on a line: start bit, data bits, parity, stop bits.
-SimClock::duration CharacterTime(const SerialConfig& config);
-
 // What is at the far end of a simulated line.
 class LineDevice {
 public:
@@ -64,6 +61,7 @@ public:
     bool Configure(const SerialConfig& config) override;
     int Write(const uint8_t* data, int n) override;
     bool OutputEmpty() override;
+    std::chrono::nanoseconds LineTime(int count) const override;
     int BytesWaiting() override;
     int Read(uint8_t* data, int max) override;
     void PurgeInput() override;

@@ -146,11 +146,9 @@ bool TcpPort::Connected() const {
     return fd_ >= 0;
 }
 
-TcpPort::Clock::duration TcpPort::CharacterTime() const {
-    // Start bit, data bits, parity bit, stop bits (one and a half as 1.5).
-    const double bits = 1 + config_.dataBits + (config_.parity != 0 ? 1 : 0) +
-                        (config_.stopBits == -1 ? 1.5 : config_.stopBits);
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(bits / config_.baud));
+std::chrono::nanoseconds TcpPort::LineTime(int count) const {
+    std::lock_guard lock(mutex_);
+    return CharacterTime(config_) * count;
 }
 
 void TcpPort::Lose(int err) {
@@ -210,7 +208,7 @@ int TcpPort::Write(const uint8_t* data, int n) {
         return -1;
     }
     const Clock::time_point now = Clock::now();
-    wireFreeAt_ = std::max(wireFreeAt_, now) + CharacterTime() * sent;
+    wireFreeAt_ = std::max(wireFreeAt_, now) + CharacterTime(config_) * sent;
     return static_cast<int>(sent);
 }
 

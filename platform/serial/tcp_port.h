@@ -58,6 +58,7 @@ public:
     bool Configure(const SerialConfig& config) override;
     int Write(const uint8_t* data, int n) override;
     bool OutputEmpty() override;
+    std::chrono::nanoseconds LineTime(int count) const override;
     int BytesWaiting() override;
     int Read(uint8_t* data, int max) override;
     void PurgeInput() override;
@@ -83,8 +84,6 @@ private:
     void Fill();
     // Closes the connection after `err` (0: closed by the gateway) and says so.
     void Lose(int err);
-    // Time one character takes on the gateway's line at the configured settings.
-    Clock::duration CharacterTime() const;
 
     int fd_;
     const std::string device_;

@@ -293,6 +293,11 @@ int TermiosPort::Write(const uint8_t* data, int n) {
     return static_cast<int>(written);
 }
 
+std::chrono::nanoseconds TermiosPort::LineTime(int count) const {
+    std::lock_guard lock(mutex_);
+    return CharacterTime(config_) * count;
+}
+
 bool TermiosPort::OutputEmpty() {
     std::lock_guard lock(mutex_);
     bool empty;

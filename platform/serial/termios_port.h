@@ -88,6 +88,7 @@ public:
     bool Configure(const SerialConfig& config) override;
     int Write(const uint8_t* data, int n) override;
     bool OutputEmpty() override;
+    std::chrono::nanoseconds LineTime(int count) const override;
     int BytesWaiting() override;
     int Read(uint8_t* data, int max) override;
     void PurgeInput() override;

@@ -433,18 +433,16 @@ private:
         outgoing_.clear();
     }
 
-    // When `count` bytes just received have left the line. From a terminal
-    // they are on the line as they arrive. A network serial server gets them
-    // at once and sends them on at the line's rate, one after the other, so
-    // the bus sees the request end (and the slaves' reply delay begin) that
-    // much later.
+    // When `count` bytes just received have left the line. A master's
+    // bytes reach the terminal (or a network serial server) the moment it
+    // writes them, long before a line at its rate has carried them: the line
+    // sends them on one after the other from their arrival, so the bus sees
+    // the request end (and the slaves' reply delay begin) that much later,
+    // as a real line would. Unpaced, bytes take no time.
     SimClock::time_point EndOnLine(std::size_t count, const mbus::serial::SerialConfig& c) {
         const SimClock::time_point now = SimClock::now();
-        if (listener_ < 0) return now;
-        const double bits = 1 + c.dataBits + (c.parity != 0 ? 1 : 0) + (c.stopBits == -1 ? 1.5 : c.stopBits);
-        const auto time = std::chrono::duration_cast<SimClock::duration>(
-            std::chrono::duration<double>(bits * static_cast<double>(count) / c.baud));
-        lineFreeAt_ = std::max(lineFreeAt_, now) + time;
+        if (!options_.paced) return now;
+        lineFreeAt_ = std::max(lineFreeAt_, now) + mbus::serial::CharacterTime(c) * static_cast<int64_t>(count);
         return lineFreeAt_;
     }
 
@@ -518,7 +516,7 @@ private:
     const int master_;
     const int listener_;
     int client_ = -1;
-    SimClock::time_point lineFreeAt_{};  // end of the last request bytes on the line (TCP)
+    SimClock::time_point lineFreeAt_{};  // end of the last request bytes on the line
     std::deque<WireByte> outgoing_;
 };
 
