@@ -62,9 +62,9 @@ protected:
         c_.Put("COMBaudrate", 38400);
         c_.Put("COMTimeoutOffset", 5);
         c_.Put("SCRSlaveSearchDelay", 0);
-        // A second transmission when an answer is lost to a slow thread on a
-        // loaded machine (the answers come only 4 ms after the request).
-        c_.Put("COMRetries", 2);
+        // One transmission: the answers come 4 ms after the request, past
+        // the dead time, and are heard every time.
+        c_.Put("COMRetries", 1);
         Bus().bus->SetReplyDelay(std::chrono::milliseconds(4));
         c_.Call("COMOpen");
         ASSERT_EQ(c_.Long("COMIsOpen"), 0);
@@ -106,7 +106,6 @@ protected:
 };
 
 TEST_F(Search, PrimaryOnAnEmptyBus) {
-    c_.Put("COMRetries", 1);
     c_.Call("SCRSlaveSearchPrimary");
     EXPECT_EQ(c_.Text("SCRSlaveSearchCurAddress").size(), 3u);
     ASSERT_TRUE(Wait());
