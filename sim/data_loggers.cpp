@@ -226,8 +226,9 @@ std::vector<serial::WireByte> HouseCentral::OnMasterBytes(const std::vector<uint
                                                           serial::SimClock::time_point end,
                                                           const serial::SerialConfig& line) {
     std::lock_guard lock(mutex_);
-    // Answers come after 100 bit times, past the master's dead time.
-    const auto at = end + serial::CharacterTime(line) * 100 / 11;
+    // Answers come after 100 bit times (at least 20 ms), well past the
+    // master's dead time.
+    const auto at = end + std::max<serial::SimClock::duration>(20ms, serial::CharacterTime(line) * 100 / 11);
     const bool ymodemBlock = (bytes.size() == 133 && bytes[0] == 0x01) || (bytes.size() == 1029 && bytes[0] == 0x02) ||
                              (bytes.size() == 1 && bytes[0] == 0x04);
     if (expectUpload_ && ymodemBlock) {

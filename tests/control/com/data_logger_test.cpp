@@ -35,12 +35,14 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 
 class DataLogger : public ::testing::Test {
 protected:
-    void Attach(std::shared_ptr<serial::LineDevice> device, int timeoutOffset = 10) {
+    void Attach(std::shared_ptr<serial::LineDevice> device, int timeoutOffset = 100) {
         ports_.Attach(1, std::move(device));
         c_ = NewInProcessControl();
         c_.Put("LOGMaxEntries", 1000);
         c_.Put("COMPort", 1);
         c_.Put("COMBaudrate", 38400);
+        // The devices answer 20 ms after a request: the answer timeout leaves
+        // room for that on a loaded machine.
         c_.Put("COMTimeoutOffset", timeoutOffset);
         c_.Call("COMOpen");
         ASSERT_EQ(c_.Long("COMIsOpen"), 0);
