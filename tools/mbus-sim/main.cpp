@@ -441,10 +441,10 @@ private:
     // writes them, long before a line at its rate has carried them: the line
     // sends them on one after the other from their arrival, so the bus sees
     // the request end (and the slaves' reply delay begin) that much later,
-    // as a real line would. Unpaced, bytes take no time.
+    // as a real line would. Unpaced too: the master's side of a terminal or
+    // a gateway gives the request its line time whatever the bus does.
     SimClock::time_point EndOnLine(std::size_t count, const mbus::serial::SerialConfig& c) {
         const SimClock::time_point now = SimClock::now();
-        if (!options_.paced) return now;
         lineFreeAt_ = std::max(lineFreeAt_, now) + mbus::serial::CharacterTime(c) * static_cast<int64_t>(count);
         return lineFreeAt_;
     }
