@@ -53,7 +53,8 @@ struct ReadoutSoakSettings {
 
 struct ReadoutSoakFigures {
     int readouts = 0, correct = 0, failedAsFailed = 0, falseSuccess = 0;
-    std::string firstProblem;
+    std::string firstProblem;  // the first false success
+    std::string firstFailure;  // the first failure's messages
     bool simulatorStarted = false;
 };
 
@@ -147,9 +148,10 @@ inline ReadoutSoakFigures RunReadoutSoak(const ReadoutSoakSettings& s, std::FILE
             if (it == printed.end()) {
                 allCorrect = false;
                 // Reported: a message on standard error that names the meter.
-                if (read.Errors().find(a) != std::string::npos || read.Errors().find(m->id) != std::string::npos)
+                if (read.Errors().find(a) != std::string::npos || read.Errors().find(m->id) != std::string::npos) {
                     ++f.failedAsFailed;
-                else
+                    if (f.firstFailure.empty()) f.firstFailure = context + ": " + read.Errors();
+                } else
                     problem(context + ": " + a + " neither printed nor reported: " + read.Errors());
                 continue;
             }

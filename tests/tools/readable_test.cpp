@@ -136,7 +136,7 @@ TEST(PollLoop, ARoundLongerThanTheIntervalIsNotedAndTheNextStartsAtOnce) {
         if (calls.size() == 1) std::this_thread::sleep_for(std::chrono::milliseconds(1200));
         // The stop comes during the third read, which is then not written.
         if (calls.size() == 3) stop.store(true);
-        return Volume();
+        return Readout{Volume(), ""};
     };
     OutputOptions o;
     o.format = OutputOptions::Format::Json;

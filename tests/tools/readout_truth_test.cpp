@@ -58,14 +58,14 @@ TEST(ReadoutTruthSoak, SeparateProcessesEachReadTheWholeFreshReadout) {
     s.addresses = {"3"};
     testsupport::ReadoutSoakFigures f = testsupport::RunReadoutSoak(s);
     ASSERT_TRUE(f.simulatorStarted);
-    EXPECT_EQ(f.correct, 20) << f.firstProblem;
+    EXPECT_EQ(f.correct, 20) << f.firstProblem << f.firstFailure;
     EXPECT_EQ(f.falseSuccess, 0) << f.firstProblem;
 
     // By secondary address the selection starts the conversation over.
     s.processes = 5;
     s.addresses = {"12349999"};
     f = testsupport::RunReadoutSoak(s);
-    EXPECT_EQ(f.correct, 5) << f.firstProblem;
+    EXPECT_EQ(f.correct, 5) << f.firstProblem << f.firstFailure;
     EXPECT_EQ(f.falseSuccess, 0) << f.firstProblem;
 }
 

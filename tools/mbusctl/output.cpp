@@ -504,7 +504,7 @@ void PrintReadout(std::ostream& out, const std::vector<const MBTelegram*>& teleg
 }
 
 std::string ReadoutJson(const std::vector<const MBTelegram*>& telegrams, const std::string& address,
-                        std::time_t readAt) {
+                        std::time_t readAt, bool complete) {
     // The header of the last telegram (whose "moreRecordsFollow" tells
     // whether the meter still had more), the records of all of them. A
     // quote inside a string is escaped, so the key is found only where it
@@ -521,8 +521,8 @@ std::string ReadoutJson(const std::vector<const MBTelegram*>& telegrams, const s
         if (!these.empty() && !records.empty()) records += ',';
         records += these;
     }
-    return "{\"address\":" + JsonString(address) + ",\"readAt\":" + JsonString(LocalTime(readAt, true)) + "," + head +
-           records + "]}";
+    return "{\"address\":" + JsonString(address) + ",\"readAt\":" + JsonString(LocalTime(readAt, true)) +
+           ",\"complete\":" + (complete ? "true" : "false") + "," + head + records + "]}";
 }
 
 const char* const kCsvHeader = "time,address,id,manufacturer,medium,description,value,unit";

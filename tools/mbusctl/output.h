@@ -39,11 +39,12 @@ void AppendAnswer(std::string& out, const MBTelegram& t, const OutputOptions& o,
 // titles the table, `readAt` is the time of the read.
 void PrintReadout(std::ostream& out, const std::vector<const MBTelegram*>& telegrams, const OutputOptions& o,
                   int number, const std::string& address, std::time_t readAt);
-// The readout as one JSON object: "address" and "readAt" (ISO 8601 local
-// time with offset), the answer of the last telegram, and the records of all
-// telegrams in "records".
+// The readout as one JSON object: "address", "readAt" (ISO 8601 local
+// time with offset) and "complete" (false only for what an incomplete read
+// got), the answer of the last telegram, and the records of all telegrams
+// in "records".
 std::string ReadoutJson(const std::vector<const MBTelegram*>& telegrams, const std::string& address,
-                        std::time_t readAt);
+                        std::time_t readAt, bool complete = true);
 // The CSV header line and a readout as one CSV row (RFC 4180 quoting):
 // time, address, id, manufacturer, medium, then description, value and unit
 // of each record in record order (the last three columns repeat). A time of
