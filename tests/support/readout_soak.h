@@ -95,7 +95,7 @@ inline ReadoutSoakFigures RunReadoutSoak(const ReadoutSoakSettings& s, std::FILE
     using cli::test::ChildProcess;
     ReadoutSoakFigures f;
     ScratchDirectory scratch;
-    std::vector<std::string> simArgs = {"--baud", "9600", "--unpaced"};
+    std::vector<std::string> simArgs = {"--unpaced"};
     for (const SoakMeter& m : SoakMeters()) {
         simArgs.push_back("--slave");
         simArgs.push_back(m.description);
@@ -126,7 +126,7 @@ inline ReadoutSoakFigures RunReadoutSoak(const ReadoutSoakSettings& s, std::FILE
     };
 
     for (int run = 0; run < s.processes; ++run) {
-        std::vector<std::string> args = {"read", "--port", "1", "--baud", "9600", "--retries", "2", "--format", "json"};
+        std::vector<std::string> args = {"read", "--port", "1", "--retries", "2", "--format", "json"};
         args.insert(args.end(), addresses.begin(), addresses.end());
         ChildProcess read(MBUSCTL_PATH, args,
                           {"MBUS_PORT_MAP=" + scratch.File("ports"), "MBUS_REGISTRY=" + scratch.File("registry"),
