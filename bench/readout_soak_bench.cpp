@@ -7,6 +7,9 @@
 //
 //   readout_soak_bench [READOUTS [SEED [RATE...]]]   (defaults 1000, 1, 0.2 0.4)
 //
+// MBUS_SOAK_MBUSCTL, MBUS_SOAK_SIM and MBUS_SOAK_CONTROL_LIBRARY name copies
+// of the programs and the control library to run instead of the build's.
+//
 // Exit status 1 when there was a false success.
 
 #include <chrono>

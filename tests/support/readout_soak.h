@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -60,6 +61,13 @@ struct ReadoutSoakFigures {
 
 namespace soak_detail {
 
+// The program at `built`, or the one $NAME names (a long soak runs copies,
+// so that a rebuild meanwhile does not pull the programs from under it).
+inline std::string Program(const char* name, const char* built) {
+    const char* given = std::getenv(name);
+    return given != nullptr && *given != '\0' ? given : built;
+}
+
 // The text of "key":"..." or "key":number after `from`, empty when absent.
 inline std::string JsonField(const std::string& line, const std::string& key, std::size_t from = 0) {
     const std::string k = "\"" + key + "\":";
@@ -106,7 +114,7 @@ inline ReadoutSoakFigures RunReadoutSoak(const ReadoutSoakSettings& s, std::FILE
         simArgs.push_back("--random-faults");
         simArgs.push_back(faults);
     }
-    ChildProcess sim(MBUS_SIM_PATH, simArgs);
+    ChildProcess sim(soak_detail::Program("MBUS_SOAK_SIM", MBUS_SIM_PATH), simArgs);
     if (!scratch.Ok() || !sim.WaitForOutput("\n")) return f;
     f.simulatorStarted = true;
     scratch.WriteFile("ports", "1 = " + sim.Output().substr(0, sim.Output().find('\n')) + "\n");
@@ -128,9 +136,10 @@ inline ReadoutSoakFigures RunReadoutSoak(const ReadoutSoakSettings& s, std::FILE
     for (int run = 0; run < s.processes; ++run) {
         std::vector<std::string> args = {"read", "--port", "1", "--retries", "2", "--format", "json"};
         args.insert(args.end(), addresses.begin(), addresses.end());
-        ChildProcess read(MBUSCTL_PATH, args,
+        ChildProcess read(soak_detail::Program("MBUS_SOAK_MBUSCTL", MBUSCTL_PATH), args,
                           {"MBUS_PORT_MAP=" + scratch.File("ports"), "MBUS_REGISTRY=" + scratch.File("registry"),
-                           "MBUS_CONTROL_LIBRARY=" MBUS_CONTROL_LIBRARY_PATH});
+                           "MBUS_CONTROL_LIBRARY=" +
+                               soak_detail::Program("MBUS_SOAK_CONTROL_LIBRARY", MBUS_CONTROL_LIBRARY_PATH)});
         const int rc = read.Wait(std::chrono::seconds(120));
         const std::string context = "run " + std::to_string(run + 1) + " (exit " + std::to_string(rc) + ")";
         // The readouts printed, by the address they were asked for.
