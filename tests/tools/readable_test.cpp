@@ -112,10 +112,10 @@ TEST(ReadableCsv, RowQuotesFieldsWithCommasAndQuotes) {
     const std::vector<uint8_t> frame = Frame(0x07, "04 7C 04 62 22 2C 61 05 00 00 00  04 13 D2 04 00 00");
     MBTelegram t;
     t.InterpretAnswer(3, frame[4], frame[5], frame[6], frame.data(), static_cast<int>(frame.size()));
-    const std::string row = CsvRow({&t}, "5", 0);
-    EXPECT_NE(row.find(",5,12345678,QXA,Water,"), std::string::npos) << row;
+    const std::string row = CsvRows({&t}, "5", 0);
+    EXPECT_EQ(row.find(",5,1234567847010107,12345678,QXA,Water,"), 0u) << row;
     EXPECT_NE(row.find("\"a,\"\"b\""), std::string::npos) << row;
-    EXPECT_NE(row.find(",Volume,1.234,m³"), std::string::npos) << row;
+    EXPECT_NE(row.find(",Inst,Volume,1.234,m³"), std::string::npos) << row;
     std::string header = kCsvHeader;
     EXPECT_EQ(header.substr(0, 5), "time,");
 }
@@ -203,7 +203,8 @@ TEST_F(ReadableProgram, AMeterAnsweringInTwoTelegramsIsOneReadout) {
 }
 
 TEST_F(ReadableProgram, PollingWritesWholeLinesAndAsksASilentMeterAgain) {
-    // One answer each; the fourth (meter 2 in round 2) is not sent. Should
+    // Two answers a reading (SND_NKE's acknowledgement, the readout); the
+    // fourth (meter 2's readout in round 1) is not sent. Should
     // a loaded machine make the master miss an earlier answer, the silence
     // falls on another reading; the test follows whichever meter missed.
     auto sim = Sim({"--slave",
@@ -215,8 +216,9 @@ TEST_F(ReadableProgram, PollingWritesWholeLinesAndAsksASilentMeterAgain) {
     scratch_.WriteFile("readings.csv", std::string(kCsvHeader) + "\nolder row\n");
     auto poll = Mbusctl({"read", "--retries", "0", "--every", "1", "--format", "csv", "--output",
                          scratch_.File("readings.csv"), "1", "2"});
-    const std::map<std::string, std::string> rowOf = {{"1", ",1,11111111,QXA,Water,Volume,1.234,m³"},
-                                                      {"2", ",2,22222222,QXA,Water,Volume,1,m³"}};
+    const std::map<std::string, std::string> rowOf = {
+        {"1", ",1,1111111147010107,11111111,QXA,Water,0,0,0,Inst,Volume,1.234,m³"},
+        {"2", ",2,2222222247010107,22222222,QXA,Water,0,0,0,Inst,Volume,1,m³"}};
     auto rowsOf = [&](const std::string& text, const std::string& meter) {
         std::size_t n = 0;
         for (std::size_t at = text.find(rowOf.at(meter) + "\n"); at != std::string::npos;

@@ -116,7 +116,7 @@ int Poll(const std::vector<std::string>& addresses, const MeterReader& read, con
             std::vector<const MBTelegram*> readout;
             for (const auto& t : got.telegrams) readout.push_back(t.get());
             const std::time_t now = std::time(nullptr);
-            if (!sink.Write(csv ? CsvRow(readout, a, now) : ReadoutJson(readout, a, now))) {
+            if (!sink.Write(csv ? CsvRows(readout, a, now) : ReadoutJson(readout, a, now))) {
                 err << "mbusctl read: " << (p.outputFile.empty() ? "output" : p.outputFile) << ": "
                     << (sink.Error().empty() ? "write failed" : sink.Error()) << "\n";
                 return 1;
