@@ -50,26 +50,36 @@ constexpr const char* kReadUsage =
     "digits (number, manufacturer, version, medium; F is a wildcard). --all\n"
     "searches the bus first and reads every slave found; interrupted during\n"
     "the search (Ctrl-C, SIGTERM), it prints the list of the slaves found so\n"
-    "far. Answers that announce more data are followed by further reads; the\n"
-    "telegrams of a meter make one readout.\n"
+    "far. Each read starts the meter's conversation afresh (SND_NKE, or the\n"
+    "selection of a secondary address), so that no old answer is taken for a\n"
+    "new one. Answers that announce more data are followed by further reads;\n"
+    "the telegrams of a meter make one readout, delivered only whole: when a\n"
+    "telegram the meter announced is lost, nothing is printed for it and a\n"
+    "message says \"9 (12349999): incomplete, 1 telegram read, more\n"
+    "announced\" (with --partial --format json, what was read is printed\n"
+    "with \"complete\": false).\n"
     "\n"
     "With --every the meters (or those the search found) are read again and\n"
     "again until SIGINT or SIGTERM, which end the program with exit code 0\n"
     "after the running request: one JSON object per meter and reading, one a\n"
-    "line, or a CSV row with --format csv; each line is flushed at once. A meter\n"
-    "that does not answer is logged to standard error and asked again in the\n"
-    "next round. A round starts every SECONDS; when one takes longer, the next\n"
-    "starts at once and a note says so.\n"
+    "line, or CSV rows with --format csv; each line is flushed at once. A meter\n"
+    "that does not answer, or whose readout is incomplete, is logged to\n"
+    "standard error, gets no line, and is read afresh in the next round. A\n"
+    "round starts every SECONDS; when one takes longer, the next starts at\n"
+    "once and a note says so.\n"
     "\n"
     "CSV (RFC 4180; also without --every): a header line, not repeated when\n"
-    "--output appends to a file that has content, then one row per meter and\n"
-    "reading: time (ISO 8601), address, id, manufacturer, medium, then\n"
-    "description, value and unit of each record in record order (these three\n"
-    "columns repeat; values scaled as in the table, e.g. 12345.678 and m³).\n"
+    "--output appends to a file that has content, then one row per record:\n"
+    "time (ISO 8601), address, secondary address, identification,\n"
+    "manufacturer, medium, storage, tariff, subunit, function, description,\n"
+    "value, unit (values scaled as in the table, with a decimal point, e.g.\n"
+    "12345.678 and m³).\n"
     "\n";
 
 constexpr const char* kReadOptions =
     "  --all                search, then read every slave found\n"
+    "  --partial            with --format json: print an incomplete readout too,\n"
+    "                       marked \"complete\": false (the exit code stays 1)\n"
     "  --every SECONDS      read again every SECONDS (1..86400) until stopped\n"
     "  --output FILE        with --every: append the lines to FILE (created if\n"
     "                       missing) instead of standard output\n";
@@ -84,10 +94,11 @@ constexpr const char* kScanExit =
     "slaves found so far are printed)\n";
 
 constexpr const char* kReadExit =
-    "exit code: 0 done, 1 a meter did not answer (or several answered to a\n"
-    "wildcard address) or the port failed, 2 bad usage, 130 interrupted (what\n"
-    "was found or read is printed); with --every 0 when stopped, 1 no meter to\n"
-    "read or the output could not be written\n";
+    "exit code: 0 every meter's whole readout printed, 1 a meter did not\n"
+    "answer, its readout was incomplete, several answered to a wildcard\n"
+    "address, or the port failed, 2 bad usage, 130 interrupted (what was found\n"
+    "or read is printed); with --every 0 when stopped, 1 no meter to read or\n"
+    "the output could not be written\n";
 
 std::atomic<bool> interrupted{false};
 
