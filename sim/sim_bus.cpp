@@ -331,7 +331,13 @@ Bytes SimBus::ExchangeAsSlave(VirtualSlave& slave, const FrameShape& shape, cons
             if (shape.C == 0x40) {
                 const bool resets = shape.A == v.primaryAddress || shape.A >= 254 ||
                                     (shape.A == 253 && v.selectionState != 0);
+                // The access number counts the meter's answers over its life,
+                // as a meter on a bus keeps counting: SND_NKE starts the
+                // conversation over, not the count (the slave values clear
+                // it), so a reader can tell a fresh answer from an old one.
+                const int32_t access = v.accessNumber;
                 const int r = v.CheckAddress(kFrameShort, shape.C, shape.A, shape.CI, data, length);
+                v.accessNumber = access;
                 if (resets) StartOver(slave);
                 return r == 1 ? ack : Bytes{};
             }

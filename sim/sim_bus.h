@@ -19,6 +19,8 @@
 // byte for byte (the master lost it). The first REQ_UD2 after a reset
 // answers the first block. SND_NKE, an application reset (CI 50h) and a
 // successful selection start the conversation over: first block, no FCB.
+// The access number keeps counting over SND_NKE (a reader's evidence that
+// an answer is fresh); the application reset starts it at 0.
 // Baud-rate switch (control frame SND_UD with CI B8h..BFh): the slave
 // acknowledges at its old rate and from then on only understands frames
 // sent at the new rate; a frame at any other rate gets no answer. A long

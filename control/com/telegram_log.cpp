@@ -5,6 +5,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "control/decode/conversions.h"
 #include "control/decode/telegram.h"
 #include "control/engine/locks.h"
 #include "platform/text/hex.h"
@@ -299,7 +300,8 @@ void TelegramLog::InterpretSpecial2() {
             const unsigned year = ((date >> 12) & 0x0F) * 8 + ((date >> 5) & 0x07);
             LogEntry added = e;
             char stamp[32];
-            std::snprintf(stamp, sizeof stamp, "%04u%02u%02u%02u%02u00", (year >= 97 ? 1900 : 2000) + year % 100,
+            const unsigned fullYear = static_cast<unsigned>(FullYear(static_cast<int>(year % 100)));
+            std::snprintf(stamp, sizeof stamp, "%04u%02u%02u%02u%02u00", fullYear,
                           month % 100, day, hour, minute);
             added.stamp = stamp;
             added.telegram.assign(e.telegram.begin(), e.telegram.begin() + 19);

@@ -61,6 +61,11 @@ void AppendDigits(std::string& out, int v, int digits) {
 
 }  // namespace
 
+int FullYear(int twoDigitYear, int hundredYears) {
+    if (hundredYears != 0) return 1900 + 100 * hundredYears + twoDigitYear;
+    return (twoDigitYear >= 81 ? 1900 : 2000) + twoDigitYear;
+}
+
 RecordDate DecodeRecordDate(uint64_t bits, int bytes) {
     RecordDate d;
     unsigned dateWord;
@@ -92,10 +97,7 @@ RecordDate DecodeRecordDate(uint64_t bits, int bytes) {
     d.day = static_cast<int>(dateWord & 0x1F);
     d.month = static_cast<int>((dateWord >> 8) & 0x0F);
     const int twoDigitYear = static_cast<int>(((dateWord >> 12) & 0x0F) * 8 + ((dateWord >> 5) & 0x07));
-    // Without hundred-year bits the two digits are read as 1997..2096, as in
-    // the calendar texts; with them the century is 1900 + 100 x those bits.
-    if (hundredYears != 0) d.year = 1900 + 100 * hundredYears + twoDigitYear;
-    else d.year = (twoDigitYear >= 97 ? 1900 : 2000) + twoDigitYear;
+    d.year = FullYear(twoDigitYear, hundredYears);
     d.valid = twoDigitYear <= 99 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
               d.day <= DaysInMonth(d.year, d.month) && d.hour <= 23 && d.minute <= 59 && d.second <= 59 &&
               !d.timeInvalid && d.week <= 53;

@@ -42,6 +42,10 @@ struct RecordDate {
     // known (not the "every year" code) and the time-invalid bit clear.
     bool valid = false;
 };
+// The year of a date's two digits (0..99) and hundred-year bits (type F,
+// 0..3). Without those bits, 81..99 are 1981..1999 and 0..80 are 2000..2080
+// (EN 13757-3, Annex A); with them the year is 1900 + 100 x bits + digits.
+int FullYear(int twoDigitYear, int hundredYears = 0);
 // `bytes` is 2, 4 or 6 (anything else gives type None); `bits` the value,
 // least significant byte first as the meter sent it.
 RecordDate DecodeRecordDate(uint64_t bits, int bytes);

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "control/decode/conversions.h"
 #include "control/decode/telegram.h"
 #include "control/decode/text_tables.h"
 
@@ -302,7 +303,7 @@ void MBTelegram::IntToTime(int index) {
     if (year >= 100) {
         t += "---- ";
     } else {
-        t += (year >= 97) ? "19" : "20";
+        t += FullYear(static_cast<int>(year)) < 2000 ? "19" : "20";
         Append2(t, static_cast<int>(year));
         t += ' ';
     }

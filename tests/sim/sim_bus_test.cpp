@@ -163,6 +163,16 @@ TEST_F(SimBusTest, RepetitionKeepsTheAccessNumberOfTheLostAnswer) {
     EXPECT_EQ(next->accessNumber, a->accessNumber + 1);
 }
 
+TEST_F(SimBusTest, AccessNumberKeepsCountingOverResetsOfTheConversation) {
+    // A reader tells a fresh answer from an old one by the access number:
+    // SND_NKE starts the conversation over, not the count of answers.
+    const auto first = Decode(Exchange(ShortFrame(0x7B, 1)));
+    ASSERT_EQ(Exchange(ShortFrame(0x40, 1)), Bytes{0xE5});
+    const auto afterReset = Decode(Exchange(ShortFrame(0x7B, 1)));
+    ASSERT_TRUE(first && afterReset);
+    EXPECT_EQ(afterReset->accessNumber, first->accessNumber + 1);
+}
+
 TEST_F(SimBusTest, FullEchoReturnsEveryMasterByteAsItIsSent) {
     bus.SetPaced(true);
     bus.SetEcho(EchoMode::kFull);

@@ -96,8 +96,9 @@ TEST_F(Commissioning, SetBaudIsConfirmedAtTheNewRate) {
 }
 
 TEST_F(Commissioning, MissingAcknowledgementOrAnswerGivesExitOneAndSaysWhich) {
-    // The first answer (the identification) comes, the acknowledgement of the new address is lost.
-    StartBus({"--slave", kMeter, "--fault", "none", "--fault", "silence"});
+    // The first answers (SND_NKE's acknowledgement, the identification)
+    // come, the acknowledgement of the new address is lost.
+    StartBus({"--slave", kMeter, "--fault", "none", "--fault", "none", "--fault", "silence"});
     Result r = Mbusctl({"set-address", "--retries", "0", "5", "7"});
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find("12345678 (QXA, Water) did not acknowledge the new address 7 (no E5h)"), std::string::npos)

@@ -104,14 +104,8 @@ struct Target {
         if (!t.secondary) t.primary = std::stoi(text);
         return t;
     }
-    // The selection line for a secondary address.
-    std::string Selection() const {
-        std::string a = given;
-        a.resize(16, 'F');
-        for (char& c : a) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return "8||Standard: " + a.substr(0, 8) + "," + a.substr(8, 4) + "," + a.substr(12, 2) + "," + a.substr(14, 2) +
-               "|\r\n";
-    }
+    // The lines that start and end a conversation with the meter.
+    MeterConversation Conversation() const { return ConversationWith(given); }
     // The address the requests go to once selected.
     int Address() const { return secondary ? 253 : primary; }
 };
@@ -176,12 +170,12 @@ public:
         return replies;
     }
 
-    // Reads the meter at `target`: its telegram, or null when it did not answer.
+    // Reads the meter at `target`, its conversation started afresh (SND_NKE
+    // or the selection): its telegram, or null when it did not answer.
     std::shared_ptr<MBTelegram> Identify(const Target& target) {
+        const MeterConversation c = target.Conversation();
         const std::string read = "5|" + std::to_string(target.Address()) + "||";
-        const std::string script =
-            (target.secondary ? target.Selection() : "") + read + "\r\n" + (target.secondary ? "20|||\r\n" : "");
-        return Run(script, {read})[0].telegram;
+        return Run(c.start + read + "\r\n" + c.end, {read})[0].telegram;
     }
 
     // "12345678 (QXA, Water)"
@@ -207,8 +201,8 @@ private:
 // deselection at the new rate end it instead.
 bool SendUserData(Commissioning& m, const Target& target, const std::string& data) {
     const std::string send = "7|" + std::to_string(target.Address()) + "||";
-    const std::string script = (target.secondary ? target.Selection() : "") + send + data + "\r\n" +
-                               (target.secondary ? "20|||\r\n" : "");
+    const MeterConversation c = target.Conversation();
+    const std::string script = (target.secondary ? c.start : "") + send + data + "\r\n" + c.end;
     return m.Run(script, {send})[0].status == 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -62,6 +63,25 @@ bool CheckMeterAddress(const std::string& address, const char* command, std::ost
     err << "mbusctl " << command << ": \"" << address
         << "\" is no address; give 0..250, 8 identification digits or 16 hex digits\n";
     return false;
+}
+
+MeterConversation ConversationWith(const std::string& address) {
+    MeterConversation c;
+    if (address.size() <= 3) {
+        c.address = std::stoi(address);
+        c.startLine = "3|" + std::to_string(c.address) + "||";
+        c.start = c.startLine + "\r\n";
+        return c;
+    }
+    std::string a = address;
+    a.resize(16, 'F');
+    for (char& ch : a) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    c.address = 253;
+    c.startLine = "8||";
+    c.start = "8||Standard: " + a.substr(0, 8) + "," + a.substr(8, 4) + "," + a.substr(12, 2) + "," + a.substr(14, 2) +
+              "|\r\n";
+    c.end = "20|||\r\n";
+    return c;
 }
 
 std::string LineOptionsUsage(int width) {

@@ -47,6 +47,23 @@ bool ParseNumber(const std::string& s, int lo, int hi, int* v);
 // False after "mbusctl COMMAND: "X" is no address; ..." to `err`.
 bool CheckMeterAddress(const std::string& address, const char* command, std::ostream& err);
 
+// The script lines of a conversation with the meter at `address` (checked
+// by CheckMeterAddress). A conversation starts afresh: a meter repeats its
+// last answer to a REQ_UD2 whose FCB equals that of the request before (it
+// takes the master to have lost it), and a new process, or a new round,
+// cannot know which FCB the meter saw last. SND_NKE makes the meter forget
+// it and makes the control reset its own FCB for the address, so the first
+// REQ_UD2 gets the first telegram of a new readout. A selection does the
+// same for a secondary address: the meter starts over, and the control
+// resets its FCB state for 253.
+struct MeterConversation {
+    std::string start;      // the first line, CR LF included: SND_NKE or the selection
+    std::string startLine;  // its log line: "3|9||" or "8||"
+    int address = 0;        // where the requests go: the primary address or 253
+    std::string end;        // the last line, CR LF included: the deselection, or empty
+};
+MeterConversation ConversationWith(const std::string& address);
+
 // True when the line runs at `baud`.
 bool SupportedBaud(int baud);
 // "1234 baud is not a rate the line supports; use 300, 600, ..."

@@ -50,26 +50,36 @@ constexpr const char* kReadUsage =
     "digits (number, manufacturer, version, medium; F is a wildcard). --all\n"
     "searches the bus first and reads every slave found; interrupted during\n"
     "the search (Ctrl-C, SIGTERM), it prints the list of the slaves found so\n"
-    "far. Answers that announce more data are followed by further reads; the\n"
-    "telegrams of a meter make one readout.\n"
+    "far. Each read starts the meter's conversation afresh (SND_NKE, or the\n"
+    "selection of a secondary address), so that no old answer is taken for a\n"
+    "new one. Answers that announce more data are followed by further reads;\n"
+    "the telegrams of a meter make one readout, delivered only whole: when a\n"
+    "telegram the meter announced is lost, nothing is printed for it and a\n"
+    "message says \"9 (12349999): incomplete, 1 telegram read, more\n"
+    "announced\" (with --partial --format json, what was read is printed\n"
+    "with \"complete\": false).\n"
     "\n"
     "With --every the meters (or those the search found) are read again and\n"
     "again until SIGINT or SIGTERM, which end the program with exit code 0\n"
     "after the running request: one JSON object per meter and reading, one a\n"
-    "line, or a CSV row with --format csv; each line is flushed at once. A meter\n"
-    "that does not answer is logged to standard error and asked again in the\n"
-    "next round. A round starts every SECONDS; when one takes longer, the next\n"
-    "starts at once and a note says so.\n"
+    "line, or CSV rows with --format csv; each line is flushed at once. A meter\n"
+    "that does not answer, or whose readout is incomplete, is logged to\n"
+    "standard error, gets no line, and is read afresh in the next round. A\n"
+    "round starts every SECONDS; when one takes longer, the next starts at\n"
+    "once and a note says so.\n"
     "\n"
     "CSV (RFC 4180; also without --every): a header line, not repeated when\n"
-    "--output appends to a file that has content, then one row per meter and\n"
-    "reading: time (ISO 8601), address, id, manufacturer, medium, then\n"
-    "description, value and unit of each record in record order (these three\n"
-    "columns repeat; values scaled as in the table, e.g. 12345.678 and m³).\n"
+    "--output appends to a file that has content, then one row per record:\n"
+    "time (ISO 8601), address, secondary address, identification,\n"
+    "manufacturer, medium, storage, tariff, subunit, function, description,\n"
+    "value, unit (values scaled as in the table, with a decimal point, e.g.\n"
+    "12345.678 and m³).\n"
     "\n";
 
 constexpr const char* kReadOptions =
     "  --all                search, then read every slave found\n"
+    "  --partial            with --format json: print an incomplete readout too,\n"
+    "                       marked \"complete\": false (the exit code stays 1)\n"
     "  --every SECONDS      read again every SECONDS (1..86400) until stopped\n"
     "  --output FILE        with --every: append the lines to FILE (created if\n"
     "                       missing) instead of standard output\n";
@@ -84,10 +94,11 @@ constexpr const char* kScanExit =
     "slaves found so far are printed)\n";
 
 constexpr const char* kReadExit =
-    "exit code: 0 done, 1 a meter did not answer (or several answered to a\n"
-    "wildcard address) or the port failed, 2 bad usage, 130 interrupted (what\n"
-    "was found or read is printed); with --every 0 when stopped, 1 no meter to\n"
-    "read or the output could not be written\n";
+    "exit code: 0 every meter's whole readout printed, 1 a meter did not\n"
+    "answer, its readout was incomplete, several answered to a wildcard\n"
+    "address, or the port failed, 2 bad usage, 130 interrupted (what was found\n"
+    "or read is printed); with --every 0 when stopped, 1 no meter to read or\n"
+    "the output could not be written\n";
 
 std::atomic<bool> interrupted{false};
 
@@ -96,7 +107,7 @@ extern "C" void OnInterrupt(int) { interrupted.store(true); }
 struct Options {
     LineOptions line;
     int searchDelay = -1;
-    bool primary = false, all = false;
+    bool primary = false, all = false, partial = false;
     OutputOptions output;
     PollOptions poll;
     std::vector<std::string> addresses;
@@ -148,6 +159,7 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& o, bool rea
         if (a == "--search-delay") ok = number("--search-delay", 0, 10000, &o.searchDelay);
         else if (a == "--primary") o.primary = true;
         else if (read && a == "--all") o.all = true;
+        else if (read && a == "--partial") o.partial = true;
         else if (read && a == "--every") ok = number("--every", 1, 86400, &o.poll.everySeconds);
         else if (read && a == "--output") {
             ok = i + 1 < args.size() && !args[i + 1].empty();
@@ -171,6 +183,10 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& o, bool rea
     }
     if (read && !o.poll.outputFile.empty() && o.poll.everySeconds == 0) {
         err << "mbusctl read: --output goes with --every; see mbusctl read --help\n";
+        return 2;
+    }
+    if (read && o.partial && (o.output.format != OutputOptions::Format::Json || o.poll.everySeconds > 0)) {
+        err << "mbusctl read: --partial goes with --format json, and not with --every; see mbusctl read --help\n";
         return 2;
     }
     if (read && o.poll.everySeconds > 0 && o.output.format == OutputOptions::Format::Cooked) {
@@ -270,34 +286,30 @@ public:
         return ParseList(c_.Text("SCRRetrieveSlaveListDec").value_or(""));
     }
 
-    // Reads one meter; the decoded telegrams (several when the meter
-    // announced more data), empty when it did not answer.
-    std::vector<std::unique_ptr<MBTelegram>> Read(const std::string& address) {
-        std::string script;
-        std::string readLine;
-        if (address.size() <= 3) {
-            readLine = "5|" + std::to_string(std::stoi(address)) + "||";
-            script = readLine + "\r\n";
-        } else {
-            std::string a = address;
-            a.resize(16, 'F');
-            readLine = "5|253||";
-            script = "8||Standard: " + a.substr(0, 8) + "," + a.substr(8, 4) + "," + a.substr(12, 2) + "," +
-                     a.substr(14, 2) + "|\r\n" + readLine + "\r\n20|||\r\n";
-        }
+    // Reads one meter: SND_NKE or the selection starts its conversation
+    // afresh (see ConversationWith), then REQ_UD2 runs as long as the
+    // answers announce more data. The readout is delivered only when the
+    // start was acknowledged and the last telegram announces no more, all
+    // of them from the same meter; else `problem` says why not.
+    Readout Read(const std::string& address) {
+        const MeterConversation conversation = ConversationWith(address);
+        const std::string readLine = "5|" + std::to_string(conversation.address) + "||";
+        const std::string script = conversation.start + readLine + "\r\n" + conversation.end;
         c_.Put("LOGMaxEntries", 100000);
         c_.Call("LOGReset");
         c_.Call("SCRExecute", {script});
         Wait(false);
-        std::vector<std::unique_ptr<MBTelegram>> telegrams;
-        collided_ = false;
-        bool selected = false, garbled = false;
+        Readout readout;
+        bool started = false, garbled = false;
         const int upper = c_.Long("LOGUpperBound").value_or(-1);
         for (int i = 0; i <= upper; ++i) {
             const std::string entry = c_.Text("LOGRetrieveRawDataHex", {i, 0}).value_or("");
             int result = 0, received = 0;
-            if (address.size() > 3 && StatusBytes(entry, &result, &received)) {
-                if (entry.compare(0, 2, "8|") == 0 && result != 4) selected = true;
+            if (StatusBytes(entry, &result, &received)) {
+                // Acknowledged (E5h; with several slaves selected at once,
+                // their acknowledgements overlay into one).
+                if (entry.compare(0, conversation.startLine.size(), conversation.startLine) == 0)
+                    started = result != 4;
                 // Bytes that came without making a valid answer.
                 if ((entry.compare(0, 2, "8|") == 0 || entry.compare(0, 2, "5|") == 0) && result == 4 && received)
                     garbled = true;
@@ -312,21 +324,48 @@ public:
             if (bytes[0] != 3) continue;  // no long-frame answer
             auto t = std::make_unique<MBTelegram>();
             t->InterpretAnswer(3, bytes[3], bytes[4], bytes[5], bytes.data() + 6, static_cast<int>(bytes.size()) - 6);
-            telegrams.push_back(std::move(t));
+            readout.telegrams.push_back(std::move(t));
         }
-        // A garbled selection or read, or a selection that was acknowledged
-        // (the acknowledgements of several slaves overlay into one) followed
-        // by a read without a valid answer: several slaves answered at once.
-        collided_ = telegrams.empty() && (garbled || selected);
-        return telegrams;
+        readout.problem = Problem(address, readout.telegrams, started, garbled);
+        return readout;
     }
 
     const ControlClient& Client() const { return c_; }
-    // True when the last Read of a secondary address found several slaves
-    // answering together.
-    bool Collided() const { return collided_; }
 
 private:
+    // Why the telegrams of a read are not the meter's whole readout, or
+    // empty when they are.
+    static std::string Problem(const std::string& address, const std::vector<std::unique_ptr<MBTelegram>>& telegrams,
+                               bool started, bool garbled) {
+        const bool secondary = address.size() > 3;
+        if (telegrams.empty()) {
+            // A garbled selection or read, or a selection that was
+            // acknowledged followed by a read without a valid answer:
+            // several slaves answered at once.
+            if (secondary && (garbled || started))
+                return "several slaves answer to " + address +
+                       ": give more digits of the secondary address (mbusctl scan lists them)";
+            return address + " did not answer";
+        }
+        const MBTelegram& last = *telegrams.back();
+        char id[16];
+        std::snprintf(id, sizeof id, "%08X", static_cast<uint32_t>(last.identNumber));
+        const std::string meter = secondary ? address : address + " (" + id + ")";
+        if (!started)
+            return meter + (secondary ? ": the selection was not acknowledged" : ": SND_NKE was not acknowledged") +
+                   ", so the answer may be an old one; nothing is delivered";
+        for (const auto& t : telegrams)
+            if (t->identNumber != last.identNumber || t->manufacturer != last.manufacturer ||
+                t->version != last.version || t->medium != last.medium)
+                return meter + ": the telegrams come from different meters; nothing is delivered";
+        if (last.moreRecordsFollow) {
+            const std::size_t n = telegrams.size();
+            return meter + ": incomplete, " + std::to_string(n) + (n == 1 ? " telegram" : " telegrams") +
+                   " read, more announced";
+        }
+        return {};
+    }
+
     // The status bytes of a raw log entry (after its line and time stamp):
     // the reception result, the engine byte and the received-something flag.
     static bool StatusBytes(const std::string& entry, int* result, int* received) {
@@ -367,7 +406,6 @@ private:
     std::ostream& err_;
     const char* command_;
     bool tty_;
-    bool collided_ = false;
     bool traced_ = false;
 };
 
@@ -466,18 +504,16 @@ int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     int rc = 0, number = 0;
     for (const std::string& a : addresses) {
         if (interrupted.load()) break;
-        const auto telegrams = meters.Read(a);
-        if (telegrams.empty()) {
-            if (meters.Collided())
-                err << "mbusctl read: several slaves answer to " << a
-                    << ": give more digits of the secondary address (mbusctl scan lists them)\n";
-            else
-                err << "mbusctl read: " << a << " did not answer\n";
+        const Readout got = meters.Read(a);
+        std::vector<const MBTelegram*> readout;
+        for (const auto& t : got.telegrams) readout.push_back(t.get());
+        if (!got.problem.empty()) {
+            err << "mbusctl read: " << got.problem << "\n";
             rc = 1;
+            // What was read, marked as incomplete, only when asked for.
+            if (o.partial && !readout.empty()) out << ReadoutJson(readout, a, std::time(nullptr), false) << "\n";
             continue;
         }
-        std::vector<const MBTelegram*> readout;
-        for (const auto& t : telegrams) readout.push_back(t.get());
         PrintReadout(out, readout, o.output, ++number, a, std::time(nullptr));
     }
     meters.Client().Call("APPCloseCom");

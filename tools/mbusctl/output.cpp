@@ -368,7 +368,7 @@ void PrintAnswer(std::ostream& out, const MBTelegram& t, const OutputOptions& o,
             break;
         }
         case OutputOptions::Format::Cooked: out << CookedData(v, o.variant) << "\n"; break;
-        case OutputOptions::Format::Csv: out << CsvRow({&t}, "", 0) << "\n"; break;
+        case OutputOptions::Format::Csv: out << CsvRows({&t}, "", 0) << "\n"; break;
     }
 }
 
@@ -388,7 +388,7 @@ void AppendAnswer(std::string& out, const MBTelegram& t, const OutputOptions& o,
             if (v.frameType != 255) AppendCooked(out, v, o.variant);
             out += '\n';
             break;
-        case OutputOptions::Format::Csv: out += CsvRow({&t}, "", 0) + "\n"; break;
+        case OutputOptions::Format::Csv: out += CsvRows({&t}, "", 0) + "\n"; break;
     }
 }
 
@@ -496,7 +496,7 @@ void PrintReadout(std::ostream& out, const std::vector<const MBTelegram*>& teleg
             break;
         }
         case OutputOptions::Format::Json: out << ReadoutJson(telegrams, address, readAt) << "\n"; break;
-        case OutputOptions::Format::Csv: out << CsvRow(telegrams, address, readAt) << "\n"; break;
+        case OutputOptions::Format::Csv: out << CsvRows(telegrams, address, readAt) << "\n"; break;
         case OutputOptions::Format::Cooked:
             for (const MBTelegram* t : telegrams) PrintAnswer(out, *t, o, number);
             break;
@@ -504,7 +504,7 @@ void PrintReadout(std::ostream& out, const std::vector<const MBTelegram*>& teleg
 }
 
 std::string ReadoutJson(const std::vector<const MBTelegram*>& telegrams, const std::string& address,
-                        std::time_t readAt) {
+                        std::time_t readAt, bool complete) {
     // The header of the last telegram (whose "moreRecordsFollow" tells
     // whether the meter still had more), the records of all of them. A
     // quote inside a string is escaped, so the key is found only where it
@@ -521,33 +521,46 @@ std::string ReadoutJson(const std::vector<const MBTelegram*>& telegrams, const s
         if (!these.empty() && !records.empty()) records += ',';
         records += these;
     }
-    return "{\"address\":" + JsonString(address) + ",\"readAt\":" + JsonString(LocalTime(readAt, true)) + "," + head +
-           records + "]}";
+    return "{\"address\":" + JsonString(address) + ",\"readAt\":" + JsonString(LocalTime(readAt, true)) +
+           ",\"complete\":" + (complete ? "true" : "false") + "," + head + records + "]}";
 }
 
-const char* const kCsvHeader = "time,address,id,manufacturer,medium,description,value,unit";
+const char* const kCsvHeader =
+    "time,address,secondary address,identification,manufacturer,medium,storage,tariff,subunit,function,description,"
+    "value,unit";
 
-std::string CsvRow(const std::vector<const MBTelegram*>& telegrams, const std::string& address, std::time_t readAt) {
-    std::string row = readAt != 0 ? LocalTime(readAt, true) : std::string();
-    row += "," + CsvField(address);
-    if (telegrams.empty()) return row;
-    const MBTelegram& first = *telegrams.front();
-    if (HasMeterHeader(first)) {
-        char id[16];
-        std::snprintf(id, sizeof id, "%08X", static_cast<uint32_t>(first.identNumber));
-        row += std::string(",") + id + "," + CsvField(first.manufacturerText) + "," +
-               CsvField(ReadableMedium(answer::MediumAsc(AnswerView::Of(first))));
+std::string CsvRows(const std::vector<const MBTelegram*>& telegrams, const std::string& address, std::time_t readAt) {
+    // The meter's columns, the same in each of its rows.
+    std::string meter = readAt != 0 ? LocalTime(readAt, true) : std::string();
+    meter += "," + CsvField(address);
+    const MBTelegram* first = telegrams.empty() ? nullptr : telegrams.front();
+    if (first != nullptr && HasMeterHeader(*first)) {
+        char ids[40];
+        std::snprintf(ids, sizeof ids, ",%08X%04X%02X%02X,%08X", static_cast<uint32_t>(first->identNumber),
+                      first->manufacturer & 0xFFFF, first->version & 0xFF, first->medium & 0xFF,
+                      static_cast<uint32_t>(first->identNumber));
+        meter += std::string(ids) + "," + CsvField(first->manufacturerText) + "," +
+                 CsvField(ReadableMedium(answer::MediumAsc(AnswerView::Of(*first))));
     } else {
-        row += ",,,";
+        meter += ",,,,";
     }
+    std::string rows;
     for (const MBTelegram* t : telegrams) {
         for (const MBDataRecord& rec : t->records) {
+            // The mark between telegrams carries nothing of the meter's.
             if (rec.specialDIF == 0x1F && rec.RawValue().empty()) continue;
+            std::string function = rec.specialDIF != 0 ? std::string("special")
+                                                       : std::string(FunctionFieldName(rec.functionField));
+            while (!function.empty() && function.back() == ' ') function.pop_back();
             const ReadableValue r = Readable(*t, rec);
-            row += "," + CsvField(r.description) + "," + CsvField(r.value) + "," + CsvField(r.unit);
+            if (!rows.empty()) rows += '\n';
+            rows += meter + "," + std::to_string(rec.storageNumber) + "," + std::to_string(rec.tariff) + "," +
+                    std::to_string(rec.subunit) + "," + function + "," + CsvField(r.description) + "," +
+                    CsvField(r.value) + "," + CsvField(r.unit);
         }
     }
-    return row;
+    // A reading without records still shows, its record columns empty.
+    return rows.empty() ? meter + ",,,,,,," : rows;
 }
 
 }  // namespace mbus::cli

@@ -39,17 +39,21 @@ void AppendAnswer(std::string& out, const MBTelegram& t, const OutputOptions& o,
 // titles the table, `readAt` is the time of the read.
 void PrintReadout(std::ostream& out, const std::vector<const MBTelegram*>& telegrams, const OutputOptions& o,
                   int number, const std::string& address, std::time_t readAt);
-// The readout as one JSON object: "address" and "readAt" (ISO 8601 local
-// time with offset), the answer of the last telegram, and the records of all
-// telegrams in "records".
+// The readout as one JSON object: "address", "readAt" (ISO 8601 local
+// time with offset) and "complete" (false only for what an incomplete read
+// got), the answer of the last telegram, and the records of all telegrams
+// in "records".
 std::string ReadoutJson(const std::vector<const MBTelegram*>& telegrams, const std::string& address,
-                        std::time_t readAt);
-// The CSV header line and a readout as one CSV row (RFC 4180 quoting):
-// time, address, id, manufacturer, medium, then description, value and unit
-// of each record in record order (the last three columns repeat). A time of
-// 0 leaves the time column empty.
+                        std::time_t readAt, bool complete = true);
+// The CSV header line and a readout as CSV rows (RFC 4180 quoting), one a
+// record, lines joined by "\n" without the last one's: time, address as
+// given, secondary address (16 hex digits), identification, manufacturer,
+// medium, storage, tariff, subunit, function, then description, value and
+// unit as in the table (numbers with a decimal point, e.g. 12345.678 and
+// m³). A readout without records gives one row with empty record columns.
+// A time of 0 leaves the time column empty.
 extern const char* const kCsvHeader;
-std::string CsvRow(const std::vector<const MBTelegram*>& telegrams, const std::string& address, std::time_t readAt);
+std::string CsvRows(const std::vector<const MBTelegram*>& telegrams, const std::string& address, std::time_t readAt);
 
 // A record as a person reads it: the description without the unit, the
 // value scaled exactly into the natural unit of its quantity (4711 kWh,

@@ -106,17 +106,17 @@ int Poll(const std::vector<std::string>& addresses, const MeterReader& read, con
     while (!stop.load()) {
         for (const std::string& a : addresses) {
             if (stop.load()) break;
-            const auto telegrams = read(a);
+            const Readout got = read(a);
             // A read broken off by the stop may lack telegrams: not written.
             if (stop.load()) break;
-            if (telegrams.empty()) {
-                err << LogTime() << " mbusctl read: " << a << " did not answer\n" << std::flush;
+            if (!got.problem.empty()) {
+                err << LogTime() << " mbusctl read: " << got.problem << "\n" << std::flush;
                 continue;
             }
             std::vector<const MBTelegram*> readout;
-            for (const auto& t : telegrams) readout.push_back(t.get());
+            for (const auto& t : got.telegrams) readout.push_back(t.get());
             const std::time_t now = std::time(nullptr);
-            if (!sink.Write(csv ? CsvRow(readout, a, now) : ReadoutJson(readout, a, now))) {
+            if (!sink.Write(csv ? CsvRows(readout, a, now) : ReadoutJson(readout, a, now))) {
                 err << "mbusctl read: " << (p.outputFile.empty() ? "output" : p.outputFile) << ": "
                     << (sink.Error().empty() ? "write failed" : sink.Error()) << "\n";
                 return 1;

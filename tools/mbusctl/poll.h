@@ -20,14 +20,22 @@ struct PollOptions {
     std::string outputFile;  // appended to (created when missing); empty: the output stream
 };
 
-// Reads one meter: its telegrams, empty when it did not answer.
-using MeterReader = std::function<std::vector<std::unique_ptr<MBTelegram>>(const std::string& address)>;
+// What one read of a meter gave: its telegrams in the order read, and
+// why they are not the meter's whole, fresh readout ("9 did not answer",
+// "9 (12349999): incomplete, 1 telegram read, more announced"); an empty
+// problem means they are. Only a readout without a problem is delivered.
+struct Readout {
+    std::vector<std::unique_ptr<MBTelegram>> telegrams;
+    std::string problem;
+};
+using MeterReader = std::function<Readout(const std::string& address)>;
 
 // Reads `addresses` in rounds until `stop` is set. JSON (also for the table
 // format) writes one object per line, CSV a header line (not when an output
 // file already has content) and one row per meter and reading; each line is
-// written whole and flushed at once. A meter that does not answer is logged
-// to `err` and asked again in the next round. Returns 0 when stopped, 1 when
+// written whole and flushed at once. A meter that does not answer, or whose
+// readout is incomplete, is logged to `err`, gets no line, and is read
+// afresh in the next round. Returns 0 when stopped, 1 when
 // there is no address or the output could not be written.
 int Poll(const std::vector<std::string>& addresses, const MeterReader& read, const OutputOptions& o,
          const PollOptions& p, const std::atomic<bool>& stop, std::ostream& out, std::ostream& err);

@@ -70,6 +70,28 @@ TEST(Conversions, CalcVIFUnitWithoutMultiplier) {
     EXPECT_EQ(CalcVIFUnitWithoutMultiplier(""), "");
 }
 
+// Two-digit years without hundred-year bits: 81..99 are 1981..1999, 0..80
+// are 2000..2080; with the bits the century is 1900 + 100 x those bits.
+TEST(Conversions, TwoDigitYearsOfRecordDates) {
+    const struct {
+        uint64_t bits;
+        int bytes;
+        const char* iso;
+    } cases[] = {
+        {0xC5050910, 4, "1996-05-05T09:16"},  // a heat meter's reading date
+        {0xA121, 2, "1981-01-01"},            // year 81, the first of the 1900s
+        {0xA101, 2, "2080-01-01"},            // year 80, the last of the 2000s
+        {0xCC7F, 2, "1999-12-31"},            // year 99
+        {0xC5050910 | 0x00002000, 4, "2096-05-05T09:16"},  // hundred years 1
+        {0x0101, 2, "2000-01-01"},
+        {0x34C50572'1E0FULL, 6, "1996-05-05T18:30:15"},  // type I
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bits);
+        EXPECT_EQ(IsoDateText(DecodeRecordDate(c.bits, c.bytes)), c.iso);
+    }
+}
+
 TEST(Conversions, RecordDates) {
     const struct {
         uint64_t bits;
