@@ -168,6 +168,7 @@ TEST(MbusSimToolTest, BadArgumentsExitWithTwoAndSayWhatIsWrong) {
         {{"--baud", "fast"}, "--baud \"fast\""},
         {{"--reply-delay", "-3"}, "--reply-delay \"-3\""},
         {{"--random-faults", "2"}, "--random-faults \"2\""},
+        {{"--random-faults", "0.2:7:often"}, "--random-faults \"0.2:7:often\": give a probability 0..1, optionally a seed and \"garbled\""},
         {{"--file", "/nonexistent/bus.txt"}, "--file \"/nonexistent/bus.txt\": cannot read it"},
         {{"--slave"}, "--slave needs a value"},
         {{"--frobnicate"}, "unknown argument \"--frobnicate\""},

@@ -1,6 +1,7 @@
 // The simulated bus: addressing, multi-telegram answers, echo, collisions,
 // faults, baud switches, split frames and pacing.
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -276,6 +277,30 @@ TEST_F(SimBusTest, RandomFaultsAreReproducibleFromTheSeed) {
     for (const Bytes& x : a) faulty += ClassifyFrame(x).result != 3;
     EXPECT_GT(faulty, 5);
     EXPECT_LT(faulty, 35);
+}
+
+TEST_F(SimBusTest, GarbledRandomFaultsLeaveBytesButNoValidFrame) {
+    // Every answer struck, none silenced: a REQ_UD2's long frame and a
+    // SND_NKE's single E5h both arrive, never as a valid frame (a byte with
+    // a UART fault, or bytes that are no frame of their length).
+    auto flagged = [](const std::vector<WireByte>& w) {
+        return std::any_of(w.begin(), w.end(), [](const WireByte& b) { return b.parity || b.framing; });
+    };
+    SimBus b;
+    b.SetPaced(false);
+    b.AddSlave(Slave("primary=1 records=0413D2040000"));
+    b.SetRandomFaults(1.0, 11, SimBus::RandomFaults::kGarbled);
+    for (int i = 0; i < 60; ++i) {
+        SCOPED_TRACE(i);
+        const std::vector<WireByte> read = b.OnMasterBytes(ShortFrame(0x4B, 1), kEnd, Line());
+        ASSERT_FALSE(read.empty());
+        const Bytes v = ValuesOf(read);
+        const bool validRead = !flagged(read) && ClassifyFrame(v).result == 3 && v.size() == v[1] + 6u;
+        EXPECT_FALSE(validRead);
+        const std::vector<WireByte> ack = b.OnMasterBytes(ShortFrame(0x40, 1), kEnd, Line());
+        ASSERT_FALSE(ack.empty());
+        EXPECT_FALSE(ack.size() == 1 && ack[0].value == 0xE5 && !flagged(ack));
+    }
 }
 
 TEST_F(SimBusTest, BaudSwitchIsAcknowledgedAtTheOldRateAndTheNewOneHoldsAfterwards) {
