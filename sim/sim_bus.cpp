@@ -124,9 +124,10 @@ std::size_t SimBus::PendingFaults() const {
     return faults_.size();
 }
 
-void SimBus::SetRandomFaults(double probability, uint32_t seed) {
+void SimBus::SetRandomFaults(double probability, uint32_t seed, RandomFaults kinds) {
     std::lock_guard lock(mutex_);
     randomProbability_ = std::clamp(probability, 0.0, 1.0);
+    randomKinds_ = kinds;
     random_.seed(seed);
 }
 
@@ -275,9 +276,16 @@ bool SimBus::NextFault(Fault* fault, std::size_t answerLength) {
     // Drawn from the raw generator so that a seed gives the same faults everywhere.
     const double draw = static_cast<double>(random_()) / 4294967296.0;
     if (draw >= randomProbability_) return false;
-    static constexpr FaultKind kKinds[] = {FaultKind::kDrop,   FaultKind::kFlip,    FaultKind::kExtra,
-                                           FaultKind::kParity, FaultKind::kFraming, FaultKind::kSilence};
-    fault->kind = kKinds[random_() % 6];
+    static constexpr FaultKind kAny[] = {FaultKind::kDrop,   FaultKind::kFlip,    FaultKind::kExtra,
+                                         FaultKind::kParity, FaultKind::kFraming, FaultKind::kSilence};
+    // Garbling only: a lost byte last, left out where the answer is a
+    // single byte (losing it would silence the answer).
+    static constexpr FaultKind kGarbling[] = {FaultKind::kFlip, FaultKind::kExtra, FaultKind::kParity,
+                                              FaultKind::kFraming, FaultKind::kDrop};
+    if (randomKinds_ == RandomFaults::kGarbled)
+        fault->kind = kGarbling[random_() % (answerLength > 1 ? 5 : 4)];
+    else
+        fault->kind = kAny[random_() % 6];
     fault->position = static_cast<int>(random_() % answerLength);
     fault->arg = fault->kind == FaultKind::kFlip ? static_cast<uint8_t>(1u << (random_() % 8))
                                                  : static_cast<uint8_t>(random_());

@@ -135,7 +135,11 @@ public:
     std::size_t PendingFaults() const;
     // Each answer (once the queue is empty) gets a random fault with this
     // probability (0 switches them off); the same seed gives the same faults.
-    void SetRandomFaults(double probability, uint32_t seed);
+    // kGarbled draws only faults that leave bytes on the line (no silence,
+    // and no lost byte where the answer is a single one): the answer comes,
+    // but not as a valid frame.
+    enum class RandomFaults { kAny, kGarbled };
+    void SetRandomFaults(double probability, uint32_t seed, RandomFaults kinds = RandomFaults::kAny);
 
     // Receives a line of text for every frame and answer (for --verbose).
     void SetLog(std::function<void(const std::string&)> log);
@@ -174,6 +178,7 @@ private:
     serial::SimClock::duration replyDelay_{};
     std::deque<Fault> faults_;
     double randomProbability_ = 0.0;
+    RandomFaults randomKinds_ = RandomFaults::kAny;
     std::mt19937 random_;
     std::function<void(const std::string&)> log_;
     BusCounters counters_;

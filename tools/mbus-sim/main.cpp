@@ -67,8 +67,10 @@ constexpr const char* kUsage =
     "                       none, drop[@POS], flip[@POS][:MASK], extra[@POS][:BYTE],\n"
     "                       parity[@POS], framing[@POS], silence; POS counts from 0,\n"
     "                       negative from the end; without it, the last byte\n"
-    "  --random-faults P[:SEED]  afterwards a random fault with probability P (0..1)\n"
-    "                       per answer, from the generator seeded with SEED (1)\n"
+    "  --random-faults P[:SEED[:garbled]]  afterwards a random fault with\n"
+    "                       probability P (0..1) per answer, from the generator\n"
+    "                       seeded with SEED (1); \"garbled\": only faults that\n"
+    "                       leave bytes on the line (no silence)\n"
     "  --link PATH          also make PATH a symbolic link to the terminal\n"
     "                       (an existing link is replaced; removed on exit)\n"
     "  --tcp PORT           serve the bus on TCP port PORT of 127.0.0.1 instead of\n"
@@ -123,6 +125,7 @@ struct Options {
     std::vector<sim::Fault> faults;
     double randomProbability = 0.0;
     uint32_t seed = 1;
+    sim::SimBus::RandomFaults randomKinds = sim::SimBus::RandomFaults::kAny;
     std::string link;
     int tcpPort = -1;  // serve on this loopback TCP port instead of a terminal
     bool verbose = false;
@@ -248,13 +251,19 @@ bool ParseArguments(const std::vector<std::string>& args, Options* o, std::strin
         } else if (name == "--random-faults") {
             if (!value(&v)) return false;
             const std::size_t colon = v.find(':');
+            const std::size_t second = colon == std::string::npos ? colon : v.find(':', colon + 1);
             double p = 0;
             long long seed = 1;
+            const std::string kinds = second == std::string::npos ? "" : v.substr(second + 1);
             if (!ParseDouble(v.substr(0, colon), &p) || p < 0 || p > 1 ||
-                (colon != std::string::npos && (!ParseInt(v.substr(colon + 1), &seed) || seed < 0 || seed > 0xFFFFFFFFll))) {
-                *error = "--random-faults \"" + v + "\": give a probability 0..1 and optionally a seed, e.g. 0.1:42";
+                (colon != std::string::npos &&
+                 (!ParseInt(v.substr(colon + 1, second - colon - 1), &seed) || seed < 0 || seed > 0xFFFFFFFFll)) ||
+                (second != std::string::npos && kinds != "garbled")) {
+                *error = "--random-faults \"" + v +
+                         "\": give a probability 0..1, optionally a seed and \"garbled\", e.g. 0.1:42 or 0.2:7:garbled";
                 return false;
             }
+            if (!kinds.empty()) o->randomKinds = sim::SimBus::RandomFaults::kGarbled;
             o->randomProbability = p;
             o->seed = static_cast<uint32_t>(seed);
         } else if (name == "--link") {
@@ -624,7 +633,7 @@ int main(int argc, char** argv) {
         bus->SetReplyDelay(std::chrono::duration_cast<SimClock::duration>(
             std::chrono::duration<double, std::milli>(*options.replyDelayMs)));
     for (const sim::Fault& f : options.faults) bus->QueueFault(f);
-    if (options.randomProbability > 0) bus->SetRandomFaults(options.randomProbability, options.seed);
+    if (options.randomProbability > 0) bus->SetRandomFaults(options.randomProbability, options.seed, options.randomKinds);
     const SimClock::time_point started = SimClock::now();
     if (options.verbose) {
         bus->SetLog([started](const std::string& line) {
