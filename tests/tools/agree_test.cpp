@@ -82,6 +82,21 @@ TEST_F(AgreeProgram, ScannedSecondaryAddressIsWhatReadTakes) {
     EXPECT_EQ(json->Output().find("\"id\":"), std::string::npos) << json->Output();
 }
 
+TEST_F(AgreeProgram, ScanEndsWithTheProbesThatGotNoValidAnswer) {
+    // 11111111 and 12222222 both answer 1FFFFFFF: their acknowledgements
+    // overlay into one E5h, their readings collide. One reading without a
+    // valid answer, then each meter one digit deeper.
+    auto sim = Simulator({"--baud", "9600", "--slave", "primary=1 id=11111111 man=QXA medium=07", "--slave",
+                          "primary=2 id=12222222 man=QXA medium=07"});
+    ASSERT_NE(sim, nullptr);
+    auto scan = Mbusctl({"scan", "--baud=9600", "--search-delay=50"});
+    ASSERT_EQ(rc_, 0) << scan->Errors();
+    EXPECT_NE(scan->Errors().find("mbusctl scan: 2 slaves found; 1 probe got no valid answer (garbled, or several "
+                                  "slaves at once)\n"),
+              std::string::npos)
+        << scan->Errors();
+}
+
 TEST_F(AgreeProgram, ReadOfAMaskSeveralSlavesAnswerIsACollision) {
     auto sim = Simulator(kTwoSlaves);
     ASSERT_NE(sim, nullptr);
