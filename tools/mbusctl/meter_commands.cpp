@@ -283,8 +283,14 @@ public:
         c_.Call(primary ? "SCRSlaveSearchPrimary" : "SCRSlaveSearchSecondary", primary ? std::vector<ControlArg>{}
                                                                                       : std::vector<ControlArg>{0});
         Wait(true, primary);
+        garbled_ = CountGarbled();
         return ParseList(c_.Text("SCRRetrieveSlaveListDec").value_or(""));
     }
+
+    // Probes of the last search that got no valid answer though something
+    // answered: a selection or SND_NKE with bytes but no frame, or a read
+    // (which only follows an answer) without a valid telegram.
+    int Garbled() const { return garbled_; }
 
     // Reads one meter: SND_NKE or the selection starts its conversation
     // afresh (see ConversationWith), then REQ_UD2 runs as long as the
@@ -379,6 +385,18 @@ private:
         return true;
     }
 
+    int CountGarbled() {
+        const int upper = c_.Long("LOGUpperBound").value_or(-1);
+        int n = 0;
+        for (int i = 0; i <= upper; ++i) {
+            const std::string entry = c_.Text("LOGRetrieveRawDataHex", {i, 0}).value_or("");
+            int result = 0, received = 0;
+            if (!StatusBytes(entry, &result, &received) || result != 4) continue;
+            if (entry.compare(0, 2, "5|") == 0 || received != 0) ++n;
+        }
+        return n;
+    }
+
     // Reads the log entries after the first `seen` ones and returns how
     // many of them are reads answered with a long frame (a slave found).
     // The newest entry is left for later: its request may still be waiting
@@ -407,6 +425,7 @@ private:
     const char* command_;
     bool tty_;
     bool traced_ = false;
+    int garbled_ = 0;
 };
 
 // The list of slaves: the keys of the JSON objects are those of a readout's
@@ -464,7 +483,11 @@ int RunScan(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     const std::vector<Slave> slaves = meters.Search(o.primary);
     PrintList(out, slaves, meters.Client(), o.output.format == OutputOptions::Format::Json);
     err << "mbusctl scan: " << slaves.size() << (slaves.size() == 1 ? " slave" : " slaves") << " found"
-        << (interrupted.load() ? " before the interruption" : "") << "\n";
+        << (interrupted.load() ? " before the interruption" : "");
+    if (const int garbled = meters.Garbled(); garbled > 0)
+        err << "; " << garbled << (garbled == 1 ? " probe" : " probes")
+            << " got no valid answer (garbled, or several slaves at once)";
+    err << "\n";
     meters.Client().Call("APPCloseCom");
     return interrupted.load() ? 130 : 0;
 }
