@@ -57,7 +57,7 @@ check "the test ran again, the others once" test "$(runs first)$(runs second)$(r
 check "the summary names the test" has "$work/out" "second: passed on its retry"
 check "the first output is kept" has "$build/ctest-failed-1.log" "second: failure of run 1"
 check "every test's output of the first run is kept" has "$build/ctest-failed-1.tests.log" "second: failure of run 1"
-check "the retry's output is kept" has "$build/ctest-retry.log" "second: run 2, plan fail-once"
+check "the retry's output is kept" has "$build/ctest-retry.tests.log" "second: run 2, plan fail-once"
 check "the summary says where both outputs are" has "$work/out" "$build/ctest-failed-1.log"
 check "the last line counts the tests" test "$(last_line)" = "4 passed, 0 failed"
 
