@@ -93,7 +93,7 @@ run_ctest() {  # build directory, ctest arguments...
     fi
     echo "== tests that needed a retry (first outputs: $first, $tests; retry: $retry, $retries):"
     for name in "${failed[@]}"; do
-        if printf '%s\n' "${twice[@]}" | grep -qxF -- "$name"; then
+        if is_one_of "$name" "${twice[@]}"; then
             RETRIED+=("$name: failed twice")
         else
             RETRIED+=("$name: passed on its retry")
@@ -102,6 +102,14 @@ run_ctest() {  # build directory, ctest arguments...
     done
     ctest_count "$total" "${#twice[@]}"
     [ "${#twice[@]}" -eq 0 ]
+}
+
+# True when the first argument is one of the others.
+is_one_of() {  # word, words...
+    local word="$1" other
+    shift
+    for other in "$@"; do [ "$other" = "$word" ] && return 0; done
+    return 1
 }
 
 # Adds a run of TOTAL tests of which FAILED failed to the counts and prints
