@@ -77,8 +77,10 @@ check "the report is kept" has "$build/ctest-failed-1.log" "WARNING: ThreadSanit
 check "the last line counts the tests" test "$(last_line)" = "2 passed, 2 failed"
 
 if [ "$failures" -ne 0 ]; then
+    # The fake report is masked, so that a run of this test that fails is
+    # not taken for a sanitizer's finding by the runner around it.
     echo "--- output of the last scenario:" >&2
-    cat "$work/out" >&2
+    sed 's/ThreadSanitizer/Thread-Sanitizer (fake)/' "$work/out" >&2
     exit 1
 fi
 echo "retry policy: every scenario as expected"
