@@ -31,16 +31,21 @@ last_line() { tail -n 1 "$work/out"; }
 has() { grep -qF -- "$2" "$1"; }
 
 # Runs the fake suite with plans "NAME=PLAN" (the others pass), under
-# errexit as scripts/run-tests does; rc and out hold the outcome.
+# errexit as scripts/run-tests does; rc and out hold the outcome. ctest's
+# arguments are "-j 2" and those in ctest_args; ctest's records of the run
+# before are removed unless keep_records is set.
+ctest_args=()
+keep_records=
 run_scenario() {
     scenario="$1"
     shift
-    rm -rf "$build"/*.runs "$build"/*.plan "$build"/ctest-*.log "$build/Testing"
+    rm -rf "$build"/*.runs "$build"/*.plan "$build"/ctest-*.log
+    [ -n "$keep_records" ] || rm -rf "$build/Testing"
     local plan
     for plan in "$@"; do echo "${plan#*=}" > "$build/${plan%%=*}.plan"; done
     (
         source "$source/scripts/lib.sh"
-        run_ctest "$build" -j 2
+        run_ctest "$build" -j 2 "${ctest_args[@]}"
     ) > "$work/out" 2>&1
     rc=$?
 }
@@ -75,6 +80,14 @@ check "nothing ran again" test "$(runs first)$(runs second)$(runs third)$(runs f
 check "the summary says why" has "$work/out" "a sanitizer reported a fault: no retry"
 check "the report is kept" has "$build/ctest-failed-1.log" "WARNING: ThreadSanitizer: data race (in fourth)"
 check "the last line counts the tests" test "$(last_line)" = "2 passed, 2 failed"
+
+# After that run, ctest's list of failed tests names second and fourth.
+ctest_args=(-R no-such-test --no-tests=error)
+keep_records=1
+run_scenario "ctest fails without a failed test, after a run with failures"
+check "the run fails" test "$rc" -ne 0
+check "no test of the run before runs again" test "$(runs first)$(runs second)$(runs third)$(runs fourth)" = 0000
+check "the summary says why" has "$work/out" "ctest failed before any test did"
 
 if [ "$failures" -ne 0 ]; then
     # The fake report is masked, so that a run of this test that fails is
