@@ -41,7 +41,7 @@ build_preset() {
 SANITIZER_REPORT="WARNING: ThreadSanitizer|ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:"
 
 # Tests counted over the run_ctest calls of a run, and the tests that needed
-# a retry, with the outcome ("NAME: passed on its retry (...)").
+# a retry, each as "NAME: passed on its retry" or "NAME: failed twice".
 TESTS_PASSED=0
 TESTS_FAILED=0
 RETRIED=()
@@ -51,17 +51,19 @@ RETRIED=()
 # loaded machine can miss, so a test that failed is run once more, alone. The
 # first run's output stays in ctest-failed-1.log (every test's own output in
 # ctest-failed-1.tests.log), the retry's in ctest-retry.log (and
-# ctest-retry.tests.log). A test that
-# fails its retry too fails the run. A sanitizer report is never retried: it
-# fails the run at once. When a test failed, the last line printed is
-# "N passed, N failed"; otherwise ctest's own closing lines are the last.
+# ctest-retry.tests.log). A test that fails its retry too fails the run. A
+# sanitizer report is never retried: it fails the run at once. When tests
+# failed, the last line printed is "N passed, N failed"; otherwise ctest's
+# own closing lines are the last.
 run_ctest() {  # build directory, ctest arguments...
     local dir="$1"
     shift
     local log="$dir/ctest-output.log" first="$dir/ctest-failed-1.log" retry="$dir/ctest-retry.log"
     local tests="$dir/ctest-failed-1.tests.log" retries="$dir/ctest-retry.tests.log"
     local records="$dir/Testing/Temporary"
-    rm -f "$first" "$tests" "$retry" "$retries"
+    # ctest leaves the list of failed tests of an earlier run in place when
+    # none fail; only this run's may count.
+    rm -f "$first" "$tests" "$retry" "$retries" "$records/LastTestsFailed.log"
     if ctest --test-dir "$dir" --output-on-failure "$@" 2>&1 | tee "$log"; [ "${PIPESTATUS[0]}" -eq 0 ]; then
         TESTS_PASSED=$((TESTS_PASSED + $(ctest_total "$log")))
         return 0
