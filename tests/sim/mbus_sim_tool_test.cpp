@@ -184,11 +184,24 @@ TEST(MbusSimToolTest, BadArgumentsExitWithTwoAndSayWhatIsWrong) {
     }
 }
 
-TEST(MbusSimToolTest, HelpDescribesTheOptions) {
+TEST(MbusSimToolTest, HelpDescribesTheOptionsAndWhatTheTerminalCannotDo) {
     SimProcess sim(MBUS_SIM_PATH, {"--help"});
     const std::string first = sim.ReadLine();
+    std::string text;
+    for (int lines = 0; lines < 200; ++lines) {
+        const std::string line = sim.ReadLine();
+        text += line + "\n";
+        if (line.rfind("Exit codes", 0) == 0) break;
+    }
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_EQ(first, "usage: mbus-sim [options]");
+    // A master that sets even parity twice, or checks it, fails on a
+    // pseudo-terminal: the help says so and shows the way that works.
+    const std::size_t limit = text.find("keeps no parity");
+    ASSERT_NE(limit, std::string::npos) << text;
+    const std::size_t fails = text.find("8E1", limit);
+    ASSERT_NE(fails, std::string::npos) << text;
+    EXPECT_NE(text.find("mbus-sim --tcp PORT", fails), std::string::npos) << text;
 }
 
 }  // namespace

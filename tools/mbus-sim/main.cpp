@@ -1,7 +1,10 @@
-// mbus-sim: a simulated M-Bus on a pseudo-terminal. Any master program
-// opens the terminal whose path this prints and talks to the virtual slaves
-// as it would through a level converter. With --tcp the bus is served on a
-// loopback TCP port instead, as a network serial server would serve it.
+// mbus-sim: a simulated M-Bus on a pseudo-terminal. A master program opens
+// the terminal whose path this prints and talks to the virtual slaves as it
+// would through a level converter, as long as it sets even parity once per
+// open: a pseudo-terminal keeps no parity, so a second request for it, or a
+// check of it, fails. With --tcp the bus is served on a loopback TCP port
+// instead, as a network serial server would serve it, which suits those
+// programs.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -102,10 +105,16 @@ constexpr const char* kUsage =
     "  converter: selected by version 90, medium 0E; transceiver: address 251.\n"
     "\n"
     "Each program that opens the terminal finds it raw at the line's rate and\n"
-    "without CLOCAL; what the program before set, or left unread, is gone. A\n"
-    "pseudo-terminal keeps no parity and no 7 data bits: the master program's\n"
-    "tcsetattr asking for them succeeds while it changes something else, such\n"
-    "as CLOCAL or the rate (the C library reports EINVAL otherwise).\n"
+    "without CLOCAL; what the program before set, or left unread, is gone.\n"
+    "\n"
+    "What the terminal cannot do: a pseudo-terminal keeps no parity and no 7\n"
+    "data bits. A master program's first tcsetattr asking for them succeeds,\n"
+    "since it changes CLOCAL or the rate as well; a second one that changes\n"
+    "nothing else fails with EINVAL, and reading the settings back shows no\n"
+    "parity. So a master that sets 8E1 and then checks it, or sets it again on\n"
+    "the open terminal (some do on every connect), fails here. Serve such a\n"
+    "program the bus over TCP instead: mbus-sim --tcp PORT, and the program's\n"
+    "TCP connection to 127.0.0.1:PORT.\n"
     "\n"
     "A byte with a parity or framing fault reaches the master as a UART would\n"
     "deliver it under the terminal's settings: unchanged without INPCK, dropped\n"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "com_test_support.h"
+#include "tests/support/unprivileged.h"
 
 namespace mbus::com {
 namespace {
@@ -373,8 +374,9 @@ TEST(RegistryFile, UnreadableOrUnwritableFilesGiveRegistryErrors) {
 }
 
 TEST(RegistryFile, FilesWithoutPermissionGiveRegistryErrors) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads and writes every file";
     ScratchDirectory scratch;
+    testsupport::Unprivileged user({scratch.Path()});
+    ASSERT_TRUE(user.Ok()) << user.Problem();
     const std::string path = scratch.WriteFile("registry", "[HKCR\\A]\n@=a\n");
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     Registry registry(path);

@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "serial_test_support.h"
+#include "tests/support/unprivileged.h"
 
 namespace mbus::serial {
 namespace {
@@ -214,9 +215,10 @@ TEST(PortMapLoad, DirectoryInPlaceOfTheFileIsAnErrorAndWarnedAbout) {
 }
 
 TEST(PortMapLoad, UnreadableFileIsAnErrorAndWarnedAbout) {
-    if (::geteuid() == 0) GTEST_SKIP() << "a privileged process reads any file";
     ScratchDirectory dir;
     ASSERT_TRUE(dir.Ok());
+    testsupport::Unprivileged user({dir.Path()});
+    ASSERT_TRUE(user.Ok()) << user.Problem();
     const std::string file = dir.WriteFile("ports", "1 = /dev/ttyUSB0\n");
     ASSERT_EQ(::chmod(file.c_str(), 0), 0);
     ScopedEnv map("MBUS_PORT_MAP", file.c_str());
