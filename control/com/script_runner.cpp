@@ -450,6 +450,12 @@ int ScriptRunner::Transaction(ScriptItem& item) {
 
 int ScriptRunner::Connection(ScriptItem& item) {
     if (!item.parameters) return kAtOnce;
+    // Over a standing modem call the port belongs to the call: reopening it
+    // with the line's settings would hang up. The line is passed over
+    // without a log entry, so that a host's usual read script, connection
+    // line included, reads through the call. A call whose carrier has gone
+    // is no longer standing (the status check brings the direct line back).
+    if (noBaudChangeWhileConnected.load() != 0 && channel_.TelStatus() == engine::kModemConnected) return kAtOnce;
     channel_.SetParameters(*item.parameters);
     const int status = channel_.Open(item.command == 2 ? 1 : 0);
     if (status != 0) {
