@@ -184,8 +184,7 @@ Value VIBByte(const Args& a) {
 Value FollowingTelegram(const Args&) {
     const auto ch = Ch();
     if (!ch) return L(0);
-    const auto answer = ch->Answer();
-    return L(answer->telegram ? answer->telegram->moreRecordsFollow : 0);
+    return L(ch->Following());
 }
 
 // ---- ML2 ---------------------------------------------------------------------------------

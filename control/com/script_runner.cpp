@@ -330,12 +330,13 @@ int ScriptRunner::Step() {
                 return ExecuteItem(items_[static_cast<std::size_t>(current_)]);
             }
         }
-        // A REQ_UD2 whose answer announces more data runs again.
-        const std::shared_ptr<const engine::AnswerSnapshot> answer = channel_.Answer();
+        // A REQ_UD2 whose answer announces more data runs again. The check
+        // clears the announcement whatever it decides: it is seen once.
+        bool announced = false;
+        const std::shared_ptr<const engine::AnswerSnapshot> answer = channel_.CheckAnswer(&announced);
         if (answer->telegram) {
             const bool fresh = answer != consumed_;
-            if (fresh && command % 100 == 5 && repeatCounter_ < autoREQUD2on1F.load() &&
-                answer->telegram->moreRecordsFollow != 0) {
+            if (fresh && announced && command % 100 == 5 && repeatCounter_ < autoREQUD2on1F.load()) {
                 ++repeatCounter_;
                 step_.store(remembered);
             } else {
