@@ -184,8 +184,7 @@ Value VIBByte(const Args& a) {
 Value FollowingTelegram(const Args&) {
     const auto ch = Ch();
     if (!ch) return L(0);
-    const auto answer = ch->Answer();
-    return L(answer->telegram ? answer->telegram->moreRecordsFollow : 0);
+    return L(ch->Following());
 }
 
 // ---- ML2 ---------------------------------------------------------------------------------
@@ -231,9 +230,9 @@ int32_t CalculateMedium(int32_t variable, const std::string& utf8) {
 }
 std::string ExtractMedium(int32_t variable, int32_t code) {
     if (!Ch()) return {};
-    char name[40] = {};
-    mbus::ExtractMedium(variable, static_cast<uint8_t>(code), name);
-    return text::ToUtf8(name, Page());
+    const int language = CurrentLanguage();
+    return text::ToUtf8(mbus::MediumName(variable, static_cast<uint8_t>(code), language),
+                        text::CodePageOfLanguage(language));
 }
 std::string ChangeMediumLanguage(int32_t from, int32_t to, const std::string& utf8) {
     if (!Ch()) return {};
@@ -347,7 +346,7 @@ Value UARTMessageGet(const Args& a) {
     return S(mbus::line::LineStatusText(mbus::line::kLinePortOpenFailed, language));
 }
 void UARTMessagePut(const Args& a, const Value& v) {
-    if (a.L(0) == kUserLanguage) mbus::line::WriteLineText(0, kUserLanguage, std::string(text::CutUtf8(v.text, 199)));
+    if (a.L(0) == kUserLanguage) mbus::line::WriteLineText(0, kUserLanguage, v.text);
 }
 Value Layer1MessageGet(const Args& a) {
     const int language = a.L(0), n = a.L(1);
@@ -357,7 +356,7 @@ Value Layer1MessageGet(const Args& a) {
 void Layer1MessagePut(const Args& a, const Value& v) {
     const int n = a.L(1);
     if (a.L(0) == kUserLanguage && n >= 0 && n <= 7)
-        mbus::line::WriteLineText(n + 1, kUserLanguage, std::string(text::CutUtf8(v.text, 49)));
+        mbus::line::WriteLineText(n + 1, kUserLanguage, v.text);
 }
 Value Layer7MessageGet(const Args& a) {
     const int language = a.L(0), n = a.L(1);
@@ -367,7 +366,7 @@ Value Layer7MessageGet(const Args& a) {
 void Layer7MessagePut(const Args& a, const Value& v) {
     const int n = a.L(1);
     if (a.L(0) == kUserLanguage && n >= 0 && n <= 9)
-        link::WriteErrorClassText(n, kUserLanguage, std::string(text::CutUtf8(v.text, 19)));
+        link::WriteErrorClassText(n, kUserLanguage, v.text);
 }
 
 // ---- Utilities -----------------------------------------------------------------------------

@@ -330,12 +330,13 @@ int ScriptRunner::Step() {
                 return ExecuteItem(items_[static_cast<std::size_t>(current_)]);
             }
         }
-        // A REQ_UD2 whose answer announces more data runs again.
-        const std::shared_ptr<const engine::AnswerSnapshot> answer = channel_.Answer();
+        // A REQ_UD2 whose answer announces more data runs again. The check
+        // clears the announcement whatever it decides: it is seen once.
+        bool announced = false;
+        const std::shared_ptr<const engine::AnswerSnapshot> answer = channel_.CheckAnswer(&announced);
         if (answer->telegram) {
             const bool fresh = answer != consumed_;
-            if (fresh && command % 100 == 5 && repeatCounter_ < autoREQUD2on1F.load() &&
-                answer->telegram->moreRecordsFollow != 0) {
+            if (fresh && announced && command % 100 == 5 && repeatCounter_ < autoREQUD2on1F.load()) {
                 ++repeatCounter_;
                 step_.store(remembered);
             } else {
@@ -450,6 +451,12 @@ int ScriptRunner::Transaction(ScriptItem& item) {
 
 int ScriptRunner::Connection(ScriptItem& item) {
     if (!item.parameters) return kAtOnce;
+    // Over a standing modem call the port belongs to the call: reopening it
+    // with the line's settings would hang up. The line is passed over
+    // without a log entry, so that a host's usual read script, connection
+    // line included, reads through the call. A call whose carrier has gone
+    // is no longer standing (the status check brings the direct line back).
+    if (noBaudChangeWhileConnected.load() != 0 && channel_.TelStatus() == engine::kModemConnected) return kAtOnce;
     channel_.SetParameters(*item.parameters);
     const int status = channel_.Open(item.command == 2 ? 1 : 0);
     if (status != 0) {

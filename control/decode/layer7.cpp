@@ -9,8 +9,11 @@
 namespace mbus {
 namespace {
 
-// Copies a cell into a caller's buffer of at least `width` bytes.
+// Copies a medium cell into a caller's buffer of at least the cell width
+// (30 bytes): a user text longer in bytes keeps its whole characters that fit.
 void CopyCell(std::string_view cell, char* text) {
+    static_assert(texts::kMediumFixWidth == texts::kMediumVarWidth);
+    cell = text::CutUtf8(cell, texts::kMediumVarWidth - 1);
     std::memcpy(text, cell.data(), cell.size());
     text[cell.size()] = '\0';
 }
@@ -41,13 +44,12 @@ void CalculateManufacturer(const char* text, uint16_t* number) {
     *number = static_cast<uint16_t>(v & 0xFFFF);
 }
 
-void ExtractMedium(int variable, uint8_t code, char* text) {
-    const int language = CurrentLanguage();
-    if ((variable == 1 && code < 32) || (variable == 0 && code < 16))
-        CopyCell(Cell(TableOf(variable), code, language), text);
-    else
-        CopyCell(Cell(TextTable::MediumVar, 0x0F, language), text);
+std::string_view MediumName(int variable, uint8_t code, int language) {
+    if ((variable == 1 && code < 32) || (variable == 0 && code < 16)) return Cell(TableOf(variable), code, language);
+    return Cell(TextTable::MediumVar, 0x0F, language);
 }
+
+void ExtractMedium(int variable, uint8_t code, char* text) { CopyCell(MediumName(variable, code, CurrentLanguage()), text); }
 
 void CalculateMedium(int variable, const char* text, uint8_t* code) {
     const int row = FindMedium(TableOf(variable == 1 ? 1 : 0), RowsOf(variable == 1 ? 1 : 0), CurrentLanguage(), text);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 
 #include "control/decode/export.h"
 #include "control/link/layer2.h"
@@ -16,6 +17,10 @@ inline constexpr uint16_t kManufacturerFIX = 0x1938;
 // Free forms of the conversions; the classes below forward to them.
 void ExtractManufacturer(uint16_t number, char* text);               // 3 letters + zero
 void CalculateManufacturer(const char* text, uint16_t* number);      // first three characters
+// The medium name of `code` in a language as the tables hold it (the
+// variable table's "Unknown" for a code out of range): code-page bytes, or
+// the whole UTF-8 text of the user column.
+std::string_view MediumName(int variable, uint8_t code, int language);
 void ExtractMedium(int variable, uint8_t code, char* text);          // text: at least 30 bytes
 void CalculateMedium(int variable, const char* text, uint8_t* code);
 void ChangeMediumLanguage(int fromLanguage, int toLanguage, char* text);  // text: at least 30 bytes

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 using namespace mbus::texts;
 
@@ -65,6 +67,53 @@ void Store(char* cell, std::size_t width, std::string_view bytes) {
     std::memset(cell + n, 0, width - n);
 }
 
+// The user column in full. Its texts are UTF-8 and hold up to width - 1
+// characters, as a code-page cell does; in any script beyond ASCII that is
+// more bytes than the exported cell has. Each table's user texts live here,
+// in slots of room for width - 1 four-byte characters, allocated once so
+// that a text handed out stays where it is; the exported cell gets the
+// longest whole-character prefix that fits it.
+class UserColumn {
+public:
+    explicit UserColumn(const TableShape& shape)
+        : characters_(shape.width - 1), slot_(text::Utf8Capacity(characters_) + 1), bytes_(shape.rows * slot_, '\0') {}
+    // Stores `utf8` in a row, cut to the column's characters; returns what was kept.
+    std::string_view Store(std::size_t row, std::string_view utf8) {
+        const std::string_view kept = text::CutUtf8Characters(utf8, characters_);
+        char* slot = &bytes_[row * slot_];
+        std::memcpy(slot, kept.data(), kept.size());
+        std::memset(slot + kept.size(), 0, slot_ - kept.size());
+        return kept;
+    }
+    std::string_view Text(std::size_t row) const {
+        const char* slot = &bytes_[row * slot_];
+        return std::string_view(slot, strnlen(slot, slot_));
+    }
+
+private:
+    std::size_t characters_;
+    std::size_t slot_;
+    std::vector<char> bytes_;
+};
+
+UserColumn& UserColumnOf(TextTable t) {
+    static UserColumn columns[] = {
+        UserColumn(kTables[0].shape), UserColumn(kTables[1].shape), UserColumn(kTables[2].shape),
+        UserColumn(kTables[3].shape), UserColumn(kTables[4].shape), UserColumn(kTables[5].shape),
+        UserColumn(kTables[6].shape), UserColumn(kTables[7].shape), UserColumn(kTables[8].shape),
+    };
+    static_assert(std::size(columns) == std::size(kTables));
+    return columns[static_cast<int>(t)];
+}
+
+// Writes a user text: in full into the user column, and as much as fits
+// into the exported cell.
+void StoreUser(TextTable t, std::size_t row, std::string_view utf8) {
+    const TableInfo& info = Info(t);
+    const std::string_view kept = UserColumnOf(t).Store(row, utf8);
+    Store(CellPtr(info, row, kUserLanguage), info.shape.width, text::CutUtf8(kept, info.shape.width - 1));
+}
+
 std::atomic<uint32_t> generation{0};
 
 bool IsMediumTable(TextTable t) { return t == TextTable::MediumFix || t == TextTable::MediumVar; }
@@ -89,9 +138,7 @@ void ResetTextTables() {
             }
             // The user column starts as English, held in UTF-8.
             const char* en = info.source(kEnglish, row);
-            const std::string utf8 = en ? en : "";
-            Store(CellPtr(info, row, kUserLanguage), info.shape.width,
-                  text::CutUtf8(utf8, info.shape.width - 1));
+            StoreUser(static_cast<TextTable>(&info - kTables), row, en ? en : "");
         }
     }
     generation.fetch_add(1, std::memory_order_acq_rel);
@@ -101,6 +148,7 @@ std::string_view Cell(TextTable table, int row, int language) {
     const TableInfo& info = Info(table);
     if (row < 0 || static_cast<std::size_t>(row) >= info.shape.rows || language < 0 || language >= kLanguages)
         return {};
+    if (language == kUserLanguage) return UserColumnOf(table).Text(static_cast<std::size_t>(row));
     const char* cell = CellPtr(info, static_cast<std::size_t>(row), language);
     return std::string_view(cell, strnlen(cell, info.shape.width));
 }
@@ -115,8 +163,7 @@ bool WriteUserCell(TextTable table, int row, int language, std::string_view utf8
     std::string clean = text::FromUtf8(utf8, text::CodePage::Utf8);
     clean.erase(std::find(clean.begin(), clean.end(), '\0'), clean.end());
     if (IsMediumTable(table)) std::replace(clean.begin(), clean.end(), ' ', '_');
-    Store(CellPtr(info, static_cast<std::size_t>(row), language), info.shape.width,
-          text::CutUtf8(clean, info.shape.width - 1));
+    StoreUser(table, static_cast<std::size_t>(row), clean);
     generation.fetch_add(1, std::memory_order_acq_rel);
     return true;
 }

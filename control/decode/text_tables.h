@@ -4,7 +4,10 @@
 // language (languages 0..9); a cell is a zero-terminated single-byte text in
 // the code page of its language. The tables are filled at load time from
 // the UTF-8 columns in texts/; language 9 is the host-writable user column,
-// which starts as a copy of English and is kept in UTF-8.
+// which starts as a copy of English and is kept in UTF-8. A user cell holds
+// up to width - 1 characters, as the other cells do: the library keeps each
+// user text whole, and its exported cell holds as many whole characters of
+// it as fit the cell's bytes.
 
 #pragma once
 
@@ -49,16 +52,17 @@ struct TableShape {
 };
 TableShape ShapeOf(TextTable table);
 
-// The cell of (row, language) as stored (code-page bytes); empty when the
-// row or language is out of range.
+// The cell of (row, language) as stored (code-page bytes; the user
+// column's whole UTF-8 text); empty when the row or language is out of range.
 std::string_view Cell(TextTable table, int row, int language);
 
 // The cell as UTF-8, empty when out of range.
 std::string CellUtf8(TextTable table, int row, int language);
 
 // Writes a UTF-8 text into the user column (language 9) of a row, cut to the
-// cell width; in the two medium tables blanks become "_". Returns false (and
-// changes nothing) for any other language or a row out of range.
+// cell width less one in characters; in the two medium tables blanks become
+// "_". Returns false (and changes nothing) for any other language or a row
+// out of range.
 bool WriteUserCell(TextTable table, int row, int language, std::string_view utf8);
 
 // A number that changes whenever a table cell changes (a write to the user

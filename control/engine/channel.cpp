@@ -356,6 +356,7 @@ std::shared_ptr<AnswerSnapshot> Channel::Publish(MBLayer7& layers, int code, int
     snapshot->decoderResult =
         telegram->InterpretAnswer(code, static_cast<uint8_t>(C), static_cast<uint8_t>(A), static_cast<uint8_t>(CI),
                                   snapshot->bytes.data(), static_cast<int>(snapshot->bytes.size()));
+    following_.store(telegram->moreRecordsFollow != 0 ? 1 : 0);
     snapshot->telegram = std::move(telegram);
     answer_ = snapshot;
     return snapshot;
@@ -930,6 +931,12 @@ void Channel::InterpretTelegram(std::span<const uint8_t> bytes) {
 
 std::shared_ptr<const AnswerSnapshot> Channel::Answer() const {
     std::lock_guard lock(Locks().decoder);
+    return answer_;
+}
+
+std::shared_ptr<const AnswerSnapshot> Channel::CheckAnswer(bool* announced) {
+    std::lock_guard lock(Locks().decoder);
+    *announced = following_.exchange(0) != 0;
     return answer_;
 }
 

@@ -181,6 +181,12 @@ public:
     int CI() const { return ci_.load(); }
     // The last valid answer (never null).
     std::shared_ptr<const AnswerSnapshot> Answer() const;
+    // 1 while the last decoded telegram's announcement that more data
+    // follow has not been checked by a script step (APPFollowingTelegram).
+    int Following() const { return following_.load(); }
+    // The last answer for a script step's check, with its announcement in
+    // `announced`; the announcement is cleared, so that it is seen once.
+    std::shared_ptr<const AnswerSnapshot> CheckAnswer(bool* announced);
 
     // ---- Slave list and data loggers ---------------------------------------------
     // The slave list of the last search or house-central unit (51 characters an entry).
@@ -260,6 +266,7 @@ private:
     std::vector<uint8_t> selectedReadChoice_;  // worker only
 
     std::shared_ptr<const AnswerSnapshot> answer_;  // under the decoder lock
+    std::atomic<int32_t> following_{0};             // written under the decoder lock
     mutable std::mutex listMutex_;
     std::string slaveList_;
     std::vector<uint8_t> memoryDownload_;  // under listMutex_

@@ -186,4 +186,14 @@ std::string_view CutUtf8(std::string_view utf8, std::size_t maxBytes) {
     return utf8.substr(0, n);
 }
 
+std::string_view CutUtf8Characters(std::string_view utf8, std::size_t maxCharacters) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;  // inside a character
+        if (characters == maxCharacters) return utf8.substr(0, i);
+        ++characters;
+    }
+    return utf8;
+}
+
 }  // namespace mbus::text

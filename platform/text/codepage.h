@@ -42,4 +42,11 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // end inside a multi-byte character.
 std::string_view CutUtf8(std::string_view utf8, std::size_t maxBytes);
 
+// Longest prefix of `utf8` that has at most `maxCharacters` characters (a
+// character is a lead byte with its continuation bytes).
+std::string_view CutUtf8Characters(std::string_view utf8, std::size_t maxCharacters);
+
+// The most bytes that `maxCharacters` UTF-8 characters can take.
+constexpr std::size_t Utf8Capacity(std::size_t maxCharacters) { return maxCharacters * 4; }
+
 }  // namespace mbus::text

@@ -13,7 +13,7 @@ void LanguageTable::Set(int row, int language, std::string_view utf8) {
     std::string bytes = FromUtf8(utf8, CodePageOfLanguage(language));
     if (bytes.size() > max) bytes.resize(max);
     cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(language)] = std::move(bytes);
-    if (language == 0) cells_[static_cast<std::size_t>(row)][kUserLanguage] = std::string(CutUtf8(utf8, max));
+    if (language == 0) cells_[static_cast<std::size_t>(row)][kUserLanguage] = std::string(CutUtf8Characters(utf8, max));
 }
 
 std::string_view LanguageTable::Cell(int row, int language) const {
@@ -25,12 +25,14 @@ std::string LanguageTable::Utf8(int row, int language) const {
     return ToUtf8(Cell(row, language), CodePageOfLanguage(language));
 }
 
-bool LanguageTable::WriteUser(int row, int language, std::string_view utf8, std::size_t maxBytes) {
+bool LanguageTable::WriteUser(int row, int language, std::string_view utf8, std::size_t maxCharacters) {
     if (language != kUserLanguage || row < 0 || row >= Rows()) return false;
     std::string clean = FromUtf8(utf8, CodePage::Utf8);
     clean.erase(std::find(clean.begin(), clean.end(), '\0'), clean.end());
-    const std::size_t max = std::min(widths_[static_cast<std::size_t>(row)] - 1, maxBytes);
-    cells_[static_cast<std::size_t>(row)][kUserLanguage] = std::string(CutUtf8(clean, max));
+    // The user column holds UTF-8: its cells count characters, so that a
+    // text in any script keeps as many characters as a code-page cell.
+    const std::size_t max = std::min(widths_[static_cast<std::size_t>(row)] - 1, maxCharacters);
+    cells_[static_cast<std::size_t>(row)][kUserLanguage] = std::string(CutUtf8Characters(clean, max));
     return true;
 }
 

@@ -1,6 +1,7 @@
 // A small multilingual text table: rows of ten language cells, each cell
 // holding at most (width - 1) bytes in the code page of its language. The
-// user column (9) starts as English and is the only one a host may write.
+// user column (9) starts as English and is the only one a host may write;
+// it holds UTF-8 and at most (width - 1) characters.
 
 #pragma once
 
@@ -29,9 +30,10 @@ public:
     // The cell as stored (code-page bytes); empty out of range.
     std::string_view Cell(int row, int language) const;
     std::string Utf8(int row, int language) const;
-    // Writes the user column; false (nothing changes) for another language
-    // or a row out of range. `maxBytes` cuts the text further when given.
-    bool WriteUser(int row, int language, std::string_view utf8, std::size_t maxBytes = SIZE_MAX);
+    // Writes the user column (UTF-8, at most the row's width less one
+    // characters); false (nothing changes) for another language or a row
+    // out of range. `maxCharacters` cuts the text further when given.
+    bool WriteUser(int row, int language, std::string_view utf8, std::size_t maxCharacters = SIZE_MAX);
     int Rows() const { return static_cast<int>(cells_.size()); }
 
 private:

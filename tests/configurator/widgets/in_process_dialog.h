@@ -44,6 +44,20 @@ inline void PutLong(com::IDispatch* control, const char16_t* name, int32_t value
               com::S_OK);
 }
 
+// Gets a long property of a control by name; -1 when it cannot be read.
+inline int32_t GetLong(com::IDispatch* control, const char16_t* name) {
+    if (control == nullptr) return -1;
+    const com::OLECHAR* names[] = {name};
+    com::DISPID id = 0;
+    if (control->GetIDsOfNames(com::IID_NULL, names, 1, 0, &id) != com::S_OK) return -1;
+    com::DISPPARAMS params{nullptr, nullptr, 0, 0};
+    com::VARIANT result{};
+    if (control->Invoke(id, com::IID_NULL, 0, com::DISPATCH_PROPERTYGET, &params, &result, nullptr, nullptr) !=
+        com::S_OK)
+        return -1;
+    return result.lVal;
+}
+
 inline Control InProcessControl(std::string* why) {
     void* raw = nullptr;
     if (control::GetClassObject(control::CLSID_MBusOrlX4, com::IID_IClassFactory, &raw) != com::S_OK) {

@@ -138,13 +138,19 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ModemSession, ReadsOverTheConnectionThenHangsUp) {
     Start("");
     Connect();
-    dialog_->Read();
-    EXPECT_EQ(dialog_->LastScript().substr(0, 8), "1|10||\r\n") << "no port is opened over a standing connection";
-    EXPECT_EQ(dialog_->LastScript().substr(dialog_->LastScript().size() - 8), "1|10||\r\n");
-    ASSERT_TRUE(WaitForScript());
-    EXPECT_EQ(Status(), "Success!");
-    EXPECT_EQ(dialog_->Pages()->Page(), kPagePulseInput1);
-    EXPECT_EQ(dialog_->Pages()->pulse[0].counter->text().toStdString(), "10000");
+    // Two reads: the call stands through both.
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        dialog_->Read();
+        EXPECT_EQ(dialog_->LastScript().substr(0, 8), "1|10||\r\n") << "no port is opened over a standing connection";
+        EXPECT_EQ(dialog_->LastScript().substr(dialog_->LastScript().size() - 8), "1|10||\r\n");
+        ASSERT_TRUE(WaitForScript());
+        EXPECT_EQ(Status(), "Success!");
+        EXPECT_EQ(dialog_->Pages()->Page(), kPagePulseInput1);
+        EXPECT_EQ(dialog_->Pages()->pulse[0].counter->text().toStdString(), "10000");
+        EXPECT_TRUE(devices_->Modem()->Online());
+        EXPECT_EQ(test::GetLong(dialog_->TheControl().Dispatch(), u"TELStatus"), 4);
+    }
 
     // The connection type stays while the call stands.
     dialog_->SetCommunicationType(kSerialCable);

@@ -167,6 +167,30 @@ TEST_F(Control, TextTables) {
     EXPECT_FALSE(c_.Text("LNGUARTErrorMessage", {4}).empty());
 }
 
+// Texts of the user column keep as many characters as the cell has room
+// for (its width less the terminating zero), however many bytes a
+// character takes.
+TEST_F(Control, UserTextsAreCutByCharacters) {
+    c_.Put("LNGLayer7ErrorMessage", std::string("Ошибка приёма кадра данных"), {9, 2});
+    EXPECT_EQ(c_.Text("LNGLayer7ErrorMessage", {9, 2}), "Ошибка приёма кадра");
+    c_.Put("LNGLayer7ErrorMessage", std::string("Prüfsummenfehlerhäufung"), {9, 7});
+    EXPECT_EQ(c_.Text("LNGLayer7ErrorMessage", {9, 7}), "Prüfsummenfehlerhäu");
+    c_.Put("LNGUnitFixed", std::string("Кубических метров в час"), {9, 3});
+    EXPECT_EQ(c_.Text("LNGUnitFixed", {9, 3}), "Кубических метров в");
+    c_.Put("LNGMediumVar", std::string("Wärmezähler für Rücklauf und Vorlauf"), {9, 4});
+    EXPECT_EQ(c_.Text("LNGMediumVar", {9, 4}), "Wärmezähler_für_Rücklauf_und_");
+    c_.Put("LNGLayer1ErrorMessage", std::string(60, 'x'), {9, 1});
+    EXPECT_EQ(c_.Text("LNGLayer1ErrorMessage", {9, 1}), std::string(49, 'x'));
+    std::string cyrillic;
+    for (int i = 0; i < 60; ++i) cyrillic += "ж";
+    c_.Put("LNGLayer1ErrorMessage", cyrillic, {9, 1});
+    EXPECT_EQ(c_.Text("LNGLayer1ErrorMessage", {9, 1}), cyrillic.substr(0, 49 * 2));
+    // The decoder's texts in the user language are the cut texts.
+    c_.Put("LNGLanguage", 9);
+    EXPECT_EQ(c_.Text("ML7ExtractMedium", {1, 4}), "Wärmezähler_für_Rücklauf_und_");
+    c_.Put("LNGLanguage", 0);
+}
+
 TEST_F(Control, ApplicationLayerConversions) {
     EXPECT_EQ(c_.Long("ML7CalculateManufacturer", {std::string("FIX")}), 0x1938);
     EXPECT_EQ(c_.Long("ML7CalculateManufacturer", {std::string("UNK")}), 0x55CB);

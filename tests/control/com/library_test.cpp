@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "control/com/identifiers.h"
+#include "control/decode/options.h"
 #include "platform/com/create.h"
 #include "platform/com/registry.h"
 #include "tests/control/com/dispatch_client.h"
@@ -88,6 +89,37 @@ TEST_F(Library, RegistrationRoundTrip) {
     EXPECT_EQ(CreateInstance(CLSID_MBusOrlX4, IID_IDispatch, &none), REGDB_E_CLASSNOTREG);
     EXPECT_FALSE(none);
     EXPECT_NE(LastCreateError(), "");
+}
+
+// A program that loads the library at run time reaches its exported globals
+// by name: they are the objects the library's code reads and writes.
+TEST_F(Library, ALoadingProgramSharesTheExportedGlobals) {
+    void* handle = ::dlopen(MBUS_CONTROL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << ::dlerror();
+    auto* language = static_cast<std::atomic<int32_t>*>(::dlsym(handle, "MBusLanguage"));
+    auto* options = static_cast<MBusOptionStruct*>(::dlsym(handle, "MBusOption"));
+    auto getClassObject =
+        reinterpret_cast<HRESULT (*)(const CLSID&, const IID&, void**)>(::dlsym(handle, "DllGetClassObject"));
+    ASSERT_NE(language, nullptr);
+    ASSERT_NE(options, nullptr);
+    ASSERT_NE(getClassObject, nullptr);
+    void* raw = nullptr;
+    ASSERT_EQ(getClassObject(CLSID_MBusOrlX4, IID_IClassFactory, &raw), S_OK);
+    auto factory = ComPtr<IClassFactory>::Adopt(raw);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, &raw), S_OK);
+    {
+        DispatchClient c(ComPtr<IDispatch>::Adopt(raw));
+        c.Put("LNGLanguage", 4);
+        EXPECT_EQ(language->load(), 4);
+        language->store(1);
+        EXPECT_EQ(c.Long("LNGLanguage"), 1);
+        options->OPTMessagesOn.store(1);
+        EXPECT_EQ(c.Long("OPTMessagesOn"), 1);
+        c.Put("LNGLanguage", 0);
+        options->Reset();
+    }
+    factory.Reset();
+    ::dlclose(handle);
 }
 
 struct SessionRun {

@@ -77,6 +77,49 @@ TEST_F(Modem, DialReadAndHangUpInOneScript) {
     EXPECT_EQ(c_.Long("COMIsOpen"), 0);
 }
 
+// A host that reads over a dialled call sends its usual scripts, connection
+// line included: while the call stands that line is passed over without a
+// log entry, so the call survives every read until the hang-up. With the
+// option off the line reopens the port, which ends the call.
+TEST_F(Modem, ConnectionLinesArePassedOverWhileACallStands) {
+    const std::string read = "0||COM1,2400,8,1,E,RTS_Reset,DTR_Reset,TA=330,TO=50,TB=4,PartWait,Retries=3,DT=11,HS=0|\r\n"
+                             "5|1||\r\n";
+    c_.Call("SCRExecute", {std::string("31|COM1|9600|0123\r\n")});
+    ASSERT_TRUE(WaitFor([&] { return c_.Long("SCRStatus") == 0; }));
+    ASSERT_EQ(c_.Long("TELStatus"), 4);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        c_.Call("LOGReset");
+        c_.Call("SCRExecute", {read});
+        ASSERT_TRUE(WaitFor([&] { return c_.Long("SCRStatus") == 0; }));
+        EXPECT_EQ(c_.Long("TELStatus"), 4) << "the read left the call standing";
+        EXPECT_TRUE(modem_->Online());
+        const std::vector<std::string> lines = Lines();
+        ASSERT_EQ(lines.size(), 1u) << "the connection line leaves no entry";
+        EXPECT_EQ(lines[0].substr(0, 12), "5|1|||030101") << "read over the call";
+        EXPECT_EQ(c_.Long("COMBaudrate"), 9600);
+    }
+    c_.Call("SCRExecute", {std::string("32|||\r\n")});
+    ASSERT_TRUE(WaitFor([&] { return c_.Long("SCRStatus") == 0; }));
+    EXPECT_EQ(c_.Long("TELStatus"), 0);
+    EXPECT_FALSE(modem_->Online());
+    const std::vector<std::string> commands = modem_->Commands();
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[1], "ATH0");
+
+    // Option off: the connection line opens the port with its own settings.
+    c_.Put("SCRNoBaudChangeWhileConnected", 0);
+    c_.Call("SCRExecute", {std::string("31|COM1|9600|0123\r\n")});
+    ASSERT_TRUE(WaitFor([&] { return c_.Long("SCRStatus") == 0; }));
+    ASSERT_EQ(c_.Long("TELStatus"), 4);
+    c_.Call("LOGReset");
+    c_.Call("SCRExecute", {read});
+    ASSERT_TRUE(WaitFor([&] { return c_.Long("SCRStatus") == 0; }));
+    EXPECT_EQ(c_.Long("TELStatus"), 0);
+    EXPECT_EQ(c_.Long("COMBaudrate"), 2400);
+    EXPECT_EQ(Lines().at(0).substr(0, 6), "0||COM");
+}
+
 TEST_F(Modem, CallWithoutCarrier) {
     modem_->SetAnswer(sim::HayesModem::Answer::kNoCarrier);
     c_.Put("SCRMakeCallTrial", 200);  // one call

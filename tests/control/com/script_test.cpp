@@ -146,6 +146,26 @@ TEST_F(Script, MoreDataFollowRepeatsTheRead) {
     EXPECT_EQ(c_.Long("SCRAutoREQUD2on1F"), 0);
 }
 
+// The step that checks a read's "more data follow" clears it, whether or
+// not it repeats the read; a host's own read keeps it.
+TEST_F(Script, TheCheckedAnnouncementReadsZeroAfterwards) {
+    Bus().AddSlave("primary=1 id=12345678 man=QXA medium=07 records=0413D2040000 records=0413D3040000");
+    c_.Put("SCRAutoREQUD2on1F", 0);
+    c_.Call("SCRExecute", {std::string("5|1||")});
+    ASSERT_TRUE(WaitForScript(c_));
+    ASSERT_EQ(c_.Long("LOGUpperBound"), 0);
+    EXPECT_EQ(c_.Long("APPFollowingTelegram"), 0) << "cleared by the step after the read";
+    // The slave's telegrams alternate; the first of them announces more.
+    for (int expected : {0, 1}) {
+        c_.Call("APPREQUD2", {1});
+        const auto until = std::chrono::steady_clock::now() + 30s;
+        while (c_.Long("APPReceiveTest") == 255 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(2ms);
+        ASSERT_NE(c_.Long("APPReceiveTest"), 255);
+        EXPECT_EQ(c_.Long("APPFollowingTelegram"), expected);
+    }
+}
+
 TEST_F(Script, RunningScriptKeepsItsSettingsAndStopsOnBreak) {
     c_.Call("SCRExecute", {std::string("14||29999|\r\n16|||")});
     EXPECT_EQ(c_.Long("SCRStatus"), 1);

@@ -111,11 +111,12 @@ TEST_F(TextTablesTest, UserColumnStartsAsEnglishAndIsTheOnlyWritableOne) {
     EXPECT_FALSE(WriteUserCell(TextTable::MediumVar, 32, 9, "x"));
     EXPECT_FALSE(WriteUserCell(TextTable::VIFEAction, -1, 9, "x"));
 
-    // Non-medium tables keep blanks; Unicode is kept and cut on a character boundary.
+    // Non-medium tables keep blanks; Unicode is kept and cut after the
+    // cell's 19 characters. The exported cell holds the whole characters
+    // that fit its 19 bytes.
     EXPECT_TRUE(WriteUserCell(TextTable::FixStatus, 2, 9, "Низкое питание батареи"));
-    const std::string_view cell = Cell(TextTable::FixStatus, 2, 9);
-    EXPECT_LE(cell.size(), 19u);
-    EXPECT_EQ(cell, "Низкое пит");
+    EXPECT_EQ(Cell(TextTable::FixStatus, 2, 9), "Низкое питание бата");
+    EXPECT_STREQ(MBL7_FixStatus[2][9], "Низкое пит");
 }
 
 TEST_F(TextTablesTest, OutOfRangeCellsAreEmpty) {

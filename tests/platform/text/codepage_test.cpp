@@ -50,5 +50,12 @@ TEST(CodePage, CutUtf8KeepsWholeCharacters) {
     EXPECT_EQ(CutUtf8("a€", 3), "a");
 }
 
+TEST(CodePage, CutUtf8CharactersCountsCharactersNotBytes) {
+    EXPECT_EQ(CutUtf8Characters("äöü", 2), "äö");
+    EXPECT_EQ(CutUtf8Characters("Жук€\xF0\x9F\x98\x80x", 5), "Жук€\xF0\x9F\x98\x80");
+    EXPECT_EQ(CutUtf8Characters("abc", 3), "abc");
+    EXPECT_EQ(CutUtf8Characters("abc", 0), "");
+}
+
 }  // namespace
 }  // namespace mbus::text
