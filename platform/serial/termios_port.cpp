@@ -454,6 +454,8 @@ ModemStatus TermiosPort::GetModemStatus() {
     return s;
 }
 
+bool TermiosPort::Lost() { return false; }
+
 int TermiosPort::LastError() const {
     std::lock_guard lock(mutex_);
     return lastError_;

@@ -97,6 +97,7 @@ public:
     void SetDTR(bool on) override;
     void SetBreak(bool on) override;
     ModemStatus GetModemStatus() override;
+    bool Lost() override;
     int LastError() const override;
     std::string Name() const override { return path_; }
 
