@@ -13,6 +13,7 @@
 #include "control/decode/telegram.h"
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/line_options.h"
+#include "tools/mbusctl/line_watch.h"
 #include "tools/mbusctl/output.h"
 #include "tools/mbusctl/scan_defaults.h"
 #include "tools/mbusctl/poll.h"
@@ -457,6 +458,8 @@ int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             addresses.push_back(o.primary ? std::to_string(s.address) : s.SecondaryAddress(meters.Client()));
     }
     if (o.poll.everySeconds > 0) {
+        const auto keeper = KeepControlLine(meters.Client(), o.line, o.line.baud, "read", err);
+        o.poll.line = keeper.get();
         const int polled = Poll(
             addresses, [&](const std::string& a) { return meters.Read(a); }, o.output, o.poll, interrupted, out, err);
         meters.Client().Call("APPCloseCom");

@@ -12,11 +12,7 @@
 #include <thread>
 
 namespace mbus::cli {
-namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The time stamp of a log line: 2026-12-08T14:30:05 (local time).
 std::string LogTime() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
@@ -25,6 +21,10 @@ std::string LogTime() {
     std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
     return buf;
 }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Where the lines go: a file opened for appending, written with one write
 // per line so that a stopped program leaves whole lines; or a stream.
@@ -106,10 +106,13 @@ int Poll(const std::vector<std::string>& addresses, const MeterReader& read, con
     while (!stop.load()) {
         for (const std::string& a : addresses) {
             if (stop.load()) break;
+            // A line whose device is lost takes no request until it is back.
+            if (p.line != nullptr && !p.line->Ready()) break;
             const auto telegrams = read(a);
             // A read broken off by the stop may lack telegrams: not written.
             if (stop.load()) break;
             if (telegrams.empty()) {
+                if (p.line != nullptr && p.line->CheckLost()) break;
                 err << LogTime() << " mbusctl read: " << a << " did not answer\n" << std::flush;
                 continue;
             }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "control/decode/telegram.h"
+#include "tools/common/line_keeper.h"
 #include "tools/mbusctl/output.h"
 
 namespace mbus::cli {
@@ -18,7 +19,12 @@ namespace mbus::cli {
 struct PollOptions {
     int everySeconds = 0;    // a round starts every so many seconds
     std::string outputFile;  // appended to (created when missing); empty: the output stream
+    // Keeps the line across the loss of its device (null: no keeping).
+    tools::LineKeeper* line = nullptr;
 };
+
+// The time stamp of a log line: 2026-12-08T14:30:05 (local time).
+std::string LogTime();
 
 // Reads one meter: its telegrams, empty when it did not answer.
 using MeterReader = std::function<std::vector<std::unique_ptr<MBTelegram>>(const std::string& address)>;
@@ -27,7 +33,9 @@ using MeterReader = std::function<std::vector<std::unique_ptr<MBTelegram>>(const
 // format) writes one object per line, CSV a header line (not when an output
 // file already has content) and one row per meter and reading; each line is
 // written whole and flushed at once. A meter that does not answer is logged
-// to `err` and asked again in the next round. Returns 0 when stopped, 1 when
+// to `err` and asked again in the next round. With a line keeper, a round
+// stops at a lost device (the keeper says so) and the rounds after it make
+// no request until the keeper has the line back. Returns 0 when stopped, 1 when
 // there is no address or the output could not be written.
 int Poll(const std::vector<std::string>& addresses, const MeterReader& read, const OutputOptions& o,
          const PollOptions& p, const std::atomic<bool>& stop, std::ostream& out, std::ostream& err);
