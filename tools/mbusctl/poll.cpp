@@ -11,6 +11,8 @@
 #include <ostream>
 #include <thread>
 
+#include "tools/common/line_keeper.h"
+
 namespace mbus::cli {
 
 std::string LogTime() {

@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "control/decode/telegram.h"
-#include "tools/common/line_keeper.h"
 #include "tools/mbusctl/output.h"
+
+namespace mbus::tools {
+class LineKeeper;
+}
 
 namespace mbus::cli {
 
