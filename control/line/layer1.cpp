@@ -219,6 +219,19 @@ void MBLayer1::CClose() {
     port_.reset();
 }
 
+bool MBLayer1::CloseIfLost() {
+    {
+        std::lock_guard lock(portMutex_);
+        if (!port_ || !port_->Lost()) return false;
+        port_.reset();
+    }
+    // The transfer failed on the port (UART), it did not time out; the line
+    // reads as a port that could not be opened until it is opened again.
+    errorWord.store(0x100);
+    status.store(kLinePortOpenFailed);
+    return true;
+}
+
 void MBLayer1::SetRTS() { WithPort([](serial::SerialPort& p) { p.SetRTS(true); }); }
 void MBLayer1::ResetRTS() { WithPort([](serial::SerialPort& p) { p.SetRTS(false); }); }
 void MBLayer1::SetDTR() { WithPort([](serial::SerialPort& p) { p.SetDTR(true); }); }
@@ -293,10 +306,13 @@ void MBLayer1::SendJob() {
             });
             const Clock::time_point writeStart = Clock::now();
             // The port may accept less than all at once; the rest follows as it drains.
+            bool failed = false;
             while (done < sendCount) {
                 int w = -1;
-                if (!WithPort([&](serial::SerialPort& p) { w = p.Write(sendBuffer + done, sendCount - done); }) || w < 0)
+                if (!WithPort([&](serial::SerialPort& p) { w = p.Write(sendBuffer + done, sendCount - done); }) || w < 0) {
+                    failed = true;
                     break;
+                }
                 done += w;
                 writtenCount.store(static_cast<uint32_t>(done));
                 if (done < sendCount) std::this_thread::yield();
@@ -304,6 +320,7 @@ void MBLayer1::SendJob() {
             WithPort([&](serial::SerialPort& p) {
                 lineEnd = writeStart + std::chrono::duration_cast<Clock::duration>(p.LineTime(done));
             });
+            if (failed) CloseIfLost();
         }
         // Until everything has left the port.
         for (;;) {
@@ -453,6 +470,8 @@ void MBLayer1::ReceiveJob() {
             }
         }
     }
+    // Nothing came: the line may have lost its device rather than its slave.
+    if (count == 0) CloseIfLost();
     receiveCount.store(count);
     receiveCountCopy.store(count);
     if (breakOption != 0) BreakOff();

@@ -10,6 +10,11 @@
 //   collects bytes until a gap of the byte timeout, optionally keeps
 //   listening for the rest of the answer window to detect collisions, and
 //   records UART faults in the error word.
+//
+// A port whose device goes away while the line is open (an unplugged
+// adapter) is closed by the thread that finds it out: after a write that
+// failed, or a reception that got nothing. The line then reads as closed
+// with status 2, which is how its owner learns of the loss.
 
 #pragma once
 
@@ -164,6 +169,11 @@ private:
     void ReadErrorState();
     int ModemBit(bool mbus::serial::ModemStatus::*bit);
     int Failure(int statusCode, int platformError);
+    // Closes a port whose device has gone (SerialPort::Lost) so that the
+    // device is let go at once: the line status becomes 2 (as a port that
+    // could not be opened) and the error word UART. The next CInit opens the
+    // port by its name again. True when it closed the port.
+    bool CloseIfLost();
 
     mutable std::mutex portMutex_;
     std::unique_ptr<mbus::serial::SerialPort> port_;

@@ -69,6 +69,12 @@ public:
     virtual ModemStatus GetModemStatus() = 0;
     // The platform error number of the last failure (0 when none).
     virtual int LastError() const = 0;
+    // True when the device behind the port is gone for good: this port will
+    // never carry a byte again and must be closed and opened anew (the
+    // device hung up or failed with an I/O error, or its device node was
+    // removed or now names another device). Ports that reconnect by
+    // themselves, or whose device cannot vanish, are never lost.
+    virtual bool Lost() = 0;
     // A readable name of what the port is ("/dev/ttyUSB0", "sim:demo", "tcp:gw:10001").
     virtual std::string Name() const = 0;
 };

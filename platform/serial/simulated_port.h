@@ -71,6 +71,8 @@ public:
     void SetDTR(bool on) override;
     void SetBreak(bool on) override;
     ModemStatus GetModemStatus() override;
+    // The simulated bus lives as long as the port holds it.
+    bool Lost() override { return false; }
     int LastError() const override { return 0; }
     std::string Name() const override { return name_; }
 

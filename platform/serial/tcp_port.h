@@ -68,6 +68,8 @@ public:
     void SetDTR(bool on) override;
     void SetBreak(bool on) override;
     ModemStatus GetModemStatus() override;
+    // A lost connection is made again by the next Write: never lost.
+    bool Lost() override { return false; }
     int LastError() const override;
     std::string Name() const override { return device_; }
 

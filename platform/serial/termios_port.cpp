@@ -13,6 +13,7 @@
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -63,6 +64,10 @@ bool ValidConfig(const SerialConfig& c) {
            (c.stopBits == 1 || c.stopBits == 2 || c.stopBits == -1) && c.parity >= 0 && c.parity <= 2 &&
            c.rts >= 0 && c.rts <= 3 && c.dtr >= 0 && c.dtr <= 2;
 }
+
+// Errors of a read or write that mean the device itself has gone (a hung-up
+// terminal, an unplugged adapter), not a passing fault.
+bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
 tcflag_t CharacterSize(int dataBits) {
     switch (dataBits) {
@@ -288,6 +293,7 @@ int TermiosPort::Write(const uint8_t* data, int n) {
     if (written < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;  // output queue full for now
         lastError_ = errno;
+        lost_ |= DeviceGone(errno);
         return -1;
     }
     return static_cast<int>(written);
@@ -352,6 +358,7 @@ bool TermiosPort::Fill() {
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) break;
         lastError_ = errno;
+        lost_ |= DeviceGone(errno);
         errors_.other = true;
         return false;
     }
@@ -457,6 +464,40 @@ ModemStatus TermiosPort::GetModemStatus() {
     s.ri = (bits & TIOCM_RNG) != 0;
     s.dcd = (bits & TIOCM_CAR) != 0;
     return s;
+}
+
+bool TermiosPort::Lost() {
+    std::lock_guard lock(mutex_);
+    if (lost_) return true;
+    // A terminal whose device went away is hung up: reads find nothing,
+    // writes and settings fail, and poll reports the hang-up.
+    pollfd p{fd_, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&p, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        lastError_ = EIO;
+        lost_ = true;
+        return true;
+    }
+    // The name the port was opened by must still lead to this device: a
+    // node removed (an unplugged adapter) or a link now pointing elsewhere
+    // (a restarted simulator) means the device of this descriptor is not
+    // the one that is there now.
+    struct stat opened {}, named {};
+    if (::fstat(fd_, &opened) != 0) return false;
+    if (::stat(path_.c_str(), &named) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR) return false;  // cannot tell (permissions): not lost
+        lastError_ = ENODEV;
+        lost_ = true;
+        return true;
+    }
+    if (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino || named.st_rdev != opened.st_rdev) {
+        lastError_ = ENODEV;
+        lost_ = true;
+    }
+    return lost_;
 }
 
 int TermiosPort::LastError() const {

@@ -36,6 +36,12 @@
 //     privileged programs too; exclusive use also keeps out non-privileged
 //     programs that do not lock. The lock goes with the port object, and
 //     with the process when that ends in any way.
+//   - a device that goes away (an unplugged USB adapter, a pseudo-terminal
+//     whose master closed) is told by Lost: a read or write that failed with
+//     EIO, ENXIO or ENODEV, a hang-up reported by poll, or the path the port
+//     was opened by that no longer leads to the open device (removed, or a
+//     link that now names another terminal). Lost stays true; the port must
+//     be closed and opened again by its path.
 // Modem line control and status fail on a pseudo-terminal; those failures
 // are recorded in LastError and otherwise ignored (the status reads all off).
 
@@ -98,6 +104,7 @@ public:
     void SetDTR(bool on) override;
     void SetBreak(bool on) override;
     ModemStatus GetModemStatus() override;
+    bool Lost() override;
     int LastError() const override;
     std::string Name() const override { return path_; }
 
@@ -134,6 +141,8 @@ private:
     MarkedByteDecoder decoder_;
     UartErrors errors_;
     MarkedByteDecoder::Marks unexplained_;  // marks seen since TakeErrors, with counters in use
+
+    bool lost_ = false;  // the device has gone (see Lost); stays set
 
     bool countersWork_ = false;
     FaultCounts counts_;

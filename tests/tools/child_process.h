@@ -108,6 +108,18 @@ public:
         return WaitFor(errors_, text, patience);
     }
 
+    // Reads until standard output is longer than `size` bytes or `patience`
+    // has passed; true when it grew.
+    bool WaitForOutputPast(std::size_t size, std::chrono::milliseconds patience = 20s) {
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        while (output_.size() <= size) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !Drain(std::min(left, std::chrono::milliseconds(100)))) return false;
+        }
+        return true;
+    }
+
     // Waits for the end and reads what is left: the exit code, 128 + the
     // signal that ended it, or -1 when it did not end within `patience`.
     int Wait(std::chrono::milliseconds patience = 20s) {

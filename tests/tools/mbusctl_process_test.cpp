@@ -6,8 +6,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <sstream>
+#include <thread>
 
 #include "platform/serial/termios_port.h"
 #include "tests/platform/serial/serial_test_support.h"
@@ -78,6 +81,56 @@ TEST_F(MbusctlProgram, InterruptedSearchOfReadAllPrintsTheSlavesFoundSoFar) {
         EXPECT_NE(mbusctl->Output().find("22222222"), std::string::npos) << mbusctl->Output();
         EXPECT_NE(mbusctl->Errors().find("2 slaves found"), std::string::npos) << mbusctl->Errors();
     }
+}
+
+// An unplugged converter that comes back: mbus-sim killed (its link left
+// behind, pointing at a terminal that is gone) and started again on the
+// same link while mbusctl polls.
+TEST_F(MbusctlProgram, PollingGoesOnAcrossASimulatorKilledAndStartedAgainOnItsLink) {
+    const std::string link = scratch_.File("bus");
+    const std::vector<std::string> simArgs{"--link", link, "--slave", "primary=1 id=11111111 man=QXA medium=07"};
+    auto sim = std::make_unique<ChildProcess>(MBUS_SIM_PATH, simArgs);
+    ASSERT_TRUE(sim->WaitForOutput("\n")) << sim->Errors();
+    auto mbusctl = Mbusctl({"read", "--every", "1", "--format", "json", "1"}, link);
+    ASSERT_TRUE(mbusctl->WaitForOutput("11111111")) << mbusctl->Errors();
+
+    sim->Signal(SIGKILL);
+    EXPECT_EQ(sim->Wait(), 128 + SIGKILL);
+    const std::string lost = "port 1 (" + link + "): device lost, retrying";
+    ASSERT_TRUE(mbusctl->WaitForErrors(lost, 60s)) << mbusctl->Errors();
+    // Away for a while: rounds pass, and attempts to open the line fail.
+    std::this_thread::sleep_for(3s);
+
+    sim = std::make_unique<ChildProcess>(MBUS_SIM_PATH, simArgs);
+    ASSERT_TRUE(sim->WaitForOutput("\n")) << sim->Errors();
+    // The waits between attempts are at most 30 s.
+    ASSERT_TRUE(mbusctl->WaitForErrors("port 1 (" + link + "): back after ", 90s)) << mbusctl->Errors();
+    // A reading after it.
+    const std::size_t before = mbusctl->Output().size();
+    ASSERT_TRUE(mbusctl->WaitForOutputPast(before)) << mbusctl->Errors();
+    mbusctl->Signal(SIGTERM);
+    EXPECT_EQ(mbusctl->Wait(), 0) << mbusctl->Errors();
+
+    const std::string& errors = mbusctl->Errors();
+    EXPECT_EQ(errors.find(lost), errors.rfind(lost)) << "said once per loss:\n" << errors;
+    // While the device is away nothing is asked, so no meter fails to
+    // answer. (Before the loss is found, a request may have gone unanswered
+    // while the killed simulator was still ending.)
+    const std::size_t lostAt = errors.find(lost), backAt = errors.find(": back after ");
+    ASSERT_LT(lostAt, backAt) << errors;
+    EXPECT_EQ(errors.substr(lostAt, backAt - lostAt).find("did not answer"), std::string::npos) << errors;
+    // Every reading is a whole line, before the loss and after it.
+    std::istringstream lines(mbusctl->Output());
+    int readings = 0;
+    for (std::string line; std::getline(lines, line); ++readings) {
+        ASSERT_FALSE(line.empty());
+        EXPECT_EQ(line.front(), '{') << line;
+        EXPECT_EQ(line.back(), '}') << line;
+        EXPECT_NE(line.find("\"11111111\""), std::string::npos) << line;
+    }
+    EXPECT_GE(readings, 2);
+    EXPECT_NE(mbusctl->Output().find("11111111", before), std::string::npos) << "no reading after the line came back";
+    EXPECT_EQ(mbusctl->Output().back(), '\n');
 }
 
 TEST_F(MbusctlProgram, SimulatedSessionRemovesItsTemporaryFilesWhenInterrupted) {

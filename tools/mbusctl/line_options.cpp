@@ -187,16 +187,22 @@ std::string BaudProblem(int baud) {
     return s;
 }
 
-bool OpenControlLine(const ControlClient& control, const LineOptions& line, int baud, const char* command,
-                     std::ostream& err) {
-    // The line status of a rate the line does not run at.
-    constexpr int kLineStatusBadBaud = 4;
+int OpenLine(const ControlClient& control, const LineOptions& line, int baud) {
     control.Put("COMPort", line.port);
     control.Put("COMBaudrate", baud);
     control.Put("COMParity", line.parity);
     if (!line.trace.empty()) control.Put("APPDebugFileName", line.trace);
     control.Call("COMOpen");
     const int status = control.Long("COMIsOpen").value_or(-1);
+    if (status == 0) control.Put("COMEchoOption", line.echo);
+    return status;
+}
+
+bool OpenControlLine(const ControlClient& control, const LineOptions& line, int baud, const char* command,
+                     std::ostream& err) {
+    // The line status of a rate the line does not run at.
+    constexpr int kLineStatusBadBaud = 4;
+    const int status = OpenLine(control, line, baud);
     if (status != 0) {
         // The control tells only its line status; who holds the port or
         // what is missing is looked up here.
@@ -204,8 +210,12 @@ bool OpenControlLine(const ControlClient& control, const LineOptions& line, int 
             << (status == kLineStatusBadBaud ? BaudProblem(baud) : PortProblem(line.port)) << "\n";
         return false;
     }
-    control.Put("COMEchoOption", line.echo);
     return true;
+}
+
+std::string PortAndDevice(int port) {
+    return "port " + std::to_string(port) + " (" +
+           serial::DeviceOfPort(port, serial::ReadPortMap(serial::PortMapPath())) + ")";
 }
 
 std::string PortProblem(int port) {

@@ -75,10 +75,17 @@ std::string BaudProblem(int baud);
 // hint at the port map.
 std::string PortProblem(int port);
 
+// "port 1 (/dev/ttyUSB0)": the port and the device the port map gives it.
+std::string PortAndDevice(int port);
+
 // Puts the line options into the control (port, `baud`, parity, the trace
-// file), opens the port and then sets the echo handling, which every
-// opening resets. The retries are the caller's to put. False after a
-// message to `err` ("mbusctl COMMAND: port N could not be opened: ...").
+// file), opens the port and, when it opened, sets the echo handling, which
+// every opening resets. Returns the line status: 0 open, else why not.
+int OpenLine(const ControlClient& control, const LineOptions& line, int baud);
+
+// OpenLine for a command's start. The retries are the caller's to put.
+// False after a message to `err` ("mbusctl COMMAND: port N could not be
+// opened: ...").
 bool OpenControlLine(const ControlClient& control, const LineOptions& line, int baud, const char* command,
                      std::ostream& err);
 

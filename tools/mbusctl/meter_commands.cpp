@@ -13,6 +13,7 @@
 #include "control/decode/telegram.h"
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/line_options.h"
+#include "tools/mbusctl/line_watch.h"
 #include "tools/mbusctl/output.h"
 #include "tools/mbusctl/scan_defaults.h"
 #include "tools/mbusctl/poll.h"
@@ -66,7 +67,10 @@ constexpr const char* kReadUsage =
     "that does not answer, or whose readout is incomplete, is logged to\n"
     "standard error, gets no line, and is read afresh in the next round. A\n"
     "round starts every SECONDS; when one takes longer, the next starts at\n"
-    "once and a note says so.\n"
+    "once and a note says so. A serial device that goes away (an unplugged\n"
+    "converter) is logged once, \"port 1 (/dev/ttyUSB0): device lost,\n"
+    "retrying\"; the port is tried again after 1, 2, 4, 8 and 16 s, then every\n"
+    "30 s, \"back after N s\" is logged when it opens, and polling goes on.\n"
     "\n"
     "CSV (RFC 4180; also without --every): a header line, not repeated when\n"
     "--output appends to a file that has content, then one row per record:\n"
@@ -518,6 +522,8 @@ int RunRead(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             addresses.push_back(o.primary ? std::to_string(s.address) : s.SecondaryAddress(meters.Client()));
     }
     if (o.poll.everySeconds > 0) {
+        const auto keeper = KeepControlLine(meters.Client(), o.line, o.line.baud, "read", err);
+        o.poll.line = keeper.get();
         const int polled = Poll(
             addresses, [&](const std::string& a) { return meters.Read(a); }, o.output, o.poll, interrupted, out, err);
         meters.Client().Call("APPCloseCom");

@@ -11,12 +11,10 @@
 #include <ostream>
 #include <thread>
 
+#include "tools/common/line_keeper.h"
+
 namespace mbus::cli {
-namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The time stamp of a log line: 2026-12-08T14:30:05 (local time).
 std::string LogTime() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
@@ -25,6 +23,10 @@ std::string LogTime() {
     std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
     return buf;
 }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Where the lines go: a file opened for appending, written with one write
 // per line so that a stopped program leaves whole lines; or a stream.
@@ -106,10 +108,13 @@ int Poll(const std::vector<std::string>& addresses, const MeterReader& read, con
     while (!stop.load()) {
         for (const std::string& a : addresses) {
             if (stop.load()) break;
+            // A line whose device is lost takes no request until it is back.
+            if (p.line != nullptr && !p.line->Ready()) break;
             const Readout got = read(a);
             // A read broken off by the stop may lack telegrams: not written.
             if (stop.load()) break;
             if (!got.problem.empty()) {
+                if (p.line != nullptr && p.line->CheckLost()) break;
                 err << LogTime() << " mbusctl read: " << got.problem << "\n" << std::flush;
                 continue;
             }

@@ -12,6 +12,8 @@
 #include "control/line/layer1.h"
 #include "control/line/trace.h"
 #include "tests/control/line/fake_device.h"
+#include "tests/platform/serial/serial_test_support.h"
+#include "tests/support/scratch.h"
 
 namespace mbus::test {
 namespace {
@@ -277,6 +279,76 @@ TEST(LineTransfer, BreakOptionSetsAndClearsTheBreakCondition) {
     MBusTestOption.OPXBreakOption = 0;
     std::lock_guard lock(fake.device->mutex_);
     EXPECT_EQ(fake.device->breaks, (std::vector<bool>{true, false}));
+}
+
+// ---------------------------------------------------------------------------
+// A device that goes away while the line is open (an unplugged adapter; here
+// a pseudo-terminal whose master closes, behind a link as mbus-sim makes it).
+
+class LineLost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.Ok() && first.Ok() && second.Ok());
+        link = dir.File("bus");
+        ASSERT_EQ(::symlink(first.SlavePath().c_str(), link.c_str()), 0);
+        dir.WriteFile("ports", "1 = " + link + "\n");
+        ASSERT_EQ(l.CInit(1, 9600, 8, 1, 1, 0, 0, 0, 0), 1);
+    }
+    void PointLinkAt(const serial::testing::PseudoTerminal& pty) {
+        ASSERT_EQ(::unlink(link.c_str()), 0);
+        ASSERT_EQ(::symlink(pty.SlavePath().c_str(), link.c_str()), 0);
+    }
+    // Sends a request and runs the reception the link layer would ask for
+    // (refused once the line has closed).
+    void Transfer() {
+        std::copy(kReqUd2.begin(), kReqUd2.end(), l.sendBuffer);
+        l.sendCount = static_cast<int32_t>(kReqUd2.size());
+        ASSERT_EQ(l.SendBufferContent(), 1);
+        ASSERT_TRUE(WaitIdle(l.transmitActive));
+        l.ReceiveBufferContent();
+        ASSERT_TRUE(WaitIdle(l.receiveActive));
+    }
+    void ExpectClosedAsLost() {
+        EXPECT_FALSE(l.IsOpen());
+        EXPECT_EQ(l.status.load(), line::kLinePortOpenFailed);
+        EXPECT_EQ(l.errorWord.load(), 0x100);  // UART: the transfer failed, it did not time out
+        EXPECT_EQ(l.receiveCount.load(), 0);
+        l.sendCount = 1;
+        EXPECT_EQ(l.SendBufferContent(), 0);
+    }
+
+    testsupport::ScratchDirectory dir;
+    serial::testing::PseudoTerminal first, second;
+    std::string link;
+    testsupport::ScopedEnv map{"MBUS_PORT_MAP", dir.File("ports")};
+    MBLayer1 l;
+};
+
+TEST_F(LineLost, HungUpTerminalClosesTheLineAtTheSendAndItOpensAgainWhenBack) {
+    // Silence alone is no loss.
+    Transfer();
+    EXPECT_EQ(l.errorWord.load(), 0x001);
+    EXPECT_TRUE(l.IsOpen());
+
+    first.CloseMaster();
+    Transfer();
+    ExpectClosedAsLost();
+
+    // The device is back under its name: the line opens and carries bytes.
+    PointLinkAt(second);
+    ASSERT_EQ(l.CInit(1, 9600, 8, 1, 1, 0, 0, 0, 0), 1);
+    EXPECT_EQ(l.status.load(), line::kLineOpen);
+    Transfer();
+    EXPECT_EQ(second.Receive(kReqUd2.size()), kReqUd2);
+}
+
+TEST_F(LineLost, NameThatLeadsToAnotherDeviceClosesTheLineAfterTheReception) {
+    // The first terminal stays up and takes the request; only its name
+    // now leads elsewhere.
+    PointLinkAt(second);
+    Transfer();
+    EXPECT_EQ(first.Receive(kReqUd2.size()), kReqUd2);
+    ExpectClosedAsLost();
 }
 
 TEST(LineSlots, FourLinesTakeTheFourSlots) {

@@ -58,6 +58,12 @@ public:
 
     bool Ok() const { return master_ >= 0; }
     int Master() const { return master_; }
+    // Closes the master side: the slave side is hung up, as a terminal is
+    // whose device was unplugged.
+    void CloseMaster() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
     const std::string& SlavePath() const { return slavePath_; }
 
     bool Send(const std::vector<uint8_t>& bytes) {

@@ -402,6 +402,58 @@ TEST_F(TermiosPortOnMarkedStream, PurgeInputForgetsAHalfSequence) {
     EXPECT_FALSE(port->TakeErrors().Any());
 }
 
+// ---------------------------------------------------------------------------
+// A device that goes away: an unplugged adapter hangs its terminal up and
+// its device node disappears; a new adapter (or a restarted simulator
+// behind a link) is another device under the same name.
+
+TEST_F(TermiosPortOnPty, HungUpTerminalIsLostWhileALiveOneIsNot) {
+    ASSERT_TRUE(pty.Send({0x10, 0x20}));
+    EXPECT_EQ(ReadFromPort(2), (Bytes{0x10, 0x20}));
+    EXPECT_FALSE(port->Lost());
+    pty.CloseMaster();
+    EXPECT_TRUE(port->Lost());
+    // Lost stays lost: nothing the port does brings the device back.
+    uint8_t buffer[8];
+    port->Read(buffer, sizeof buffer);
+    EXPECT_TRUE(port->Lost());
+}
+
+class TermiosPortBehindALink : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(first.Ok() && second.Ok() && scratch.Ok());
+        link = scratch.File("bus");
+        ASSERT_EQ(::symlink(first.SlavePath().c_str(), link.c_str()), 0);
+        int error = -1;
+        port = OpenTermiosPort(link, &error);
+        ASSERT_NE(port, nullptr) << "errno " << error;
+    }
+
+    PseudoTerminal first, second;
+    testing::ScratchDirectory scratch;
+    std::string link;
+    std::unique_ptr<SerialPort> port;
+};
+
+TEST_F(TermiosPortBehindALink, LinkThatNamesAnotherTerminalNowIsALostDevice) {
+    // A link made anew for the same terminal changes nothing.
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    ASSERT_EQ(::symlink(first.SlavePath().c_str(), link.c_str()), 0);
+    EXPECT_FALSE(port->Lost());
+    // Replaced as a restarted simulator replaces it; the first terminal
+    // itself is still there and has not hung up.
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    ASSERT_EQ(::symlink(second.SlavePath().c_str(), link.c_str()), 0);
+    EXPECT_TRUE(port->Lost());
+}
+
+TEST_F(TermiosPortBehindALink, RemovedLinkIsALostDevice) {
+    EXPECT_FALSE(port->Lost());
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    EXPECT_TRUE(port->Lost());
+}
+
 TEST(TermiosPortOpen, MissingDeviceGivesENOENT) {
     int error = 0;
     EXPECT_EQ(OpenTermiosPort("/dev/mbus-no-such-device", &error), nullptr);
