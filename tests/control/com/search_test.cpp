@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 #include <set>
 
@@ -30,21 +31,37 @@ TEST(SearchMask, DescendAndAdvance) {
     EXPECT_FALSE(m.Advance());
     EXPECT_TRUE(m.Ended());
     // With the identification number fixed, manufacturer, version and
-    // medium open as bytes and count as hexadecimal values.
+    // medium open digit by digit, 0 to E (an F is the wildcard), and only
+    // with digits some real address holds: a manufacturer code is three
+    // letters A..Z of five bits, so its first digit is 0 to 6.
     m.text = "12345678FFFFFFFF";
     EXPECT_TRUE(m.Descend());
-    EXPECT_EQ(m.text, "1234567800FFFFFF");
+    EXPECT_EQ(m.text, "123456780FFFFFFF");
     EXPECT_TRUE(m.Advance());
-    EXPECT_EQ(m.text, "1234567801FFFFFF");
-    m.text = "123456780EFFFFFF";
+    EXPECT_EQ(m.text, "123456781FFFFFFF");
+    m.text = "123456786FFFFFFF";
     EXPECT_TRUE(m.Advance());
-    EXPECT_EQ(m.text, "1234567810FFFFFF") << "values with an F digit are left out";
-    m.text = "12345678EEFFFFFF";
+    EXPECT_EQ(m.text, "12345679FFFFFFFF") << "no manufacturer code begins with 7";
+    // After 0 the second digit holds the first letter's low bits and can
+    // only be 4 or more (A is 00001b); after 6 (X, Y, Z) no more than B.
+    m.text = "123456780FFFFFFF";
+    EXPECT_TRUE(m.Descend());
+    EXPECT_EQ(m.text, "1234567804FFFFFF");
+    m.text = "123456786AFFFFFF";
+    EXPECT_TRUE(m.Advance());
+    EXPECT_EQ(m.text, "123456786BFFFFFF");
     EXPECT_TRUE(m.Advance());
     EXPECT_EQ(m.text, "12345679FFFFFFFF");
-    m.text = "1234567800EEFFFF";
+    // Version and medium: every digit 0 to E.
+    m.text = "1234567847010EFF";
     EXPECT_TRUE(m.Advance());
-    EXPECT_EQ(m.text, "1234567801FFFFFF");
+    EXPECT_EQ(m.text, "1234567847011FFF") << "a version digit past E opens and carries";
+    m.text = "12345678470101FF";
+    EXPECT_TRUE(m.Descend());
+    EXPECT_EQ(m.text, "123456784701010F");
+    m.text = "123456784701EEEE";
+    EXPECT_TRUE(m.Advance());
+    EXPECT_EQ(m.text, "123456784702FFFF") << "the manufacturer's last digit after EE";
     m.text = "1234567800000000";
     EXPECT_FALSE(SearchMask(m).Descend()) << "no wildcard left";
     // The extension of the primary variant is not part of the search.
@@ -234,6 +251,93 @@ TEST_F(Search, RangeSearch) {
     EXPECT_EQ(c_.Text("SCRSlaveSearchCurAddress"), "2FFFFFFF47010107");
     ASSERT_TRUE(Wait());
     EXPECT_EQ(Found(), std::multiset<std::string>{"22345678"});
+}
+
+// The look-alike bus of sim/demo/lookalike.txt: fourteen meters with one
+// identification number. Each is found once and none invented, and the
+// search does not sweep what no real address holds.
+TEST_F(Search, LookAlikeMetersAreFoundOnceEach) {
+    std::ifstream file(MBUS_SOURCE_DIR "/sim/demo/lookalike.txt");
+    std::multiset<std::string> expected;
+    for (std::string line; std::getline(file, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        Bus().AddSlave(line);
+        const std::size_t man = line.find("man="), at = line.find("version="), medium = line.find("medium=");
+        char version[8];
+        std::snprintf(version, sizeof version, "%03d", std::stoi(line.substr(at + 8, 2), nullptr, 16));
+        expected.insert(line.substr(man + 4, 3) + version + "/" + line.substr(medium + 7, 2));
+    }
+    ASSERT_EQ(expected.size(), 14u);
+    c_.Call("SCRSlaveSearchSecondary", {0});
+    ASSERT_TRUE(Wait(300s));
+    const std::string list = c_.Text("SCRRetrieveSlaveListDec");
+    std::multiset<std::string> found;
+    for (std::size_t at = 0; at + 51 <= list.size(); at += 51) {
+        EXPECT_EQ(list.substr(at + 3, 8), "31415926");
+        char medium[8];
+        std::snprintf(medium, sizeof medium, "%02X", std::stoi(list.substr(at + 17, 2)));
+        found.insert(list.substr(at + 11, 6) + "/" + medium);
+    }
+    EXPECT_EQ(found, expected);
+    // The probes: the identification number's digits, then no more than
+    // about twenty probes a meter for manufacturer, version and medium
+    // (sweeping whole bytes took about 1900).
+    const std::size_t probes = LogLines().size();
+    EXPECT_LT(probes, 450u);
+}
+
+// A line that garbles one answer in five: with one transmission a probe,
+// garbled receptions are probed or read again (or the search goes deeper)
+// and no meter is lost, in the secondary search and in the primary one.
+TEST_F(Search, GarbledAnswersLoseNoMeter) {
+    const std::multiset<std::string> ids = {"12345678", "12349999", "12000001", "87654321", "66600001"};
+    int primary = 0;
+    for (const std::string& id : ids) AddSlave(++primary, id);
+    // The answers come 15 ms after the request, in the window even when
+    // the host is busy: a lost answer would be silence, not a garbled one.
+    Bus().bus->SetReplyDelay(std::chrono::milliseconds(15));
+    c_.Put("COMRetries", 1);
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+        SCOPED_TRACE(seed);
+        Bus().bus->SetRandomFaults(0.2, seed, sim::SimBus::RandomFaults::kGarbled);
+        c_.Call("LOGReset");
+        c_.Call("SCRSlaveSearchSecondary", {0});
+        ASSERT_TRUE(Wait(300s));
+        EXPECT_EQ(Found(), ids) << "secondary";
+        c_.Call("SCRSlaveSearchPrimary");
+        ASSERT_TRUE(Wait(300s));
+        EXPECT_EQ(Found(), ids) << "primary";
+    }
+}
+
+TEST_F(Search, GarbledReceptionIsProbedAgainNotPassedOver) {
+    AddSlave(5, "12345678");
+    c_.Put("COMRetries", 1);
+    // Secondary: the acknowledgement of 1FFFFFFF comes garbled; the same
+    // mask goes out again before the search goes deeper.
+    Bus().bus->QueueFault(sim::Fault::Flip(0, 0x10));
+    c_.Call("SCRSlaveSearchSecondary", {0});
+    ASSERT_TRUE(Wait());
+    EXPECT_EQ(Found(), std::multiset<std::string>{"12345678"});
+    std::vector<std::string> lines = LogLines();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "8||Standard: 1FFFFFFF,FFFF,FF,FF|");
+    EXPECT_EQ(lines[2], "8||Standard: 1FFFFFFF,FFFF,FF,FF|");
+    EXPECT_EQ(lines[3], "5|253||");
+    // Primary: the SND_NKE is acknowledged, the reading comes garbled and
+    // then not at all; the address is read until an answer comes.
+    c_.Call("LOGReset");
+    Bus().bus->QueueFault(sim::Fault::None());
+    Bus().bus->QueueFault(sim::Fault::Parity(3));
+    Bus().bus->QueueFault(sim::Fault::Silence());
+    c_.Call("SCRSlaveSearchPrimary");
+    ASSERT_TRUE(Wait());
+    EXPECT_EQ(Found(), std::multiset<std::string>{"12345678"});
+    lines = LogLines();
+    ASSERT_GE(lines.size(), 9u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 5, lines.begin() + 9),
+              (std::vector<std::string>{"3|5||", "5|5||", "5|5||", "5|5||"}));
+    EXPECT_EQ(lines[9], "3|6||");
 }
 
 }  // namespace
