@@ -81,53 +81,114 @@ engine::Selection MaskSelection(int command, int mode, const std::string& mask) 
 
 // ---- Masks ----------------------------------------------------------------------
 
+namespace {
+
+// A manufacturer code: three letters A..Z of five bits each (01h..1Ah),
+// the highest bit 0: 0421h (AAA) to 6B5Ah (ZZZ).
+bool IsManufacturerCode(int code) {
+    for (int shift : {0, 5, 10}) {
+        const int letter = (code >> shift) & 0x1F;
+        if (letter < 1 || letter > 26) return false;
+    }
+    return code < 0x8000;
+}
+
+// True when some manufacturer code has the fixed hexadecimal digits of
+// `digits` (four characters, "F" for any).
+bool ManufacturerCanHold(std::string_view digits) {
+    int mask = 0, value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const int v = HexDigitValue(digits[i]);
+        if (v < 0 || v == 0xF) continue;
+        mask |= 0xF << (12 - 4 * i);
+        value |= v << (12 - 4 * i);
+    }
+    // The open digits, counted through as a number of their own.
+    const int open = ~mask & 0xFFFF;
+    for (int rest = open;; rest = (rest - 1) & open) {
+        if (IsManufacturerCode(value | rest)) return true;
+        if (rest == 0) return false;
+    }
+}
+
+constexpr std::size_t kFieldBegin = 8, kFieldEnd = 16;
+
+// The order in which manufacturer (8..11), version (12, 13) and medium (14,
+// 15) open once the identification number is fixed: the digits that differ
+// most between real addresses first, so that meters sharing an
+// identification number part early. Versions count up from 1 and media are
+// small codes, so their low digits come first; then the manufacturer's low
+// byte (the third letter and part of the second); then the high digits of
+// medium and version; the manufacturer's high byte (the first letter) last.
+constexpr std::size_t kFieldOrder[] = {15, 13, 11, 10, 14, 12, 9, 8};
+
+}  // namespace
+
+// The positions of the mask in the order they open: the identification
+// number, then the fields in their order, then the extension digits.
+std::vector<std::size_t> SearchMask::Order() const {
+    const std::size_t end = std::min(openEnd, text.size());
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < end; ++i) {
+        if (fields && i == kFieldBegin)
+            for (std::size_t f : kFieldOrder)
+                if (f < end) order.push_back(f);
+        if (!(fields && i >= kFieldBegin && i < kFieldEnd)) order.push_back(i);
+    }
+    return order;
+}
+
+int SearchMask::NextValue(std::size_t at, int after) {
+    const bool hex = fields && at >= kFieldBegin && at < kFieldEnd;
+    const int last = hex ? 0xE : 9;
+    const char kept = text[at];
+    int found = -1;
+    for (int v = after + 1; v <= last && found < 0; ++v) {
+        if (hex && at < kFieldBegin + 4) {
+            text[at] = "0123456789ABCDEF"[v];
+            if (!ManufacturerCanHold(std::string_view(text).substr(kFieldBegin, 4))) continue;
+        }
+        found = v;
+    }
+    text[at] = kept;
+    return found;
+}
+
 bool SearchMask::Descend() {
-    for (std::size_t i = 0; i < openEnd && i < text.size();) {
-        if (bytes && i >= 8 && i < 16) {
-            if (text[i] == 'F' && text[i + 1] == 'F') {
-                text[i] = text[i + 1] = '0';
-                return true;
-            }
-            i += 2;
-            continue;
-        }
-        if (text[i] == 'F') {
-            text[i] = '0';
-            return true;
-        }
-        ++i;
+    for (std::size_t i : Order()) {
+        if (text[i] != 'F') continue;
+        const int v = NextValue(i, -1);
+        // A collision that no real address explains (a code outside A..Z)
+        // still goes deeper, from 0.
+        text[i] = "0123456789ABCDEF"[std::max(v, 0)];
+        return true;
     }
     return false;
 }
 
+bool SearchMask::DescentIsCheap() const {
+    for (std::size_t i : Order())
+        if (text[i] == 'F') return !(fields && i >= kFieldBegin && i < kFieldEnd);
+    return false;
+}
+
+bool SearchMask::Open() const {
+    const std::size_t end = std::min(openEnd, text.size());
+    return text.find('F') < end;
+}
+
 bool SearchMask::Advance() {
-    std::size_t i = std::min(openEnd, text.size());
-    while (i > 0) {
-        if (bytes && i > 8 && i <= 16) {
-            // A byte of manufacturer, version or medium. It counts through
-            // the values without an F digit (00..0E, 10..1E, .. E0..EE): a
-            // slave may read an F digit as a wildcard of its own, so such
-            // a probe would not single it out. After EE it opens again as
-            // the wildcard FF and carries.
-            i -= 2;
-            if (text[i] == 'F' && text[i + 1] == 'F') continue;
-            const int value = HexDigitValue(text[i]) * 16 + HexDigitValue(text[i + 1]);
-            int next = value < 0 ? 0xFF : value + 1;
-            while (next < 0xFF && ((next & 0x0F) == 0x0F || (next >> 4) == 0x0F)) ++next;
-            std::string pair;
-            text::AppendHexByte(pair, static_cast<uint8_t>(next));
-            text.replace(i, 2, pair);
-            if (next < 0xFF) return true;
-            continue;
-        }
-        --i;
-        const char c = text[i];
-        if (c == 'F') continue;
-        if (c >= '0' && c <= '8') {
-            ++text[i];
+    const std::vector<std::size_t> order = Order();
+    for (auto at = order.rbegin(); at != order.rend(); ++at) {
+        const std::size_t i = *at;
+        if (text[i] == 'F') continue;  // a wildcard is passed over
+        const int current = HexDigitValue(text[i]);
+        const int next = NextValue(i, current < 0 ? 0xF : current);
+        if (next >= 0) {
+            text[i] = "0123456789ABCDEF"[next];
             return true;
         }
-        text[i] = 'F';  // past 9: open again and carry
+        text[i] = 'F';  // past the last value: open again and carry
     }
     if (!text.empty()) text[0] = 'F';
     return false;
@@ -542,6 +603,7 @@ void ScriptRunner::SearchPrimary() {
     {
         std::lock_guard lock(Locks().scriptStep);
         probeCounter_ = 0;
+        garbledCounter_ = 0;
         mask_ = {};
         extension_ = -1;
     }
@@ -575,6 +637,7 @@ void ScriptRunner::SearchSecondary(int32_t mode) {
     {
         std::lock_guard lock(Locks().scriptStep);
         probeCounter_ = 0;
+        garbledCounter_ = 0;
         mask_ = mask;
         extension_ = extension;
     }
@@ -611,6 +674,7 @@ void ScriptRunner::SearchRange(int32_t mode, std::string_view start, std::string
     {
         std::lock_guard lock(Locks().scriptStep);
         probeCounter_ = 0;
+        garbledCounter_ = 0;
         mask_ = {digits(start, 8) + tail, 8, false};
         endMask_ = digits(end, 8) + tail;
         extension_ = -1;
@@ -646,6 +710,7 @@ void ScriptRunner::FinishList() {
 
 int ScriptRunner::NextPrimaryAddress() {
     probeCounter_ = 0;
+    garbledCounter_ = 0;
     ScriptItem& probe = items_[0];
     if (probe.argument >= 250) {
         {
@@ -688,6 +753,24 @@ int ScriptRunner::AfterMask() {
     return kAtOnce;
 }
 
+// How often a primary address that answered is read again after a reading
+// without a valid telegram, and a fully fixed mask probed or read again.
+constexpr int kGarbledRepeats = 3;
+
+int ScriptRunner::GarbledRepeats(bool read) const {
+    // Where the next digit to open is a decimal one, going deeper costs ten
+    // probes at most and finds a single slave as well. A collision of
+    // several shows there as an acknowledgement (their E5h overlay into
+    // one) and a garbled reading, so the reading is not repeated, and a
+    // garbled acknowledgement, rare in a collision, once. Past the
+    // identification number going deeper sweeps a field digit, so both
+    // are repeated once: a second garbled reception is a collision but for
+    // one time in twenty-five at one garbled answer in five. With no
+    // wildcard left there is no deeper: a slave is lost unless it is heard.
+    if (mask_.DescentIsCheap()) return read ? 0 : 1;
+    return mask_.Open() ? 1 : kGarbledRepeats;
+}
+
 int ScriptRunner::SearchDecision(const ScriptItem& finished) {
     const int result = channel_.TransactionResult();
     const bool received = channel_.ReceivedSomething() != 0;
@@ -709,6 +792,7 @@ int ScriptRunner::SearchDecision(const ScriptItem& finished) {
         if (finished.command == kSearchPrimary) {
             if (received) {
                 probeCounter_ = 0;
+                garbledCounter_ = 0;
                 items_[1].argument = address;
                 step_.store(2);
                 return kAtOnce;
@@ -717,16 +801,24 @@ int ScriptRunner::SearchDecision(const ScriptItem& finished) {
             step_.store(1);
             return kAtOnce;
         }
-        // The read of a primary address.
+        // The read of a primary address that answered.
         const auto answer = channel_.Answer();
-        const bool decoded = result == 3 && answer->telegram;
-        if (decoded) AddEntry(SlaveListEntry(*answer->telegram));
-        if (received && decoded) return NextPrimaryAddress();
+        if (result == 3 && answer->telegram) {
+            AddEntry(SlaveListEntry(*answer->telegram));
+            return NextPrimaryAddress();
+        }
+        // Something is there: garbled or lost, the reading goes out again.
+        if (garbledCounter_ < kGarbledRepeats) {
+            ++garbledCounter_;
+            step_.store(2);
+            return std::max(kAtOnce, delay);
+        }
         if (received) {
             if (withErrors) AddEntry(Three(500 + address) + "FFFFFFFFUNK00000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF");
             const int next = NextPrimaryAddress();
             return std::max(next, delay);
         }
+        garbledCounter_ = 0;
         if (++probeCounter_ >= retries) return NextPrimaryAddress();
         step_.store(1);
         return kAtOnce;
@@ -734,6 +826,8 @@ int ScriptRunner::SearchDecision(const ScriptItem& finished) {
 
     // Secondary and range searches.
     auto descend = [&]() {
+        garbledCounter_ = 0;
+        probeCounter_ = 0;
         if (mask_.Descend()) return;
         // Fully fixed and still several answer.
         if (withErrors) {
@@ -755,11 +849,19 @@ int ScriptRunner::SearchDecision(const ScriptItem& finished) {
     if (finished.command != kSearchRead) {
         if (result != 4) {
             probeCounter_ = retries;  // one slave acknowledged: read it
+            garbledCounter_ = 0;
             step_.store(2);
             return kAtOnce;
         }
-        if (received) {
-            probeCounter_ = 0;
+        // Bytes without a valid answer: one garbled acknowledgement, or
+        // several slaves at once. Silence after such bytes at the same
+        // mask is no empty mask either.
+        if (received || garbledCounter_ > 0) {
+            if (garbledCounter_ < GarbledRepeats(false)) {
+                ++garbledCounter_;
+                step_.store(1);
+                return std::max(kAtOnce, delay);
+            }
             descend();
             const int next = AfterMask();
             return std::max(next, delay);
@@ -774,10 +876,15 @@ int ScriptRunner::SearchDecision(const ScriptItem& finished) {
     const auto answer = channel_.Answer();
     if (result == 3 && answer->telegram) {
         AddEntry(SlaveListEntry(*answer->telegram));
+        garbledCounter_ = 0;
         mask_.Advance();
         return AfterMask();
     }
-    probeCounter_ = 0;
+    if (garbledCounter_ < GarbledRepeats(true)) {
+        ++garbledCounter_;
+        step_.store(2);
+        return std::max(kAtOnce, delay);
+    }
     descend();
     const int next = AfterMask();
     return std::max(next, delay);

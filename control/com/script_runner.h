@@ -37,12 +37,17 @@ enum SearchCommand : int32_t {
 };
 
 // The secondary search masks: the first wildcard ("F") opens, the last
-// fixed digit counts on. `bytes` (standard variant): positions 8 to 15
-// count as four hexadecimal bytes.
+// fixed digit counts on, "first" and "last" in the order the positions
+// open. Identification number, fabrication and customer digits are
+// decimal (0..9) and open from the left. `fields` (standard variant):
+// positions 8 to 15, manufacturer, version and medium, open after the
+// identification number, digit by digit in an order of their own, as
+// hexadecimal digits 0..E (F is the wildcard); a manufacturer digit only
+// takes values that some code of three letters A..Z holds.
 struct SearchMask {
     std::string text;
     std::size_t openEnd = 0;  // positions before this are searched; the rest stays
-    bool bytes = false;       // positions 8..15 are bytes (standard variant)
+    bool fields = false;      // positions 8..15 are hexadecimal fields (standard variant)
 
     // Opens the first wildcard; false when there is none left.
     bool Descend();
@@ -50,6 +55,18 @@ struct SearchMask {
     // (its first character is then "F").
     bool Advance();
     bool Ended() const { return text.empty() || text[0] == 'F'; }
+    // True when the next Descend opens a decimal digit: going deeper then
+    // costs at most ten probes. Past the identification number (or with
+    // no wildcard left) it costs more.
+    bool DescentIsCheap() const;
+    // True while a searched position is a wildcard.
+    bool Open() const;
+
+private:
+    std::vector<std::size_t> Order() const;
+    // The value after `after` (-1: the first) that position `at` can take
+    // with the rest of the mask as it is; -1 when there is none.
+    int NextValue(std::size_t at, int after);
 };
 
 // The 51-character slave list entry of a decoded answer.
@@ -104,6 +121,9 @@ private:
     int SearchDecision(const ScriptItem& finished);
     int NextPrimaryAddress();
     int AfterMask();
+    // How often a selection or read without a valid answer is repeated at
+    // the current mask before the search goes deeper.
+    int GarbledRepeats(bool read) const;
     void AddEntry(std::string entry);
     void FinishList();
     void ClearItems();
@@ -125,6 +145,10 @@ private:
     bool deferred_ = false;  // the current item runs at the next step without a completion check
     std::shared_ptr<const engine::AnswerSnapshot> consumed_;  // answer whose "more follows" was seen
     int probeCounter_ = 0;
+    // Receptions without a valid answer at the current mask or address
+    // (bytes that made no frame, or silence after such bytes), each
+    // answered by probing or reading the same again.
+    int garbledCounter_ = 0;
     SearchMask mask_;
     std::string endMask_;
     int extension_ = -1;  // primary-address extension of the search, -1 none
