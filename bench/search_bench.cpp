@@ -24,8 +24,13 @@
 // The "before" cases do the same with mbusctl's former settings (COMRetries
 // 3, a pause of 2000 ms, TO 50 ms).
 //
-//   search_bench [--quick | --mbusctl [TEXT] | --before [TEXT]]
+//   search_bench [--quick | --mbusctl [TEXT] | --before [TEXT] | --garbled [RUNS [BAUD]] | --lookalike]
 //     --quick: 9600 baud and the COMRetries 1 case only
+//     --garbled: the demo bus with mbusctl's settings, one answer in five
+//     garbled (never silenced), seeds 1..RUNS (20) at BAUD (2400): in how
+//     many runs every meter was found once
+//     --lookalike: sim/demo/lookalike.txt (14 meters, one identification
+//     number) at 2400 baud, target 150 s
 //     --mbusctl: only the mbusctl cases; --before: only the before cases;
 //     a second argument runs only the cases whose name contains it
 
@@ -212,16 +217,19 @@ struct DemoCase {
     double faults;  // probability of a random fault per answer
     bool before;    // mbusctl's former settings
     double targetSeconds;
+    bool garbled = false;             // faults that garble only, never silence
+    const char* bus = "meters.txt";   // under sim/demo/
+    int baud = 2400;
 };
 
 int RunDemo(const DemoCase& c, uint32_t seed) {
-    constexpr int kBaud = 2400;
-    std::ifstream file(MBUS_SOURCE_DIR "/sim/demo/meters.txt");
+    const int kBaud = c.baud;
+    std::ifstream file(std::string(MBUS_SOURCE_DIR "/sim/demo/") + c.bus);
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     std::vector<std::string> errors;
     std::vector<mbus::sim::VirtualSlave> slaves = mbus::sim::ParseBusDescription(text, errors);
     if (slaves.empty() || !errors.empty()) {
-        std::fprintf(stderr, "search_bench: sim/demo/meters.txt does not load\n");
+        std::fprintf(stderr, "search_bench: sim/demo/%s does not load\n", c.bus);
         return 1;
     }
     const int meters = static_cast<int>(slaves.size());
@@ -229,7 +237,9 @@ int RunDemo(const DemoCase& c, uint32_t seed) {
     bus->SetDefaultBaud(kBaud);
     bus->SetPaced(true);
     bus->SetEcho(c.echo);
-    if (c.faults > 0) bus->SetRandomFaults(c.faults, seed);
+    if (c.faults > 0)
+        bus->SetRandomFaults(c.faults, seed,
+                             c.garbled ? mbus::sim::SimBus::RandomFaults::kGarbled : mbus::sim::SimBus::RandomFaults::kAny);
     // Faults the bus put on answers.
     auto faults = std::make_shared<std::atomic<int>>(0);
     bus->SetLog([faults](const std::string& line) { *faults += line.compare(0, 6, "fault ") == 0 ? 1 : 0; });
@@ -271,7 +281,7 @@ int RunDemo(const DemoCase& c, uint32_t seed) {
     const Timeline tl = TimelineOf(exchanges, kBaud, retries, delay, offset);
 
     std::multiset<std::string> ids;
-    for (std::size_t at = 0; at + 51 <= list.size(); at += 51) ids.insert(list.substr(at + 3, 8));
+    for (std::size_t at = 0; at + 51 <= list.size(); at += 51) ids.insert(list.substr(at + 3, 16));
     const int found = static_cast<int>(ids.size());
     const int distinct = static_cast<int>(std::set<std::string>(ids.begin(), ids.end()).size());
     std::printf("%-40s %3d %6d %6d %7d %6d %8.1f %8.1f %8.1f %5d/%d%s\n", c.name, retries, delay, offset,
@@ -279,7 +289,7 @@ int RunDemo(const DemoCase& c, uint32_t seed) {
                 distinct != found ? " (duplicates)" : "");
     std::fflush(stdout);
     const bool ok = found == meters && distinct == found;
-    return ok && (c.before || wall <= c.targetSeconds) ? 0 : 1;
+    return ok && (c.before || c.targetSeconds <= 0 || wall <= c.targetSeconds) ? 0 : 1;
 }
 
 }  // namespace
@@ -288,11 +298,34 @@ int main(int argc, char** argv) {
     const char* mode = argc > 1 ? argv[1] : "";
     const bool quick = std::strcmp(mode, "--quick") == 0;
     const bool mbusctl = std::strcmp(mode, "--mbusctl") == 0, before = std::strcmp(mode, "--before") == 0;
+    const bool garbled = std::strcmp(mode, "--garbled") == 0, lookalike = std::strcmp(mode, "--lookalike") == 0;
     const auto map = std::filesystem::temp_directory_path() / ("mbus-search-bench-" + std::to_string(::getpid()));
     std::ofstream(map) << "1 = sim:search-bench\n";
     ::setenv("MBUS_PORT_MAP", map.c_str(), 1);
 
     int status = 0;
+    if (garbled || lookalike) {
+        using mbus::sim::EchoMode;
+        // --garbled [RUNS [BAUD]]: the demo bus, one answer in five garbled,
+        // seeds 1..RUNS (20); --lookalike: sim/demo/lookalike.txt, clean.
+        const int runs = garbled && argc > 2 ? std::atoi(argv[2]) : 20;
+        const int baud = garbled && argc > 3 ? std::atoi(argv[3]) : 2400;
+        std::printf("%-40s %3s %6s %6s %7s %6s %8s %8s %8s %s\n", "search", "try", "pause", "TO", "frames", "faults",
+                    "wall s", "timeline", "target", "found");
+        int complete = 0;
+        for (int seed = 1; garbled && seed <= runs; ++seed) {
+            DemoCase c{"mbusctl secondary, 20 % garbled", false, EchoMode::kNone, 0.2, false, 0, true,
+                       "meters.txt", baud};
+            complete += RunDemo(c, static_cast<uint32_t>(seed)) == 0 ? 1 : 0;
+        }
+        if (garbled) std::printf("every meter found in %d of %d runs at %d baud\n", complete, runs, baud);
+        if (lookalike)
+            status |= RunDemo({"mbusctl secondary, look-alike bus", false, EchoMode::kNone, 0, false, 150, false,
+                               "lookalike.txt"},
+                              1);
+        std::filesystem::remove(map);
+        return garbled ? (complete * 20 >= runs * 19 ? 0 : 1) : status;
+    }
     if (mbusctl || before || mode[0] == 0) {
         using mbus::sim::EchoMode;
         const DemoCase demo[] = {

@@ -37,7 +37,10 @@ constexpr const char* kScanUsage =
     "address, secondary address (the 16 digits mbusctl read takes),\n"
     "identification number, maker, version and medium. Progress (the mask or\n"
     "address under test and the slaves found so far) goes to standard error;\n"
-    "Ctrl-C ends the search and keeps what was found.\n"
+    "Ctrl-C ends the search and keeps what was found. The last line there\n"
+    "counts the slaves and, when there were any, the probes that got no valid\n"
+    "answer (garbled, or several slaves at once; each was probed or read again\n"
+    "or searched one digit deeper).\n"
     "\n";
 
 constexpr const char* kReadUsage =
