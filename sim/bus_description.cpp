@@ -171,6 +171,12 @@ std::string SetSelectionCI(std::string_view value, VirtualSlave* s) {
     return {};
 }
 
+std::string SetWildcards(std::string_view value, VirtualSlave* s) {
+    if (value != "digits" && value != "bytes") return "wildcards must be digits or bytes, e.g. wildcards=bytes";
+    s->byteWildcards = value == "bytes";
+    return {};
+}
+
 std::string SetAnswerC(std::string_view value, VirtualSlave* s) {
     uint32_t v = 0;
     if (!ParseHexNumber(value, 2, &v) || (v & ~0x30u) != 0x08)
@@ -492,6 +498,7 @@ constexpr Key kKeys[] = {
     {"c", SetAnswerC, false, kMakerOrMeter},
     {"ci", SetAnswerCI, false, kMeters},
     {"baud", SetBaud, false, kMakerOrMeter},
+    {"wildcards", SetWildcards, false, kMeters},
     {"module", SetModule, false, kModuleLines | kConverterLine | kTransceiverLine},
     {"firmware", SetFirmware, false, kModuleLines},
     {"id2", SetId2, false, kPulseLine},

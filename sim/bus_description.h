@@ -29,6 +29,11 @@
 //   ci=HH            CI of the answer: 72 or 76                        [72]
 //   baud=N           the rate the slave listens at: 300, 600, 1200, 2400,
 //                    4800, 9600, 19200 or 38400                        [the bus's rate]
+//   wildcards=W      how a selection's manufacturer, version and medium may
+//                    hold wildcards: digits (an F digit matches any digit) or
+//                    bytes (only FFh matches any byte, as many meters take
+//                    it; the identification number keeps digit wildcards)
+//                                                                      [digits]
 //
 // The maker's modules and the interface devices (modules.h):
 //   module=KIND      pulse, analog, control, converter or transceiver. The line

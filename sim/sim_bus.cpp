@@ -321,6 +321,23 @@ Bytes SimBus::Exchange(VirtualSlave& slave, const FrameShape& shape, const uint8
     return ExchangeAsSlave(slave, shape, data, length);
 }
 
+namespace {
+
+// Manufacturer, version and medium of a selection (bytes 11..14), for a
+// slave that takes only whole-byte wildcards: each byte is FFh or the
+// slave's own.
+bool WholeByteFieldsMatch(const MBSlaveValues& v, const uint8_t* data) {
+    const bool msb = (v.selectionCI & 0x04) != 0;  // CI 55h, 56h: most significant byte first
+    const uint8_t own[4] = {static_cast<uint8_t>(msb ? v.manufacturer >> 8 : v.manufacturer),
+                            static_cast<uint8_t>(msb ? v.manufacturer : v.manufacturer >> 8),
+                            static_cast<uint8_t>(v.version), static_cast<uint8_t>(v.medium)};
+    for (int i = 0; i < 4; ++i)
+        if (data[11 + i] != 0xFF && data[11 + i] != own[i]) return false;
+    return true;
+}
+
+}  // namespace
+
 Bytes SimBus::ExchangeAsSlave(VirtualSlave& slave, const FrameShape& shape, const uint8_t* data, int length) {
     MBSlaveValues& v = slave.values;
     const uint8_t function = static_cast<uint8_t>(shape.C & ~0x30);
@@ -362,6 +379,10 @@ Bytes SimBus::ExchangeAsSlave(VirtualSlave& slave, const FrameShape& shape, cons
         case kFrameLong: {
             if (function != 0x43) return {};
             const bool selection = shape.CI == v.selectionCI && shape.A == 253 && length > 16;
+            if (selection && slave.byteWildcards && !WholeByteFieldsMatch(v, data)) {
+                v.selectionState = 0;  // another slave's selection deselects this one
+                return {};
+            }
             const int r = v.CheckAddress(kFrameLong, shape.C, shape.A, shape.CI, data, length);
             if (r != 1) return {};
             if (selection || shape.CI == 0x50) StartOver(slave);

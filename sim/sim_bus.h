@@ -76,6 +76,9 @@ struct VirtualSlave {
     std::vector<Bytes> blocks;
     // The rate the slave listens and answers at; 0: the bus's default rate.
     int baud = 0;
+    // Manufacturer, version and medium of a selection match only as whole
+    // bytes (FFh or the slave's own value), not digit by digit.
+    bool byteWildcards = false;
     // The module or interface device the slave plays (modules.h); empty for
     // an ordinary meter, which answers with `values` and `blocks`.
     Module module;

@@ -64,6 +64,24 @@ TEST(SearchMask, DescendAndAdvance) {
     EXPECT_EQ(m.text, "12345678F1010107");
     m.text = "1234567800000000";
     EXPECT_FALSE(SearchMask(m).Descend()) << "no wildcard left";
+    // A byte marked whole opens as one byte, 00 to FE; past FE it opens
+    // again, carries and is digit by digit from then on. A manufacturer's
+    // first byte starts where a code of letters A..Z can (0501h: "AHA").
+    m.text = "12345678FFFFFFFF";
+    m.wholeBytes = 1u << 3;
+    EXPECT_TRUE(m.Descend());
+    EXPECT_EQ(m.text, "12345678FFFFFF00");
+    m.text = "12345678FFFFFF0E";
+    EXPECT_TRUE(m.Advance());
+    EXPECT_EQ(m.text, "12345678FFFFFF0F") << "a value with an F digit is a value of its own";
+    m.text = "12345678FFFFFFFE";
+    EXPECT_TRUE(m.Advance());
+    EXPECT_EQ(m.text, "12345679FFFFFFFF");
+    EXPECT_EQ(m.wholeBytes, 0u);
+    m.text = "12345678FF010107";
+    m.wholeBytes = 1u;
+    EXPECT_TRUE(m.Descend());
+    EXPECT_EQ(m.text, "1234567805010107");
     // The extension of the primary variant is not part of the search.
     SearchMask ext{"9FFFFFFFFFFFFFFF05", 16, true};
     EXPECT_FALSE(ext.Advance());
@@ -100,6 +118,7 @@ protected:
         Bus().bus->SetReplyDelay(std::chrono::milliseconds(15));
         c_.Put("COMTimeoutOffset", 50);
         c_.Put("COMRetries", 1);
+        c_.Put("SCRSlaveSearchDelay", 60);  // late bytes of a collision end before the next probe
         c_.Call("COMOpen");  // takes the timing over
     }
     bool Wait(std::chrono::seconds limit = 120s) {
@@ -318,6 +337,21 @@ TEST_F(Search, GarbledAnswersLoseNoMeter) {
         ASSERT_TRUE(Wait(300s));
         EXPECT_EQ(Found(), ids) << "primary";
     }
+}
+
+// Slaves that take only FFh as a wildcard in manufacturer, version and
+// medium answer no probe of a single digit there: the byte is then swept
+// whole, and each is found once (also one whose medium holds an F digit).
+TEST_F(Search, SlavesWithWholeByteWildcardsAreFound) {
+    Bus().AddSlave("primary=1 id=55555555 man=QXA version=01 medium=07 wildcards=bytes");
+    Bus().AddSlave("primary=2 id=55555555 man=QXA version=01 medium=0F wildcards=bytes");
+    OneTransmission();
+    c_.Call("SCRSlaveSearchSecondary", {0});
+    ASSERT_TRUE(Wait());
+    const std::string list = c_.Text("SCRRetrieveSlaveListDec");
+    ASSERT_EQ(list.size(), 2 * 51u) << list;
+    EXPECT_EQ(list.substr(3, 16), "55555555QXA00107");
+    EXPECT_EQ(list.substr(51 + 3, 16), "55555555QXA00115");
 }
 
 TEST_F(Search, GarbledReceptionIsProbedAgainNotPassedOver) {
