@@ -129,66 +129,114 @@ constexpr std::size_t kFieldOrder[] = {15, 13, 11, 10, 14, 12, 9, 8};
 std::vector<std::size_t> SearchMask::Order() const {
     const std::size_t end = std::min(openEnd, text.size());
     std::vector<std::size_t> order;
+    unsigned placed = 0;  // whole bytes already in the order
     for (std::size_t i = 0; i < end; ++i) {
         if (fields && i == kFieldBegin)
-            for (std::size_t f : kFieldOrder)
-                if (f < end) order.push_back(f);
-        if (!(fields && i >= kFieldBegin && i < kFieldEnd)) order.push_back(i);
+            for (std::size_t f : kFieldOrder) {
+                if (f >= end) continue;
+                const std::size_t byte = (f - kFieldBegin) / 2;
+                if (!(wholeBytes >> byte & 1u)) {
+                    order.push_back(f);
+                } else if (!(placed >> byte & 1u)) {
+                    placed |= 1u << byte;
+                    order.push_back(kFieldBegin + 2 * byte);
+                }
+            }
+        if (!InFields(i)) order.push_back(i);
     }
     return order;
 }
 
+bool SearchMask::InFields(std::size_t at) const { return fields && at >= kFieldBegin && at < kFieldEnd; }
+
+bool SearchMask::Whole(std::size_t at) const {
+    return InFields(at) && (wholeBytes >> ((at - kFieldBegin) / 2) & 1u) != 0;
+}
+
+bool SearchMask::IsOpen(std::size_t at) const {
+    return Whole(at) ? text.compare(at, 2, "FF") == 0 : text[at] == 'F';
+}
+
+int SearchMask::Value(std::size_t at) const {
+    if (!Whole(at)) return HexDigitValue(text[at]);
+    const int high = HexDigitValue(text[at]), low = HexDigitValue(text[at + 1]);
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
+}
+
+void SearchMask::Set(std::size_t at, int value) {
+    constexpr const char* kDigits = "0123456789ABCDEF";
+    if (!Whole(at)) {
+        text[at] = value < 0 ? 'F' : kDigits[value];
+    } else if (value < 0) {
+        text.replace(at, 2, "FF");
+    } else {
+        text[at] = kDigits[value >> 4];
+        text[at + 1] = kDigits[value & 0x0F];
+    }
+}
+
 int SearchMask::NextValue(std::size_t at, int after) {
-    const bool hex = fields && at >= kFieldBegin && at < kFieldEnd;
-    const int last = hex ? 0xE : 9;
-    const char kept = text[at];
+    const bool whole = Whole(at);
+    // A whole byte takes every value but the wildcard FFh; a digit of a
+    // field 0 to E; a decimal digit 0 to 9.
+    const int last = whole ? 0xFE : InFields(at) ? 0xE : 9;
+    const std::string kept = text;
     int found = -1;
     for (int v = after + 1; v <= last && found < 0; ++v) {
-        if (hex && at < kFieldBegin + 4) {
-            text[at] = "0123456789ABCDEF"[v];
+        if (InFields(at) && at < kFieldBegin + 4) {
+            Set(at, v);
             if (!ManufacturerCanHold(std::string_view(text).substr(kFieldBegin, 4))) continue;
         }
         found = v;
     }
-    text[at] = kept;
+    text = kept;
     return found;
 }
 
+std::size_t SearchMask::NextOpen() const {
+    for (std::size_t i : Order())
+        if (IsOpen(i)) return i;
+    return std::string::npos;
+}
+
+int SearchMask::FreshFieldByte() const {
+    const std::size_t at = NextOpen();
+    if (at == std::string::npos || !InFields(at) || Whole(at)) return -1;
+    const std::size_t byte = (at - kFieldBegin) / 2;
+    return text.compare(kFieldBegin + 2 * byte, 2, "FF") == 0 ? static_cast<int>(byte) : -1;
+}
+
 bool SearchMask::Descend() {
-    for (std::size_t i : Order()) {
-        if (text[i] != 'F') continue;
-        const int v = NextValue(i, -1);
-        // A collision that no real address explains (a code outside A..Z)
-        // still goes deeper, from 0.
-        text[i] = "0123456789ABCDEF"[std::max(v, 0)];
-        return true;
-    }
-    return false;
+    const std::size_t at = NextOpen();
+    if (at == std::string::npos) return false;
+    // A collision that no real address explains (a code outside A..Z)
+    // still goes deeper, from 0.
+    Set(at, std::max(NextValue(at, -1), 0));
+    return true;
 }
 
 bool SearchMask::DescentIsCheap() const {
-    for (std::size_t i : Order())
-        if (text[i] == 'F') return !(fields && i >= kFieldBegin && i < kFieldEnd);
-    return false;
+    const std::size_t at = NextOpen();
+    return at != std::string::npos && !InFields(at);
 }
 
-bool SearchMask::Open() const {
-    const std::size_t end = std::min(openEnd, text.size());
-    return text.find('F') < end;
-}
+bool SearchMask::Open() const { return NextOpen() != std::string::npos; }
 
 bool SearchMask::Advance() {
     const std::vector<std::size_t> order = Order();
     for (auto at = order.rbegin(); at != order.rend(); ++at) {
         const std::size_t i = *at;
-        if (text[i] == 'F') continue;  // a wildcard is passed over
-        const int current = HexDigitValue(text[i]);
-        const int next = NextValue(i, current < 0 ? 0xF : current);
+        if (IsOpen(i)) continue;  // a wildcard is passed over
+        const int current = Value(i);
+        const int next = NextValue(i, current < 0 ? (Whole(i) ? 0xFF : 0xF) : current);
         if (next >= 0) {
-            text[i] = "0123456789ABCDEF"[next];
+            Set(i, next);
             return true;
         }
-        text[i] = 'F';  // past the last value: open again and carry
+        // Past the last value: open again and carry. A whole byte's sweep
+        // is over; the byte opens digit by digit again next time.
+        Set(i, -1);
+        if (Whole(i)) wholeBytes &= ~(1u << ((i - kFieldBegin) / 2));
     }
     if (!text.empty()) text[0] = 'F';
     return false;
@@ -639,6 +687,7 @@ void ScriptRunner::SearchSecondary(int32_t mode) {
         probeCounter_ = 0;
         garbledCounter_ = 0;
         mask_ = mask;
+        trials_.clear();
         extension_ = extension;
     }
     Start(std::move(items));
@@ -676,6 +725,7 @@ void ScriptRunner::SearchRange(int32_t mode, std::string_view start, std::string
         probeCounter_ = 0;
         garbledCounter_ = 0;
         mask_ = {digits(start, 8) + tail, 8, false};
+        trials_.clear();
         endMask_ = digits(end, 8) + tail;
         extension_ = -1;
     }
@@ -698,7 +748,9 @@ std::string ScriptRunner::SlaveList() const { return channel_.SlaveList(); }
 void ScriptRunner::AddEntry(std::string entry) {
     entry.resize(51, 'F');
     std::lock_guard lock(Locks().scriptStart);
-    entries_.push_back(std::move(entry));
+    // A slave that a whole-byte value with an F digit selected as well as
+    // its own value is listed once.
+    if (std::find(entries_.begin(), entries_.end(), entry) == entries_.end()) entries_.push_back(std::move(entry));
 }
 
 void ScriptRunner::FinishList() {
@@ -727,6 +779,24 @@ int ScriptRunner::NextPrimaryAddress() {
 
 // After the mask moved on: the next probe, or the end of the search.
 int ScriptRunner::AfterMask() {
+    // A field byte opened digit by digit whose probes nobody answered,
+    // although the mask above it collided: the slaves there take FFh as
+    // their only wildcard in that byte, so it is swept as a whole byte.
+    auto under = [](const std::string& parent, const std::string& m) {
+        if (m.size() != parent.size() || m.empty() || m[0] == 'F') return false;
+        for (std::size_t i = 0; i < m.size(); ++i)
+            if (parent[i] != 'F' && m[i] != parent[i]) return false;
+        return true;
+    };
+    while (!trials_.empty() && !under(trials_.back().parent, mask_.text)) {
+        const DigitTrial trial = std::move(trials_.back());
+        trials_.pop_back();
+        if (trial.heard) continue;
+        mask_.text = trial.parent;
+        mask_.wholeBytes |= 1u << trial.byte;
+        mask_.Descend();
+        break;
+    }
     // A range search ends once the lowest number the mask covers lies above
     // the highest the end mask covers.
     auto bound = [](const std::string& m, char wildcard) {
@@ -825,10 +895,17 @@ int ScriptRunner::SearchDecision(const ScriptItem& finished) {
     }
 
     // Secondary and range searches.
+    if (received)
+        for (DigitTrial& trial : trials_) trial.heard = true;
     auto descend = [&]() {
         garbledCounter_ = 0;
         probeCounter_ = 0;
-        if (mask_.Descend()) return;
+        const int fresh = mask_.FreshFieldByte();
+        std::string parent = mask_.text;
+        if (mask_.Descend()) {
+            if (fresh >= 0) trials_.push_back({std::move(parent), fresh, false});
+            return;
+        }
         // Fully fixed and still several answer.
         if (withErrors) {
             const std::string& m = mask_.text;

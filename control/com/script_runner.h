@@ -43,11 +43,15 @@ enum SearchCommand : int32_t {
 // positions 8 to 15, manufacturer, version and medium, open after the
 // identification number, digit by digit in an order of their own, as
 // hexadecimal digits 0..E (F is the wildcard); a manufacturer digit only
-// takes values that some code of three letters A..Z holds.
+// takes values that some code of three letters A..Z holds. A field byte
+// marked in `wholeBytes` (bit 0 the manufacturer's first byte .. bit 3 the
+// medium) opens as one byte instead, 00 to FE: for slaves that take only
+// FFh as a wildcard there.
 struct SearchMask {
     std::string text;
     std::size_t openEnd = 0;  // positions before this are searched; the rest stays
     bool fields = false;      // positions 8..15 are hexadecimal fields (standard variant)
+    unsigned wholeBytes = 0;  // field bytes that open as whole bytes
 
     // Opens the first wildcard; false when there is none left.
     bool Descend();
@@ -61,9 +65,18 @@ struct SearchMask {
     bool DescentIsCheap() const;
     // True while a searched position is a wildcard.
     bool Open() const;
+    // The field byte (0..3) whose first digit the next Descend opens while
+    // the whole byte is still FF; -1 otherwise.
+    int FreshFieldByte() const;
 
 private:
     std::vector<std::size_t> Order() const;
+    std::size_t NextOpen() const;
+    bool InFields(std::size_t at) const;
+    bool Whole(std::size_t at) const;
+    bool IsOpen(std::size_t at) const;
+    int Value(std::size_t at) const;     // -1 for a wildcard
+    void Set(std::size_t at, int value);  // -1: the wildcard
     // The value after `after` (-1: the first) that position `at` can take
     // with the rest of the mask as it is; -1 when there is none.
     int NextValue(std::size_t at, int after);
@@ -149,6 +162,16 @@ private:
     // (bytes that made no frame, or silence after such bytes), each
     // answered by probing or reading the same again.
     int garbledCounter_ = 0;
+    // Field bytes being opened digit by digit below a collision: the mask
+    // that collided, the byte, and whether any probe below it was heard.
+    // One that nobody answered shows slaves that take only FFh as a
+    // wildcard in that byte; it is then swept as a whole byte.
+    struct DigitTrial {
+        std::string parent;
+        int byte = 0;
+        bool heard = false;
+    };
+    std::vector<DigitTrial> trials_;
     SearchMask mask_;
     std::string endMask_;
     int extension_ = -1;  // primary-address extension of the search, -1 none
