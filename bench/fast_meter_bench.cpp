@@ -225,22 +225,20 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
+        // --path sim|pty|both and --load quiet|busy|both: one choice of two, or both.
+        auto pair = [&](const char* first, const char* second, bool* a1, bool* a2) {
+            const std::string v = argv[++i];
+            *a1 = v == first || v == "both";
+            *a2 = v == second || v == "both";
+            if (*a1 || *a2) return true;
+            std::fprintf(stderr, "fast_meter_bench: %s \"%s\": give %s, %s or both\n", a.c_str(), v.c_str(), first,
+                         second);
+            return false;
+        };
         if (a == "--path" && hasValue) {
-            const std::string v = argv[++i];
-            sim = v == "sim" || v == "both";
-            pty = v == "pty" || v == "both";
-            if (!sim && !pty) {
-                std::fprintf(stderr, "fast_meter_bench: --path \"%s\": give sim, pty or both\n", v.c_str());
-                return 2;
-            }
+            if (!pair("sim", "pty", &sim, &pty)) return 2;
         } else if (a == "--load" && hasValue) {
-            const std::string v = argv[++i];
-            quiet = v == "quiet" || v == "both";
-            busy = v == "busy" || v == "both";
-            if (!quiet && !busy) {
-                std::fprintf(stderr, "fast_meter_bench: --load \"%s\": give quiet, busy or both\n", v.c_str());
-                return 2;
-            }
+            if (!pair("quiet", "busy", &quiet, &busy)) return 2;
         } else if (a == "--baud" && hasValue) {
             onlyBaud = std::atoi(argv[++i]);
         } else if (std::atoi(a.c_str()) > 0) {

@@ -97,13 +97,12 @@ private:
 };
 
 UserColumn& UserColumnOf(TextTable t) {
-    static UserColumn columns[] = {
-        UserColumn(kTables[0].shape), UserColumn(kTables[1].shape), UserColumn(kTables[2].shape),
-        UserColumn(kTables[3].shape), UserColumn(kTables[4].shape), UserColumn(kTables[5].shape),
-        UserColumn(kTables[6].shape), UserColumn(kTables[7].shape), UserColumn(kTables[8].shape),
-    };
-    static_assert(std::size(columns) == std::size(kTables));
-    return columns[static_cast<int>(t)];
+    static std::vector<UserColumn> columns = [] {
+        std::vector<UserColumn> all;
+        for (const TableInfo& info : kTables) all.emplace_back(info.shape);
+        return all;
+    }();
+    return columns[static_cast<std::size_t>(t)];
 }
 
 // Writes a user text: in full into the user column, and as much as fits

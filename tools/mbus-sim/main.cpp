@@ -91,6 +91,8 @@ constexpr const char* kUsage =
     "  status=HH  signature=HHHH  access=HH  records=HEX (again: next telegram)\n"
     "  part=OFF:LEN  fab=DIGITS (8)  customer=DIGITS (12)  location=DIGITS (12)\n"
     "  selci=51|52|55|56  c=08|18|28|38  ci=72|76  baud=300..38400\n"
+    "  wildcards=digits|bytes (bytes: a selection's manufacturer, version and\n"
+    "  medium match only FFh as a wildcard, as many meters take them)\n"
     "  HH: a hexadecimal byte; N, DIGITS, OFF, LEN: decimal.\n"
     "\n"
     "the maker's modules and interface devices (module=KIND first decides the rest):\n"

@@ -213,24 +213,29 @@ bool OpenControlLine(const ControlClient& control, const LineOptions& line, int 
     return true;
 }
 
-std::string PortAndDevice(int port) {
-    return "port " + std::to_string(port) + " (" +
-           serial::DeviceOfPort(port, serial::ReadPortMap(serial::PortMapPath())) + ")";
-}
+namespace {
+
+// The device the port map gives a port number.
+std::string DeviceOf(int port) { return serial::DeviceOfPort(port, serial::ReadPortMap(serial::PortMapPath())); }
+
+constexpr const char* kDialoutHint =
+    " (serial devices belong to the group dialout: sudo usermod -aG dialout $USER, then log in again)";
+
+}  // namespace
+
+std::string PortAndDevice(int port) { return "port " + std::to_string(port) + " (" + DeviceOf(port) + ")"; }
 
 std::string PortProblem(int port) {
     std::string why = serial::ExplainPort(port);
-    const std::string device = serial::DeviceOfPort(port, serial::ReadPortMap(serial::PortMapPath()));
+    const std::string device = DeviceOf(port);
     const bool file = device.compare(0, 4, "sim:") != 0 && !serial::IsTcpDevice(device);
     if (file && why == device && ::access(device.c_str(), R_OK | W_OK) != 0) {
         const int error = errno;
         why += std::string(": ") + std::strerror(error);
-        if (error == EACCES)
-            why += " (serial devices belong to the group dialout: sudo usermod -aG dialout $USER, then log in again)";
+        if (error == EACCES) why += kDialoutHint;
         return why;
     }
-    if (file && why.find("Permission denied") != std::string::npos)
-        return why + " (serial devices belong to the group dialout: sudo usermod -aG dialout $USER, then log in again)";
+    if (file && why.find("Permission denied") != std::string::npos) return why + kDialoutHint;
     if (why == device) why += "; the port map says which device a port number is (mbusctl --help)";
     return why;
 }

@@ -392,15 +392,22 @@ private:
         return true;
     }
 
-    int CountGarbled() {
-        const int upper = c_.Long("LOGUpperBound").value_or(-1);
-        int n = 0;
-        for (int i = 0; i <= upper; ++i) {
+    // Calls `each(entry, result, received)` for the log entries from
+    // `first` up to `end` (not included) that carry the status bytes.
+    template <typename Each>
+    void WalkLog(int first, int end, Each each) {
+        for (int i = first; i < end; ++i) {
             const std::string entry = c_.Text("LOGRetrieveRawDataHex", {i, 0}).value_or("");
             int result = 0, received = 0;
-            if (!StatusBytes(entry, &result, &received) || result != 4) continue;
-            if (entry.compare(0, 2, "5|") == 0 || received != 0) ++n;
+            if (StatusBytes(entry, &result, &received)) each(entry, result, received);
         }
+    }
+
+    int CountGarbled() {
+        int n = 0;
+        WalkLog(0, c_.Long("LOGUpperBound").value_or(-1) + 1, [&](const std::string& entry, int result, int received) {
+            if (result == 4 && (entry.compare(0, 2, "5|") == 0 || received != 0)) ++n;
+        });
         return n;
     }
 
@@ -411,11 +418,10 @@ private:
     int CountAnswers(int& seen) {
         const int upper = c_.Long("LOGUpperBound").value_or(-1);
         int answers = 0;
-        for (; seen < upper; ++seen) {
-            const std::string entry = c_.Text("LOGRetrieveRawDataHex", {seen, 0}).value_or("");
-            int result = 0, received = 0;
-            if (entry.compare(0, 2, "5|") == 0 && StatusBytes(entry, &result, &received) && result == 3) ++answers;
-        }
+        WalkLog(seen, upper, [&](const std::string& entry, int result, int) {
+            if (result == 3 && entry.compare(0, 2, "5|") == 0) ++answers;
+        });
+        seen = std::max(seen, upper);
         return answers;
     }
 
