@@ -328,6 +328,8 @@ void CMERIDEXDlg::BuildWidgets() {
         pendingRecords2_ = records2.toStdString();
         Read();
     });
+    connect(pages_, &ModulePages::writeRefused, this,
+            [this](const QString& message) { options_.messageBox(message, QString::fromLatin1(kTitle)); });
     connect(break_, &QPushButton::clicked, this, &CMERIDEXDlg::Break);
     connect(help_, &QPushButton::clicked, this, &CMERIDEXDlg::OpenHelp);
     connect(connect_, &QPushButton::clicked, this, &CMERIDEXDlg::ConnectOrHangUp);
