@@ -580,8 +580,19 @@ void CMERIDEXDlg::ConnectOrHangUp() {
         cycle_.StartHangUp(lastScript_);
         return;
     }
-    if (cycle_.PhoneStateValue() != kPhoneIdle || !PortTest()) return;
+    if (cycle_.PhoneStateValue() != kPhoneIdle) return;
     const std::string number = phoneNumber_->text().toStdString();
+    // Both texts go into the dial script as they are (the init string may
+    // come from an INI file edited by hand).
+    const std::pair<std::string_view, std::string> typed[] = {{kPhoneNumberName, number},
+                                                               {kInitStringName, settings_.modemInitString}};
+    for (const auto& [name, text] : typed) {
+        if (const std::optional<std::string> refusal = ScriptTextRefusal(name, text)) {
+            options_.messageBox(QString::fromStdString(*refusal), QString::fromLatin1(kTitle));
+            return;
+        }
+    }
+    if (!PortTest()) return;
     LookUpDescription();
     dialledNumber_ = number;
     const std::vector<std::string> lines =
