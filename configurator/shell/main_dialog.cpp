@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -639,7 +640,11 @@ void CMERIDEXDlg::ExecuteScript(const std::string& script) {
 
 void CMERIDEXDlg::BreakScript() {
     control_.SCRBreak();
-    while (control_.SCRStatus() != 0) QThread::msleep(100);
+    // A control still waiting for an answer stops when it comes or times
+    // out; the window does not wait that long (the cycle looks again).
+    QElapsedTimer waited;
+    waited.start();
+    while (control_.SCRStatus() != 0 && waited.elapsed() < kBreakWaitMs) QThread::msleep(100);
 }
 
 void CMERIDEXDlg::BreakScriptNow() { control_.SCRBreak(); }
@@ -653,6 +658,7 @@ void CMERIDEXDlg::StartSecondarySearch() {
 }
 
 std::string CMERIDEXDlg::SearchAddress() { return control_.SCRSlaveSearchCurAddress(); }
+int32_t CMERIDEXDlg::ModemStatus() { return control_.TELStatus(); }
 void CMERIDEXDlg::StartTimer(int periodMs) { timer_.start(periodMs); }
 void CMERIDEXDlg::StopTimer() { timer_.stop(); }
 void CMERIDEXDlg::SetProgressRange(int maximum) {

@@ -40,7 +40,7 @@ public:
         calls.push_back("BreakScript");
         if (stopsOnBreak) status = 0;  // returns once the interpreter has stopped
     }
-    int32_t ModemStatus() { return modemStatus; }
+    int32_t ModemStatus() override { return modemStatus; }
     void BreakScriptNow() override { calls.push_back("BreakScriptNow"); }
     void CloseCom() override { calls.push_back("CloseCom"); }
     void StartSecondarySearch() override { calls.push_back("StartSecondarySearch"); }
