@@ -160,6 +160,7 @@ public:
     void CloseCom() override { control_.APPCloseCom(); }
     void StartSecondarySearch() override {}
     std::string SearchAddress() override { return control_.SCRSlaveSearchCurAddress(); }
+    int32_t ModemStatus() override { return control_.TELStatus(); }
     void StartTimer(int periodMs) override {
         timerPeriod_ = periodMs;
         timerRunning_ = true;

@@ -196,6 +196,7 @@ public:
                                                 call.medium);
     }
     std::string SearchAddress() override { return control_.SCRSlaveSearchCurAddress(); }
+    int32_t ModemStatus() override { return control_.TELStatus(); }
     void StartTimer(int periodMs) override {
         timerPeriod_ = periodMs;
         timerRunning_ = true;

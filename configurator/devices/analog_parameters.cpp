@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "configurator/devices/field_check.h"
 #include "configurator/shell/languages.h"
 
 namespace mbus::meridex {
@@ -192,11 +193,15 @@ bool CheckParameters(const AnalogParameterContext& context, ParameterTexts& para
     const std::optional<DecimalNumber> b = ParseNumber(parameters.b, lang);
     const std::optional<DecimalNumber> c = ParseNumber(parameters.c, lang);
     if (!a || !b || !c) return false;
-    if (context.TemperatureFirmware0())
-        return a->Within(-8, 7, 0) && b->Within(-8, 7, 0) && c->Within(-128, 127, 1);
-    const bool cOk = context.input == AnalogInputKind::kTemperature ? c->Within(-32768, 32767, 1)
-                                                                    : c->Within(-128, 127, 0);
-    return a->Within(0, kMaxNumerator, 0) && b->Within(kMinDenominator, kMaxDenominator, 0) && cOk;
+    // The limits of the page's fields, which a write checks again.
+    const bool temperature = context.input == AnalogInputKind::kTemperature;
+    auto within = [&](const DecimalNumber& n, FieldKind analog, FieldKind temperatureKind) {
+        const FieldLimits l = LimitsOf(temperature ? temperatureKind : analog, context.firmwareNumber);
+        return n.Within(l.lo, l.hi, l.places);
+    };
+    return within(*a, FieldKind::kParameterA, FieldKind::kTemperatureA) &&
+           within(*b, FieldKind::kParameterB, FieldKind::kTemperatureB) &&
+           within(*c, FieldKind::kParameterC, FieldKind::kTemperatureC);
 }
 
 }  // namespace mbus::meridex

@@ -199,6 +199,12 @@ void ModulePages::Write(const std::string& records1, const std::string& records2
     emit writeRequested(QString::fromStdString(records1), QString::fromStdString(records2));
 }
 
+bool ModulePages::Refused(const std::vector<FieldEntry>& fields) {
+    const std::optional<std::string> message = RefusedField(fields, languageId_);
+    if (message) emit writeRefused(QString::fromStdString(*message));
+    return message.has_value();
+}
+
 // ---- Pulse ------------------------------------------------------------------
 
 PulseInputFields ModulePages::TakePulseFields(int input) const {
@@ -235,7 +241,9 @@ void ModulePages::ConnectPulse(int input) {
     });
     connect(w.writeAll, &QPushButton::clicked, this, [this, input, &w, clamp] {
         w.serial->setText(QString::fromStdString(NormalisedSerial(w.serial->text().toStdString())));
-        Write(PulseWriteAllText(input + 1, clamp()));
+        const PulseInputFields f = clamp();
+        if (Refused(PulseWriteAllFields(input + 1, f))) return;
+        Write(PulseWriteAllText(input + 1, f));
     });
 }
 
@@ -311,19 +319,23 @@ void ModulePages::ConnectAnalog() {
     });
     connect(analog[0].write, &QPushButton::clicked, this, [this] {
         TakeAnalogFields();
+        if (Refused(AnalogParameterFields(AnalogInputKind::kA1, analogFields_))) return;
         Write(WriteA1Text(analogFields_));
     });
     connect(analog[1].write, &QPushButton::clicked, this, [this] {
         TakeAnalogFields();
+        if (Refused(AnalogParameterFields(AnalogInputKind::kA2, analogFields_))) return;
         Write(WriteA2Text(analogFields_));
     });
     connect(temperature.write, &QPushButton::clicked, this, [this] {
         TakeAnalogFields();
+        if (Refused(AnalogParameterFields(AnalogInputKind::kTemperature, analogFields_))) return;
         const TemperatureWrite w = WriteTemperature(analogFields_, languageId_);
         Write(w.pendingRecords1, w.pendingRecords2);
     });
     connect(writeOutput, &QPushButton::clicked, this, [this] {
         TakeAnalogFields();
+        if (Refused(OutputCurrentFields(analogFields_))) return;
         Write(WriteCurrentText(analogFields_, languageId_));
     });
 }

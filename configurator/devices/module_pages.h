@@ -12,6 +12,8 @@
 // driven over the M-Bus) and turn each write button into record texts,
 // which they hand to the main dialog with writeRequested; the dialog queues
 // them and runs the read job, which sends them before reading the module.
+// A write whose typed fields are not all numbers of their range is refused
+// with writeRefused instead, and nothing is queued.
 // The readouts of a module's answer are shown with ShowPulse, ShowControl
 // and ShowAnalog.
 //
@@ -22,9 +24,11 @@
 #include <QWidget>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "configurator/devices/analog_page.h"
 #include "configurator/devices/control_page.h"
+#include "configurator/devices/field_check.h"
 #include "configurator/devices/pulse_page.h"
 #include "configurator/devices/result_parser.h"
 #include "configurator/shell/text_table.h"
@@ -140,6 +144,9 @@ public:
 signals:
     // A write button's record texts, to be sent before the next read.
     void writeRequested(const QString& records1, const QString& records2);
+    // A write refused because one of its fields is no number of its range
+    // (RefusedField): the message to show. Nothing was queued.
+    void writeRefused(const QString& message);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -151,6 +158,8 @@ private:
     void ConnectAnalog();
     void OpenParameters(AnalogInputKind input);
     void Write(const std::string& records1, const std::string& records2 = {});
+    // Emits writeRefused when a field of a write does not pass; true then.
+    bool Refused(const std::vector<FieldEntry>& fields);
     void BuildPulse(int input);
     void BuildRelay(int relay);
     void BuildAnalogInput(AnalogInputWidgets& w, int captionText, bool temperature);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "configurator/devices/field_check.h"
+
 namespace mbus::meridex {
 namespace {
 
@@ -157,11 +159,13 @@ std::string FactorResultText(int numerator, int denominator) {
 }
 
 void ClampFactor(PulseInputFields& fields) {
+    const bool numerator = FieldNumber(fields.numerator, 0, 1).has_value();
+    const bool denominator = FieldNumber(fields.denominator, 0, 1).has_value();
     const int n = ClampedNumerator(fields);
     const int d = ClampedDenominator(fields);
-    fields.numerator = std::to_string(n);
-    fields.denominator = std::to_string(d);
-    fields.factorResult = FactorResultText(n, d);
+    if (numerator) fields.numerator = std::to_string(n);
+    if (denominator) fields.denominator = std::to_string(d);
+    fields.factorResult = numerator && denominator ? FactorResultText(n, d) : std::string();
 }
 
 int UnitEntryToVif(int entry) {
@@ -192,6 +196,12 @@ uint64_t RawCounter(std::string_view counter, int numerator, int denominator) {
     const __int128 value = LeadingInt64(counter);
     const __int128 raw = value * std::max(denominator, 1) / std::max(numerator, 1);
     return static_cast<uint64_t>(static_cast<unsigned __int128>(raw)) & kMask48;
+}
+
+int64_t LargestCounter(int numerator, int denominator) {
+    // floor(c x d / n) < 2^48  <=>  c x d < 2^48 x n.
+    const int64_t n = std::max(numerator, 1), d = std::max(denominator, 1);
+    return ((int64_t{1} << 48) * n - 1) / d;
 }
 
 std::string PulseWriteSerialText(int input, const PulseInputFields& f) {

@@ -77,6 +77,9 @@ std::string FactorResultText(int numerator, int denominator);
 // Leaving a factor field of an input: its numerator is clamped to 1..255
 // and its denominator to 1..127 (both fields, whichever was left), both
 // are written back as decimal texts and the factor result is recomputed.
+// A field whose text is no whole number (FieldNumber) stays as typed, so
+// that a write refuses it instead of sending a number nobody gave; the
+// factor result is then empty.
 void ClampFactor(PulseInputFields& fields);
 
 // ---------------------------------------------------------------------------
@@ -108,6 +111,10 @@ int MediumByte(int mediumEntry);
 // one as its two's complement). A numerator below 1 is taken as 1 and a
 // denominator below 1 as 1, as leaving the fields would clamp them.
 uint64_t RawCounter(std::string_view counter, int numerator, int denominator);
+
+// The largest counter whose raw count under the factor numerator /
+// denominator (each taken as at least 1) still fits the module's 48 bits.
+int64_t LargestCounter(int numerator, int denominator);
 
 // The record texts of the two write buttons of input 1 or 2 (any other
 // number is taken as input 1). The serial is normalised and the factor

@@ -141,7 +141,12 @@ std::optional<Readout> ParseAnswerLine(std::string_view line, bool duringFollowU
             r.page = kPageAnalog;
             r.followUp = !duringFollowUp && (r.records.empty() || r.records.front().descriptor != kParameterSetDescriptor);
             break;
-        case kModuleControl: r.page = kPageControl; break;
+        case kModuleControl:
+            // A header alone is no readout: the page would show empty states
+            // and the job "Success!".
+            if (r.records.empty()) return std::nullopt;
+            r.page = kPageControl;
+            break;
         default: return std::nullopt;
     }
     return r;

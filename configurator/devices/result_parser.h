@@ -89,7 +89,8 @@ std::vector<RecordText> SplitRecords(std::string_view text);
 
 // Parses an answer line. Empty when the line is too short, has no header,
 // or the module is not one of the variants (an answer of another maker
-// fails even with a version byte of a module). `duringFollowUp`: the line
+// fails even with a version byte of a module), and for a Pulse answer with
+// fewer than 40 characters of records or a Control answer without records. `duringFollowUp`: the line
 // answers the follow-up read itself, which never asks for another.
 std::optional<Readout> ParseAnswerLine(std::string_view line, bool duringFollowUp = false);
 

@@ -99,6 +99,7 @@ void Control::APPCloseCom() const { Call(Member::APPCloseCom); }
 
 int32_t Control::TELConnectTimeout() const { return Long(Member::TELConnectTimeout); }
 void Control::SetTELConnectTimeout(int32_t seconds) const { Put(Member::TELConnectTimeout, seconds); }
+int32_t Control::TELStatus() const { return Long(Member::TELStatus); }
 void Control::SetOPTOnlyVIFUnitsWithoutMultiplier(int32_t on) const {
     Put(Member::OPTOnlyVIFUnitsWithoutMultiplier, on);
 }

@@ -29,6 +29,7 @@ namespace mbus::meridex {
     X(LNGVIF, 134)                           \
     X(APPCloseCom, 139)                      \
     X(TELConnectTimeout, 167)                \
+    X(TELStatus, 169)                        \
     X(LOGMaxEntries, 198)                    \
     X(LOGReset, 200)                         \
     X(LOGRetrieveCookedDataHex2, 206)        \
@@ -88,6 +89,9 @@ public:
     // Settings handed over at start and from the settings dialog.
     int32_t TELConnectTimeout() const;
     void SetTELConnectTimeout(int32_t seconds) const;
+    // The modem state of the port: 4 while a call stands (0 idle, 1
+    // dialling, 2 initialising, 3 hanging up).
+    int32_t TELStatus() const;
     void SetOPTOnlyVIFUnitsWithoutMultiplier(int32_t on) const;
     int32_t LNGLanguage() const;
     void SetLNGLanguage(int32_t language) const;

@@ -1,5 +1,7 @@
 #include "configurator/shell/job_cycle.h"
 
+#include <string>
+
 namespace mbus::meridex {
 namespace {
 
@@ -12,6 +14,9 @@ constexpr int kTextDialing = 73;
 constexpr int kTextHangingUp = 74;
 constexpr int kTextSearching = 82;
 
+// Ticks of the phone timer a broken dial or hang-up gets to stop.
+constexpr int kBreakWaitTicks = kBreakWaitMs / kPhoneTimerMs;
+
 }  // namespace
 
 void JobCycle::Start(const std::string& script, int range, int timerMs) {
@@ -20,6 +25,9 @@ void JobCycle::Start(const std::string& script, int range, int timerMs) {
     host_.StartTimer(timerMs);
     scriptRunning_ = true;
     breakRequested_ = false;
+    breakSent_ = false;
+    phoneTicks_ = 0;
+    phoneTimedOut_ = false;
     host_.ExecuteScript(script);
 }
 
@@ -36,14 +44,17 @@ void JobCycle::StartSearch(const std::string& script, int lines) {
 
 void JobCycle::StartDial(const std::string& script, int connectTimeout) {
     phoneState_ = kPhoneBusy;
+    connectTimeout_ = connectTimeout;
+    phoneDeadline_ = connectTimeout + kDialMarginSeconds;
     host_.ShowStatus(kTextDialing, "");
     Start(script, connectTimeout + 8, kPhoneTimerMs);
 }
 
 void JobCycle::StartHangUp(const std::string& script) {
     phoneState_ = kPhoneBusy;
+    phoneDeadline_ = kHangUpSeconds;
     host_.ShowStatus(kTextHangingUp, "");
-    Start(script, 20, kPhoneTimerMs);
+    Start(script, kHangUpSeconds, kPhoneTimerMs);
     // A hang-up ends the connection however its script ends.
     breakRequested_ = true;
 }
@@ -56,17 +67,30 @@ void JobCycle::RequestBreak() {
 
 void JobCycle::PhoneTick() {
     host_.StepProgress();
-    if (host_.ScriptStatus() != 0) return;
+    ++phoneTicks_;
+    if (host_.ScriptStatus() != 0) {
+        // The control retries a call that got no carrier, and a line
+        // without a modem answers nothing: the cycle ends the script itself.
+        if (phoneTicks_ == phoneDeadline_) {
+            phoneTimedOut_ = true;
+            host_.BreakScriptNow();
+        }
+        if (phoneTicks_ < phoneDeadline_ + kBreakWaitTicks) return;
+    }
     host_.StopTimer();
-    if (breakRequested_) {
-        phoneState_ = kPhoneIdle;
-        phoneConnected_ = false;
-        host_.ShowPhoneConnected(false);
-    } else {
+    // A dial has connected only when the control's modem says so: its
+    // script also ends after a call that got no carrier.
+    const bool dial = !breakRequested_;
+    if (dial && !phoneTimedOut_ && host_.ModemStatus() == kModemConnected) {
         phoneState_ = kPhoneConnected;
         phoneConnected_ = true;
         host_.ShowStatus(kTextConnectionEstablished, "");
         host_.ShowPhoneConnected(true);
+    } else {
+        phoneState_ = kPhoneIdle;
+        phoneConnected_ = false;
+        if (dial) host_.ShowStatus(kTextFailed, " No connection within " + std::to_string(connectTimeout_) + " s.");
+        host_.ShowPhoneConnected(false);
     }
     host_.ResetProgress();
     scriptRunning_ = false;
@@ -79,11 +103,18 @@ void JobCycle::Tick() {
         PhoneTick();
         return;
     }
-    if (breakRequested_) {
+    if (breakRequested_ && !breakSent_) {
+        breakSent_ = true;
         host_.BreakScript();
-        if (!phoneConnected_) host_.CloseCom();
     }
     if (host_.ScriptStatus() == 0) scriptRunning_ = false;
+    if (breakRequested_ && scriptRunning_) {
+        // The control is still ending its current request: the window stays
+        // usable, and the next ticks look again.
+        host_.ShowStatus(kTextBreak, " The control is still stopping the script.");
+        return;
+    }
+    if (breakRequested_ && !phoneConnected_) host_.CloseCom();
     // A break during the search's preparation script ends the job there
     // rather than starting the search it was preparing.
     if (!scriptRunning_ && jobKind_ == kSearchRequested && breakRequested_) jobKind_ = kReadOrWriteJob;
@@ -96,12 +127,10 @@ void JobCycle::Tick() {
     } else if (!scriptRunning_) {
         host_.StopTimer();
         bool followUp = false;
-        if (breakRequested_ && jobKind_ != kSearchRunning) {
-            host_.ShowStatus(kTextBreak, "");
-        } else {
-            const bool ok = host_.ParseResults(&followUp);
-            host_.ShowStatus(ok ? kTextSuccess : kTextFailed, "");
-        }
+        // A broken search still lists what it found; it is reported as broken all the same.
+        bool ok = false;
+        if (!breakRequested_ || jobKind_ == kSearchRunning) ok = host_.ParseResults(&followUp);
+        host_.ShowStatus(breakRequested_ ? kTextBreak : ok ? kTextSuccess : kTextFailed, "");
         host_.ResetProgress();
         host_.EnableControls(true);
         host_.RefreshControlPage();

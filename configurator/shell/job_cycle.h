@@ -8,10 +8,15 @@
 // Job states: Idle --start--> Running (controls disabled but Break, timer
 // on) --SCRStatus 0--> results parsed --> Idle, optionally followed by one
 // follow-up read. JobKind 6 (a device search asked for) lasts one tick and
-// turns into the running search (7).
-// Phone states: Idle (0) --dial--> Dialling (1) --script ended without
-// break--> Connected (2) --hang up--> Hanging up (1, break requested)
-// --script ended--> Idle. A break while dialling ends in Idle.
+// turns into the running search (7). A break ends a job as "Break!"; a
+// broken search still lists what it found. A control that has not stopped
+// within kBreakWaitMs leaves the job running with a note in the status
+// line, and the next ticks look again.
+// Phone states: Idle (0) --dial--> Dialling (1) --script ended, the modem
+// connected--> Connected (2) --hang up--> Hanging up (1, break requested)
+// --script ended--> Idle. A break while dialling, a dial without a
+// connection and one that outlasts its time end in Idle ("FAILED!" for
+// the last two); a hang-up that outlasts its time ends in Idle too.
 
 #pragma once
 
@@ -36,6 +41,21 @@ enum PhoneState {
 constexpr int kReadTimerMs = 250;    // read and write jobs
 constexpr int kPhoneTimerMs = 1000;  // dial, hang-up and device search
 
+// How long a break waits for the control to stop the script before the
+// window goes on (the cycle then looks again at its next ticks).
+constexpr int kBreakWaitMs = 3000;
+
+// A dial gets the control's connect timeout and this many seconds more
+// (the modem commands before the call and the dial command's own wait)
+// before the cycle breaks it; a hang-up gets kHangUpSeconds. A broken dial
+// or hang-up gets kBreakWaitMs more to stop; then the cycle ends it
+// whatever the control says.
+constexpr int kDialMarginSeconds = 20;
+constexpr int kHangUpSeconds = 20;
+
+// The control's modem state (TELStatus) of a standing call.
+constexpr int32_t kModemConnected = 4;
+
 // What the machine needs of the dialog and the control.
 class JobHost {
 public:
@@ -44,13 +64,15 @@ public:
     virtual int32_t ScriptStatus() = 0;
     // LOGReset, LOGMaxEntries 100000, SCRExecute(script).
     virtual void ExecuteScript(const std::string& script) = 0;
-    // SCRBreak, then SCRStatus every 100 ms until the interpreter stopped.
+    // SCRBreak, then SCRStatus every 100 ms until the interpreter stopped,
+    // for at most kBreakWaitMs.
     virtual void BreakScript() = 0;
     virtual void BreakScriptNow() = 0;  // SCRBreak alone
     virtual void CloseCom() = 0;
     // SCRSlaveSearchTimeoutRetries 3 and SCRSlaveSearchSecondarySpecial.
     virtual void StartSecondarySearch() = 0;
     virtual std::string SearchAddress() = 0;  // SCRSlaveSearchCurAddress
+    virtual int32_t ModemStatus() = 0;        // TELStatus
     // The dialog.
     virtual void StartTimer(int periodMs) = 0;
     virtual void StopTimer() = 0;
@@ -108,6 +130,11 @@ private:
     int phoneState_ = kPhoneIdle;
     bool scriptRunning_ = false;
     bool breakRequested_ = false;
+    bool breakSent_ = false;     // BreakScript has been called for this job
+    int connectTimeout_ = 0;     // seconds, of the running dial
+    int phoneTicks_ = 0;         // ticks of the running dial or hang-up
+    int phoneDeadline_ = 0;      // the tick that breaks it
+    bool phoneTimedOut_ = false;
     bool phoneConnected_ = false;
     int jobKind_ = kReadOrWriteJob;
 };

@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -328,6 +329,8 @@ void CMERIDEXDlg::BuildWidgets() {
         pendingRecords2_ = records2.toStdString();
         Read();
     });
+    connect(pages_, &ModulePages::writeRefused, this,
+            [this](const QString& message) { options_.messageBox(message, QString::fromLatin1(kTitle)); });
     connect(break_, &QPushButton::clicked, this, &CMERIDEXDlg::Break);
     connect(help_, &QPushButton::clicked, this, &CMERIDEXDlg::OpenHelp);
     connect(connect_, &QPushButton::clicked, this, &CMERIDEXDlg::ConnectOrHangUp);
@@ -578,8 +581,19 @@ void CMERIDEXDlg::ConnectOrHangUp() {
         cycle_.StartHangUp(lastScript_);
         return;
     }
-    if (cycle_.PhoneStateValue() != kPhoneIdle || !PortTest()) return;
+    if (cycle_.PhoneStateValue() != kPhoneIdle) return;
     const std::string number = phoneNumber_->text().toStdString();
+    // Both texts go into the dial script as they are (the init string may
+    // come from an INI file edited by hand).
+    const std::pair<std::string_view, std::string> typed[] = {{kPhoneNumberName, number},
+                                                               {kInitStringName, settings_.modemInitString}};
+    for (const auto& [name, text] : typed) {
+        if (const std::optional<std::string> refusal = ScriptTextRefusal(name, text)) {
+            options_.messageBox(QString::fromStdString(*refusal), QString::fromLatin1(kTitle));
+            return;
+        }
+    }
+    if (!PortTest()) return;
     LookUpDescription();
     dialledNumber_ = number;
     const std::vector<std::string> lines =
@@ -626,7 +640,11 @@ void CMERIDEXDlg::ExecuteScript(const std::string& script) {
 
 void CMERIDEXDlg::BreakScript() {
     control_.SCRBreak();
-    while (control_.SCRStatus() != 0) QThread::msleep(100);
+    // A control still waiting for an answer stops when it comes or times
+    // out; the window does not wait that long (the cycle looks again).
+    QElapsedTimer waited;
+    waited.start();
+    while (control_.SCRStatus() != 0 && waited.elapsed() < kBreakWaitMs) QThread::msleep(100);
 }
 
 void CMERIDEXDlg::BreakScriptNow() { control_.SCRBreak(); }
@@ -640,6 +658,7 @@ void CMERIDEXDlg::StartSecondarySearch() {
 }
 
 std::string CMERIDEXDlg::SearchAddress() { return control_.SCRSlaveSearchCurAddress(); }
+int32_t CMERIDEXDlg::ModemStatus() { return control_.TELStatus(); }
 void CMERIDEXDlg::StartTimer(int periodMs) { timer_.start(periodMs); }
 void CMERIDEXDlg::StopTimer() { timer_.stop(); }
 void CMERIDEXDlg::SetProgressRange(int maximum) {

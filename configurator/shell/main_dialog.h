@@ -175,6 +175,7 @@ private:
     void CloseCom() override;
     void StartSecondarySearch() override;
     std::string SearchAddress() override;
+    int32_t ModemStatus() override;
     void StartTimer(int periodMs) override;
     void StopTimer() override;
     void SetProgressRange(int maximum) override;

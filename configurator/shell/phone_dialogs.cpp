@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
@@ -16,6 +17,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "configurator/shell/phone_scripts.h"
 #include "configurator/shell/qt_texts.h"
 
 namespace mbus::meridex {
@@ -128,10 +130,20 @@ CPhoneNumberEdit::CPhoneNumberEdit(const TextTable& texts, int languageId, const
     // Wide enough that a window manager can show the whole title beside its buttons.
     setMinimumWidth(fontMetrics().horizontalAdvance(windowTitle()) + 120);
     description_->setFocus();
+    showMessage = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
 }
 
 PhoneListEntry CPhoneNumberEdit::Entry() const {
     return PhoneListEntry{description_->text().toStdString(), number_->text().toStdString()};
+}
+
+void CPhoneNumberEdit::accept() {
+    if (const std::optional<std::string> refusal = ScriptTextRefusal(kPhoneNumberName, Entry().number)) {
+        if (showMessage) showMessage(QString::fromStdString(*refusal));
+        number_->setFocus();
+        return;
+    }
+    QDialog::accept();
 }
 
 // ---- CPhoneNumbers ----------------------------------------------------------------

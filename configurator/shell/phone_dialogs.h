@@ -42,6 +42,12 @@ public:
     // What the fields show (after OK: what was entered).
     PhoneListEntry Entry() const;
 
+    // OK: a number that would change the dial script (ScriptTextRefusal) is
+    // refused with a message, and the dialog stays open.
+    void accept() override;
+    // Shows that message; by default a warning box. Tests record it.
+    std::function<void(const QString& text)> showMessage;
+
     QLineEdit* DescriptionEdit() const { return description_; }
     QLineEdit* NumberEdit() const { return number_; }
     QPushButton* OkButton() const { return ok_; }

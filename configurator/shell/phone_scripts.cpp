@@ -4,6 +4,17 @@
 
 namespace mbus::meridex {
 
+std::optional<std::string> ScriptTextRefusal(std::string_view name, std::string_view text) {
+    const bool bar = text.find('|') != std::string_view::npos;
+    const bool lineBreak = text.find_first_of("\r\n") != std::string_view::npos;
+    if (!bar && !lineBreak) return std::nullopt;
+    std::string shown;
+    for (char c : text) shown += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+    const std::string what = bar && lineBreak ? "\"|\" and a line break" : bar ? "\"|\"" : "a line break";
+    return std::string(name) + " \"" + shown + "\" holds " + what +
+           ", which would change the dial script; give it without \"|\" and line breaks.";
+}
+
 std::vector<std::string> DialScriptLines(int port, int baudIndex, const std::string& initString,
                                          const std::string& number) {
     const int baud = BaudOfIndex(baudIndex);

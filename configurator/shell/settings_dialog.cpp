@@ -22,6 +22,7 @@
 #include "configurator/shell/flags.h"
 #include "configurator/shell/language_file.h"
 #include "configurator/shell/languages.h"
+#include "configurator/shell/phone_scripts.h"
 #include "configurator/shell/qt_texts.h"
 #include "configurator/shell/settings.h"
 
@@ -273,6 +274,17 @@ void MERIDEXSettings::RedrawFlags() {
 }
 
 void MERIDEXSettings::accept() {
+    // The init string goes into the dial script as typed: one that would
+    // change the script is refused, and the dialog stays open.
+    if (const std::optional<std::string> refusal =
+            ScriptTextRefusal(kInitStringName, modemInit_->text().toStdString())) {
+        if (hooks_.showMessage)
+            hooks_.showMessage(this, SettingsDialogHooks::MessageKind::Warning,
+                               QTextPlain(texts_, kTextProductName, runningLanguageId_),
+                               QString::fromStdString(*refusal));
+        modemInit_->setFocus();
+        return;
+    }
     if (LanguageChanged() && hooks_.showMessage) {
         // Said in the language that was chosen: the user reads that one.
         hooks_.showMessage(this, SettingsDialogHooks::MessageKind::Information,

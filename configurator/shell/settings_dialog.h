@@ -8,7 +8,9 @@
 // Every caption is taken from the text table in the running program's
 // language. OK tells the user, in the newly chosen language, that it takes
 // effect at the next start (text 19), hands the timeout to the control and
-// accepts; the caller then takes Choice() over. Cancel changes nothing.
+// accepts; the caller then takes Choice() over. An init string holding "|"
+// or a line break (ScriptTextRefusal) is refused with a warning instead,
+// and the dialog stays open. Cancel changes nothing.
 //
 // Two invisible click areas start maintenance functions: the one in the top
 // right corner exports the text table as language files, the one left of the

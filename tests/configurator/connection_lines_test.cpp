@@ -247,6 +247,33 @@ TEST(PhoneScripts, DialWritesTheBaudTextOfEachIndex) {
     EXPECT_TRUE(DialScriptLines(1, -1, "", "1").empty());
 }
 
+TEST(PhoneScripts, TextsThatWouldChangeTheDialScriptAreRefused) {
+    const struct {
+        const char* text;
+        const char* holds;  // nullptr: taken
+    } rows[] = {
+        {"0301234", nullptr},
+        {"T0301234,,5", nullptr},
+        {"AT&F&C1 <>", nullptr},
+        {"", nullptr},
+        {"0301|234", "\"|\""},
+        {"|", "\"|\""},
+        {"0301\r\n16|||", "\"|\" and a line break"},
+        {"ATZ\nATDT5", "a line break"},
+        {"ATZ\r", "a line break"},
+    };
+    for (const auto& r : rows) {
+        const std::optional<std::string> refusal = ScriptTextRefusal(kInitStringName, r.text);
+        ASSERT_EQ(refusal.has_value(), r.holds != nullptr) << r.text;
+        if (r.holds) {
+            EXPECT_NE(refusal->find(std::string(" holds ") + r.holds + ","), std::string::npos) << *refusal;
+        }
+    }
+    EXPECT_EQ(*ScriptTextRefusal(kPhoneNumberName, "12\r\n|3"),
+              "Phone number \"12\\r\\n|3\" holds \"|\" and a line break, which would change the dial script; "
+              "give it without \"|\" and line breaks.");
+}
+
 TEST(PhoneScripts, HangUpSendsHangUpThenClose) {
     EXPECT_EQ(HangUpScriptLines(), (Lines{"32|||", "16|||"}));
     EXPECT_EQ(JoinScript(HangUpScriptLines()), "32|||\r\n16|||\r\n");

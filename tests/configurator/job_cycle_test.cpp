@@ -27,6 +27,8 @@ public:
     };
 
     int32_t status = 0;           // what SCRStatus answers
+    int32_t modemStatus = 4;      // what TELStatus answers: connected unless a test says otherwise
+    bool stopsOnBreak = true;     // the interpreter stops within BreakScript's wait
     std::string searchAddress = "0FFFFFFF";
     std::deque<ParseResult> results;
     JobCycle* cycle = nullptr;    // the follow-up read starts a job on it, as the dialog does
@@ -36,8 +38,9 @@ public:
     void ExecuteScript(const std::string& script) override { calls.push_back("Execute " + script); }
     void BreakScript() override {
         calls.push_back("BreakScript");
-        status = 0;  // returns once the interpreter has stopped
+        if (stopsOnBreak) status = 0;  // returns once the interpreter has stopped
     }
+    int32_t ModemStatus() override { return modemStatus; }
     void BreakScriptNow() override { calls.push_back("BreakScriptNow"); }
     void CloseCom() override { calls.push_back("CloseCom"); }
     void StartSecondarySearch() override { calls.push_back("StartSecondarySearch"); }
@@ -251,9 +254,45 @@ TEST_F(JobCycleTest, BreakDuringTheSecondarySearchStillListsWhatWasFound) {
     cycle.RequestBreak();
     host.results = {{true, false}};
     cycle.Tick();
-    EXPECT_EQ(host.Take(), (Calls{"BreakScript", "CloseCom", "StopTimer", "Parse", "Status 4", "ResetProgress",
+    // Parsed for what it found, and still reported as broken.
+    EXPECT_EQ(host.Take(), (Calls{"BreakScript", "CloseCom", "StopTimer", "Parse", "Status 3", "ResetProgress",
                                   "Enable", "RefreshControlPage"}));
     EXPECT_FALSE(cycle.BreakRequested());
+}
+
+TEST_F(JobCycleTest, AControlThatDoesNotStopAtOnceLeavesTheWindowWaitingAndSaysSo) {
+    host.status = 4;
+    cycle.StartJob("read", 5);
+    host.Take();
+    host.stopsOnBreak = false;
+    cycle.RequestBreak();
+    cycle.Tick();
+    Calls calls = host.Take();
+    ASSERT_EQ(calls.size(), 2u) << ::testing::PrintToString(calls);
+    EXPECT_EQ(calls[0], "BreakScript");
+    EXPECT_EQ(calls[1].substr(0, 9), "Status 3 ") << "Break!, and that the control is still stopping";
+    EXPECT_TRUE(cycle.ScriptRunning());
+    EXPECT_FALSE(cycle.MayClose());
+    // Later ticks only look again; the break was asked for once.
+    cycle.Tick();
+    EXPECT_EQ(host.Count("BreakScript"), 0);
+    EXPECT_FALSE(host.Called("CloseCom"));
+    host.Take();
+    host.status = 0;
+    cycle.Tick();
+    EXPECT_EQ(host.Take(), (Calls{"CloseCom", "StopTimer", "Status 3", "ResetProgress", "Enable",
+                                  "RefreshControlPage"}));
+    EXPECT_FALSE(cycle.ScriptRunning());
+    EXPECT_FALSE(cycle.BreakRequested());
+
+    // The next job breaks afresh.
+    host.status = 2;
+    host.stopsOnBreak = true;
+    cycle.StartJob("read", 5);
+    cycle.RequestBreak();
+    cycle.Tick();
+    EXPECT_EQ(host.Count("BreakScript"), 1);
+    EXPECT_FALSE(cycle.ScriptRunning());
 }
 
 TEST_F(JobCycleTest, DialProgressesOverTheConnectTimeoutAndEndsConnected) {
@@ -292,6 +331,64 @@ TEST_F(JobCycleTest, BrokenDialBreaksAtOnceAndEndsIdle) {
     EXPECT_FALSE(cycle.PhoneConnected());
     EXPECT_FALSE(cycle.BreakRequested());
     EXPECT_TRUE(cycle.MayChangeCommunicationType());
+}
+
+TEST_F(JobCycleTest, ADialThatEndsWithoutACarrierFailsAndEndsIdle) {
+    host.status = 1;
+    cycle.StartDial("dial", 30);
+    cycle.Tick();
+    host.Take();
+    host.modemStatus = 0;
+    host.status = 0;
+    cycle.Tick();
+    EXPECT_EQ(host.Take(), (Calls{"Step", "StopTimer", "Status 5 No connection within 30 s.", "Disconnected",
+                                  "ResetProgress", "Enable"}));
+    EXPECT_EQ(cycle.PhoneStateValue(), kPhoneIdle);
+    EXPECT_FALSE(cycle.PhoneConnected());
+    EXPECT_TRUE(cycle.MayChangeCommunicationType());
+}
+
+TEST_F(JobCycleTest, ADialThatOutlastsItsTimeoutIsBrokenAndEndsFailed) {
+    // Connect timeout 5 s; the modem commands before the call get 20 s more.
+    host.status = 1;
+    cycle.StartDial("dial", 5);
+    host.Take();
+    for (int tick = 1; tick < 25; ++tick) cycle.Tick();
+    EXPECT_EQ(host.Count("Step"), 24);
+    EXPECT_FALSE(host.Called("BreakScriptNow"));
+    host.Take();
+    cycle.Tick();
+    EXPECT_EQ(host.Take(), (Calls{"Step", "BreakScriptNow"}));
+    EXPECT_TRUE(cycle.ScriptRunning());
+    // The control gets three more ticks to stop; then the call is given up
+    // whatever it says, and the modem's status is not taken as connected.
+    cycle.Tick();
+    cycle.Tick();
+    EXPECT_EQ(host.Take(), (Calls{"Step", "Step"}));
+    cycle.Tick();
+    EXPECT_EQ(host.Take(), (Calls{"Step", "StopTimer", "Status 5 No connection within 5 s.", "Disconnected",
+                                  "ResetProgress", "Enable"}));
+    EXPECT_EQ(cycle.PhoneStateValue(), kPhoneIdle);
+    EXPECT_FALSE(cycle.PhoneConnected());
+    EXPECT_FALSE(cycle.ScriptRunning());
+}
+
+TEST_F(JobCycleTest, AHangUpEndsInBoundedTime) {
+    Connect();
+    host.status = 1;
+    cycle.StartHangUp("hang up");
+    host.Take();
+    for (int tick = 1; tick < 20; ++tick) cycle.Tick();
+    EXPECT_FALSE(host.Called("BreakScriptNow"));
+    host.Take();
+    cycle.Tick();
+    EXPECT_EQ(host.Take(), (Calls{"Step", "BreakScriptNow"}));
+    cycle.Tick();
+    cycle.Tick();
+    cycle.Tick();
+    EXPECT_EQ(host.Take(), (Calls{"Step", "Step", "Step", "StopTimer", "Disconnected", "ResetProgress", "Enable"}));
+    EXPECT_EQ(cycle.PhoneStateValue(), kPhoneIdle);
+    EXPECT_FALSE(cycle.PhoneConnected());
 }
 
 TEST_F(JobCycleTest, HangUpEndsIdleHoweverItsScriptEnds) {

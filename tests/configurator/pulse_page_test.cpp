@@ -91,13 +91,18 @@ TEST(PulseFields, LeavingAFactorFieldClampsBothAndRecomputesTheResult) {
         {"255", "127", "255", "127", "2.008"},
         {"1", "1", "1", "1", "1.000"},
         {"256", "128", "255", "127", "2.008"},
-        // Empty and non-numeric fields read 0, a sign is read, digits after a number are not.
-        {"", "", "1", "1", "1.000"},
-        {"abc", "x1", "1", "1", "1.000"},
+        // A sign and blanks around the number are read.
         {"-5", "-1", "1", "1", "1.000"},
-        {" 7", "+2", "7", "2", "3.500"},
-        {"12a", "5b", "12", "5", "2.400"},
+        {" 7", "+2 ", "7", "2", "3.500"},
         {"99999999999", "2", "255", "2", "127.500"},
+        // A field that is no whole number stays as typed (a write refuses
+        // it); the other is clamped, and no result is shown.
+        {"", "", "", "", ""},
+        {"abc", "x1", "abc", "x1", ""},
+        {"12a", "5b", "12a", "5b", ""},
+        {"300", "5b", "255", "5b", ""},
+        {"2.5", "0", "2.5", "1", ""},
+        {"", "300", "", "127", ""},
     };
     for (const auto& r : rows) {
         PulseInputFields f = Fields("12345678", 7, 2, "1000", r.numerator, r.denominator);

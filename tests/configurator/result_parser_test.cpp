@@ -209,8 +209,9 @@ TEST_F(ResultParser, KtrAnalogShowsTheAnalogPageWithItsCaptions) {
 }
 
 TEST(ParseAnswerLine, ShortLinesAndHeadersFail) {
-    // A Control header of exactly 40 characters with nothing after it.
-    const std::string header40 = "030101" "08" "01" "72" "22334455" "VND97" "00" "00" "0012" "0E" "Bus/S";
+    // An Analog header of exactly 40 characters with nothing after it (the
+    // parameter telegram is then still to be read).
+    const std::string header40 = "030101" "08" "01" "72" "22334455" "VND96" "00" "00" "0012" "0E" "Bus/S";
     ASSERT_EQ(header40.size(), 40u);
     const struct {
         std::string line;
@@ -227,6 +228,20 @@ TEST(ParseAnswerLine, ShortLinesAndHeadersFail) {
         {"|||||" + header40.substr(0, 35), false},               // 40 characters
     };
     for (const auto& r : rows) EXPECT_EQ(ParseAnswerLine(r.line).has_value(), r.ok) << '"' << r.line << '"';
+}
+
+TEST(ParseAnswerLine, AControlAnswerWithoutRecordsFails) {
+    const std::string control = kHead + Header("02", "22334455", "VND97", "00", "0012", "0E", "Bus/System");
+    const struct {
+        const char* name;
+        std::string line;
+        bool ok;
+    } rows[] = {
+        {"header alone", control, false},
+        {"header and its end", control + "|", false},
+        {"one record", control + ZEROS "0100FD1B|1|", true},
+    };
+    for (const auto& r : rows) EXPECT_EQ(ParseAnswerLine(r.line).has_value(), r.ok) << r.name;
 }
 
 TEST(ParseAnswerLine, VariantCodesAreComparedExactly) {

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "configurator/devices/module_pages.h"
 #include "configurator/shell/main_dialog.h"
@@ -98,7 +100,12 @@ protected:
         o.programPath = scratch_.File("MERIDEX");
         o.iniPath = scratch_.File("MERIDEX.INI");
         o.createControl = InProcessControl;
-        o.messageBox = [](const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); };
+        o.messageBox = [this](const QString& text, const QString&) {
+            if (collectMessages_)
+                messages_.push_back(text.toStdString());
+            else
+                ADD_FAILURE() << text.toStdString();
+        };
         o.askFileName = [this](bool, const QString&, const QString&) { return fileName_; };
         o.askSearchBaudrate = [this] { return searchBaudIndex_; };
         dialog_ = std::make_unique<CMERIDEXDlg>(std::move(o));
@@ -146,6 +153,10 @@ protected:
     std::shared_ptr<sim::SimBus> bus_ = std::make_shared<sim::SimBus>();
     std::string name_;
     std::unique_ptr<CMERIDEXDlg> dialog_;
+    // Message boxes: a test that expects them collects their texts here;
+    // otherwise every message box fails the test.
+    bool collectMessages_ = false;
+    std::vector<std::string> messages_;
     QString fileName_;         // what the file dialogs answer
     int searchBaudIndex_ = 1;  // what the baud-rate question answers
     static inline int serial_ = 0;

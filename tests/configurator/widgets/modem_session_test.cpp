@@ -230,5 +230,38 @@ TEST_F(ModemSession, ABreakWhileDiallingEndsIdle) {
     EXPECT_FALSE(dialog_->Cycle().PhoneConnected());
 }
 
+// No modem on the line at all: COM1 leads straight to a bus, where nothing
+// answers the modem commands. The dial ends as failed after the connect
+// timeout (5 s here, the least the control takes) and its margin, not as
+// a connection.
+using NoModem = test::InProcessDialog;
+
+TEST_F(NoModem, ADialThatNothingAnswersEndsFailedAfterTheTimeout) {
+    StartBus({"module=pulse man=VND primary=1 firmware=13 id=11223344 medium2=1F"},
+             "CommunicationType=1\r\nBaudrate=1\r\nBaudrate1=1\r\nAddressType=3\r\nPrimAddress=1\r\n"
+             "Phonenumber=0301234\r\nPhoneConnectionTimeout=5\r\n");
+    ASSERT_EQ(dialog_->TheControl().TELConnectTimeout(), 5);
+    auto* connect = dialog_->findChild<QPushButton*>("connect");
+    QTest::mouseClick(connect, Qt::LeftButton);
+    ASSERT_EQ(dialog_->Cycle().PhoneStateValue(), kPhoneBusy);
+    EXPECT_EQ(dialog_->StatusText().toStdString(), "Dialing.");
+    // Far more than the timeout and its margin; a dial still running then
+    // is broken so that the test ends either way.
+    const auto until = std::chrono::steady_clock::now() + 120s;
+    while (dialog_->Cycle().ScriptRunning() && std::chrono::steady_clock::now() < until) QTest::qWait(20);
+    const bool ended = !dialog_->Cycle().ScriptRunning();
+    if (!ended) {
+        QTest::mouseClick(dialog_->findChild<QPushButton*>("break"), Qt::LeftButton);
+        const auto limit = std::chrono::steady_clock::now() + 120s;
+        while (dialog_->Cycle().ScriptRunning() && std::chrono::steady_clock::now() < limit) QTest::qWait(20);
+    }
+    ASSERT_TRUE(ended) << "still dialling 120 s after the start, with a 5 s timeout";
+    EXPECT_EQ(dialog_->StatusText().toStdString(), "FAILED! No connection within 5 s.");
+    EXPECT_FALSE(dialog_->Cycle().PhoneConnected());
+    EXPECT_EQ(dialog_->Cycle().PhoneStateValue(), kPhoneIdle);
+    EXPECT_EQ(dialog_->windowTitle().toStdString(), "MERIDEX 1.30");
+    EXPECT_EQ(connect->text().toStdString(), "&Connect");
+}
+
 }  // namespace
 }  // namespace mbus::meridex

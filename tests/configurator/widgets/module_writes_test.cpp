@@ -25,6 +25,7 @@ namespace mbus::meridex {
 namespace {
 
 using ModuleWrites = test::InProcessDialog;
+using namespace std::chrono_literals;
 
 TEST_F(ModuleWrites, PulseSerialMediumUnitFactorAndCounterOfEachInput) {
     StartBus({"module=pulse man=VND primary=1 firmware=13 id=11223344 medium=07 unit1=13 count1=1000 factor1=10/1 "
@@ -161,6 +162,78 @@ TEST_F(ModuleWrites, AnalogParametersMinMaxAndCurrentOutput) {
     EXPECT_TRUE(a2.minMax->isChecked());
     EXPECT_FALSE(a1.minMax->isChecked());
     EXPECT_EQ(Text(Pages().outputCurrent), "20.000");
+}
+
+// A field that is not a number of its range stops its write: a message box
+// names the field, no script goes to the control, and the module keeps
+// what it had.
+TEST_F(ModuleWrites, FieldsThatAreNoNumbersOfTheirRangeAreRefusedAndNothingIsSent) {
+    StartBus({"module=pulse man=VND primary=1 firmware=13 id=11223344 medium=07 unit1=13 count1=1000 factor1=10/1 "
+              "medium2=1F",
+              "module=analog man=VND primary=2 firmware=11 id=33445566 x1=1000 unit1=3B a1=1/2/4 x2=250 unit2=2B "
+              "a2=1/1/0 temp=21.5 sensor=pt1000 minmax=a1 current=12000"});
+    collectMessages_ = true;
+    // A refused write starts no job; should one start all the same, it is
+    // run to its end before the module is looked at.
+    auto refused = [&](QPushButton* write, const std::string& field) {
+        SCOPED_TRACE(field);
+        const std::string scriptBefore = dialog_->LastScript();
+        messages_.clear();
+        QTest::mouseClick(write, Qt::LeftButton);
+        EXPECT_FALSE(dialog_->Cycle().ScriptRunning()) << "a script was started";
+        const auto until = std::chrono::steady_clock::now() + 60s;
+        while (dialog_->Cycle().ScriptRunning() && std::chrono::steady_clock::now() < until) QTest::qWait(10);
+        EXPECT_EQ(dialog_->LastScript(), scriptBefore);
+        ASSERT_EQ(messages_.size(), 1u);
+        EXPECT_NE(messages_[0].find(field), std::string::npos) << messages_[0];
+    };
+
+    Run([&] { dialog_->Read(); });
+    ASSERT_EQ(Pages().Page(), kPagePulseInput1);
+    sim::PulseInput before;
+    WithModule<sim::PulseModule>([&](sim::PulseModule& m) { before = m.Input(1); });
+    PulseInputWidgets& p1 = Pages().pulse[0];
+    for (const char* counter : {"12ab-3.5e", "", "-5", "1000.5", "1e3"}) {
+        Type(p1.counter, counter);
+        refused(p1.writeAll, "P1 / Z2 meter count");
+    }
+    // 2^48 raw counts with the factor 10 / 1: one more than the module keeps.
+    Type(p1.counter, "2814749767106560");
+    refused(p1.writeAll, "P1 / Z2 meter count");
+    Type(p1.counter, "500");
+    Type(p1.numerator, "1a");
+    EXPECT_EQ(Text(p1.numerator), "1a") << "leaving the field keeps a text that is no number";
+    refused(p1.writeAll, "P1 / Z2 factor numerator");
+    WithModule<sim::PulseModule>([&](sim::PulseModule& m) {
+        EXPECT_EQ(m.Input(1).raw, before.raw);
+        EXPECT_EQ(m.Input(1).numerator, 10);
+        EXPECT_EQ(m.Input(1).denominator, 1);
+    });
+    // A number out of the factor's range is still clamped, and then written.
+    Type(p1.numerator, "300");
+    EXPECT_EQ(Text(p1.numerator), "255");
+
+    dialog_->SetPrimaryAddress("2");
+    Run([&] { dialog_->Read(); });
+    ASSERT_EQ(Pages().Page(), kPageAnalog);
+    AnalogInputWidgets& a1 = Pages().analog[0];
+    Type(a1.a, "3");
+    Type(a1.b, "12ab-3.5e");
+    Type(a1.c, "0");
+    refused(a1.write, "A1 parameter b");
+    Type(a1.b, "2");
+    Type(a1.c, "200");
+    refused(a1.write, "A1 parameter c");
+    Type(Pages().outputCurrent, "25");
+    refused(Pages().writeOutput, "Output current");
+    WithModule<sim::AnalogModule>(
+        [](sim::AnalogModule& m) {
+            EXPECT_EQ(m.AnalogInput(1).a, 1);
+            EXPECT_EQ(m.AnalogInput(1).b, 2);
+            EXPECT_EQ(m.AnalogInput(1).c, 4);
+            EXPECT_EQ(m.Current(), 12000);
+        },
+        1);
 }
 
 // The temperature calibration of each sensor slot, with firmware 0 (a, b in

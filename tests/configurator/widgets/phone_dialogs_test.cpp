@@ -422,6 +422,27 @@ TEST(PhoneNumberEditTest, EnterIsOkAndEscapeCancel) {
     EXPECT_EQ(cancelled.result(), QDialog::Rejected);
 }
 
+TEST(PhoneNumberEditTest, ANumberThatWouldChangeTheDialScriptIsRefused) {
+    const TextTable texts;
+    CPhoneNumberEdit dialog(texts, 1, {"Meter north", "0891"});
+    QStringList messages;
+    dialog.showMessage = [&messages](const QString& text) { messages << text; };
+    ShowLaidOut(dialog);
+    dialog.NumberEdit()->setText(QStringLiteral("0891|5"));
+    dialog.OkButton()->click();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Phone number \"0891|5\" holds \"|\"")))
+        << messages[0].toStdString();
+    EXPECT_TRUE(dialog.isVisible()) << "the dialog stays open for the correction";
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+
+    dialog.NumberEdit()->setText(QStringLiteral("08915"));
+    dialog.OkButton()->click();
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.Entry().number, "08915");
+}
+
 // ---- MERIDEXSearchBaudrate ------------------------------------------------------
 
 TEST(SearchBaudrateTest, CaptionsAndTheDefaultButton) {

@@ -585,6 +585,27 @@ TEST_F(SettingsDialogTest, CancelDiscards) {
     EXPECT_TRUE(fake_.longPuts.empty());
 }
 
+TEST_F(SettingsDialogTest, AnInitStringThatWouldChangeTheDialScriptIsRefused) {
+    auto dialog = Make(1, Initial(1));
+    dialog->show();
+    dialog->ModemInitEdit()->setText(QStringLiteral("ATZ|5"));
+    dialog->OkButton()->click();
+    ASSERT_EQ(hooks_.messages.size(), 1u);
+    EXPECT_EQ(hooks_.messages[0].kind, SettingsDialogHooks::MessageKind::Warning);
+    EXPECT_TRUE(hooks_.messages[0].text.contains(QStringLiteral("Modem init string")))
+        << hooks_.messages[0].text.toStdString();
+    EXPECT_TRUE(dialog->isVisible()) << "the dialog stays open for the correction";
+    EXPECT_NE(dialog->result(), QDialog::Accepted);
+    EXPECT_TRUE(TimeoutPuts().empty()) << "nothing is handed to the control";
+
+    hooks_.messages.clear();
+    dialog->ModemInitEdit()->setText(QStringLiteral("ATZ5"));
+    dialog->OkButton()->click();
+    EXPECT_TRUE(hooks_.messages.empty());
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(dialog->Choice().modemInit, "ATZ5");
+}
+
 TEST_F(SettingsDialogTest, ModemInitStringHoldsAtMostOneHundredBytes) {
     auto dialog = Make(1, Initial(1));
     dialog->show();
