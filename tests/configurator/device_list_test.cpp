@@ -7,6 +7,7 @@
 #include "configurator/devices/device_list.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "configurator/shell/read_script.h"
 #include "platform/profile/config_file.h"
@@ -295,6 +296,30 @@ TEST(DeviceFile, OpenAndSaveGiveTheSameBytesAgain) {
     // Line ends other than CR LF are written as CR LF.
     list.SetFileBytes(kPulse + "\n\n" + kAnalog + "\r\n" + "tail");
     EXPECT_EQ(list.FileBytes(), kPulse + "\r\n" + kAnalog + "\r\n");
+}
+
+// A device list is an ordinary file: the umask decides who may read it.
+TEST(DeviceFile, ANewFileHasThePermissionsTheUmaskAllows) {
+    testsupport::ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    DeviceList list;
+    list.AddOrUpdate(kPulse, 0);
+    const struct {
+        mode_t umask;
+        mode_t mode;
+    } cases[] = {{077, 0600}, {027, 0640}, {002, 0664}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.umask);
+        const std::string path = dir.File("plant-" + std::to_string(c.umask) + ".MDX");
+        std::string error;
+        {
+            testsupport::ScopedUmask umask(c.umask);
+            ASSERT_TRUE(list.Save(path, &error)) << error;
+        }
+        struct stat st;
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, c.mode);
+    }
 }
 
 TEST(DeviceFile, SaveAndOpenAFile) {

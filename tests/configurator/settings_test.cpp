@@ -1,7 +1,10 @@
 #include "configurator/shell/settings.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -360,6 +363,72 @@ TEST(SettingsFile, SaveKeepsWhatOthersWroteSinceLoading) {
     const IniFile ini = IniFile::Parse(ReadFile(path));
     EXPECT_EQ(ini.GetString("Other", "k"), "v");
     EXPECT_EQ(ini.GetInt("MERIDEX", "Language", 0), 7);
+}
+
+// Sets a file's (or a link's own) modification time an hour back.
+void MakeOld(const std::string& path) {
+    timespec times[2];
+    ::clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= 3600;
+    times[1] = times[0];
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// A program killed while it saved leaves "MERIDEX.INI.XXXXXX" beside the
+// file. MERIDEX removes such files of its own at start and at the next
+// save, and nothing else: not a file of another name or pattern, not a
+// link, not a directory, not another user's file, not a save under way in
+// another process (a fresh one).
+TEST(SettingsFile, TemporaryFilesLeftByAKilledSaveAreRemovedAndNothingElse) {
+    ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const std::string path = dir.File("MERIDEX.INI");
+    std::vector<std::string> kept;
+    for (const char* name : {"MERIDEX.INI.abc12", "MERIDEX.INI.abc1234", "MERIDEX.INI.ab-123", "MERIDEX.INI_abc123",
+                             "OTHER.INI.abc123", "MERIDEX.INI.abc123.bak"}) {
+        kept.push_back(dir.WriteFile(name, "x"));
+        MakeOld(kept.back());
+    }
+    const std::string target = dir.WriteFile("target", "kept");
+    kept.push_back(dir.File("MERIDEX.INI.Lnk123"));
+    ASSERT_EQ(::symlink(target.c_str(), kept.back().c_str()), 0);
+    MakeOld(kept.back());
+    kept.push_back(dir.File("MERIDEX.INI.Dir123"));
+    ASSERT_EQ(::mkdir(kept.back().c_str(), 0700), 0);
+    MakeOld(kept.back());
+    kept.push_back(dir.WriteFile("MERIDEX.INI.Now123", "a save under way"));
+    // Root can make a file another user's (as nobody, where that id exists).
+    if (::geteuid() == 0) {
+        const std::string others = dir.WriteFile("MERIDEX.INI.Usr123", "another user's");
+        if (::chown(others.c_str(), 65534, 65534) == 0) {
+            kept.push_back(others);
+            MakeOld(others);
+        } else {
+            ::unlink(others.c_str());
+        }
+    }
+
+    const std::string atStart = dir.WriteFile("MERIDEX.INI.abc123", "[MERIDEX]\r\nLangu");
+    MakeOld(atStart);
+    Settings s;
+    std::vector<std::string> warnings;
+    EXPECT_TRUE(LoadSettingsFile(path, &s, &warnings));
+    EXPECT_FALSE(Exists(atStart));
+
+    const std::string atSave = dir.WriteFile("MERIDEX.INI.XYZ789", "[MERIDEX]\r\n");
+    MakeOld(atSave);
+    std::string error;
+    ASSERT_TRUE(SaveSettingsFile(path, s, 60, &error)) << error;
+    EXPECT_FALSE(Exists(atSave));
+
+    for (const std::string& k : kept) EXPECT_TRUE(Exists(k)) << k;
+    EXPECT_EQ(ReadFile(target), "kept");
+    EXPECT_TRUE(Exists(path));
 }
 
 }  // namespace

@@ -391,6 +391,29 @@ TEST(RegistryFile, FilesWithoutPermissionGiveRegistryErrors) {
     EXPECT_NE(unwritable.Problems().find("readonly/registry"), std::string::npos) << unwritable.Problems();
 }
 
+// The registry holds a user's settings: a new file is his alone, under any
+// umask; one that is there keeps the mode its owner gave it.
+TEST(RegistryFile, NewFileIsReadableByItsOwnerAloneAndAnOldOneKeepsItsMode) {
+    ScratchDirectory scratch;
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        const std::string path = scratch.File("registry-" + std::to_string(mask));
+        {
+            testsupport::ScopedUmask umask(mask);
+            EXPECT_EQ(Registry(path).SetValue("HKCR\\A", "", "a"), S_OK);
+        }
+        struct stat st;
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    const std::string shared = scratch.WriteFile("shared-registry", "");
+    ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
+    EXPECT_EQ(Registry(shared).SetValue("HKCR\\A", "", "a"), S_OK);
+    struct stat st;
+    ASSERT_EQ(::stat(shared.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
 TEST(RegistryFile, ASymbolicLinkStaysALink) {
     ScratchDirectory scratch;
     const std::string real = scratch.WriteFile("real-registry", "");
