@@ -137,7 +137,8 @@ bool SaveDeviceFile(const std::string& path, const std::vector<std::string>& rec
         return false;
     }
     profile::ReplaceFailure failure;
-    if (profile::ReplaceFile(profile::ResolvedPath(path), DeviceFileBytes(records), &failure)) return true;
+    if (profile::ReplaceFile(profile::ResolvedPath(path), DeviceFileBytes(records), profile::kOrdinaryFileMode, &failure))
+        return true;
     *error = profile::DescribeReplaceFailure(path, failure);
     return false;
 }

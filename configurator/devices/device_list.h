@@ -95,8 +95,9 @@ std::string DeviceFileBytes(const std::vector<std::string>& records);
 // whatever they hold; reading stops at the first block shorter than 130.
 std::vector<std::string> RecordsOfDeviceFile(std::string_view bytes);
 
-// Writes the records to the file at `path` (created, or replaced as a
-// whole). False with *error naming the file and the reason.
+// Writes the records to the file at `path` (created with the permissions
+// the umask allows, or replaced as a whole keeping its own). False with
+// *error naming the file and the reason.
 bool SaveDeviceFile(const std::string& path, const std::vector<std::string>& records, std::string* error);
 // Reads the records of the file at `path`. False with *error naming the
 // file and the reason; *records is then left alone.

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/profile/config_file.h"
 #include "platform/profile/config_path.h"
 #include "platform/profile/ini_file.h"
 #include "platform/text/ascii.h"
@@ -229,6 +230,8 @@ bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<s
         warnings->push_back("the place of MERIDEX.INI is not known (set MERIDEX_INI or HOME); the defaults are used");
         return false;
     }
+    // What a save that was killed left behind goes, at start and at each save.
+    profile::RemoveStaleTemporaries(profile::ResolvedPath(path));
     IniFile ini;
     std::string error;
     if (!profile::LoadIniFile(path, &ini, &error)) {
@@ -247,6 +250,7 @@ bool SaveSettingsFile(const std::string& path, const Settings& settings, std::op
         *error = "the place of MERIDEX.INI is not known (set MERIDEX_INI or HOME); the settings were not saved";
         return false;
     }
+    profile::RemoveStaleTemporaries(profile::ResolvedPath(path));
     IniFile ini;
     if (!profile::LoadIniFile(path, &ini, error)) {
         *error += "; the settings were not saved";

@@ -91,7 +91,10 @@ Settings LoadSettings(const profile::IniFile& ini, std::vector<std::string>* war
 // PhoneConnectionTimeout is left as the file has it.
 void SaveSettings(const Settings& settings, std::optional<int> phoneConnectionTimeout, profile::IniFile* ini);
 
-// Reads the settings file. A missing file gives the defaults. False when the
+// Reads the settings file. A missing file gives the defaults. Temporary
+// files that a killed save left beside it ("MERIDEX.INI.XXXXXX", this
+// user's, not changed for a while) are removed, here and by
+// SaveSettingsFile. False when the
 // file exists but cannot be read (or no path is known): *settings then holds
 // the defaults and *warnings the reason. Warnings carry the path.
 bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<std::string>* warnings);

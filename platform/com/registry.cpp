@@ -376,7 +376,7 @@ using profile::ReadResult;
 // Replaces the file, saying what failed in words.
 bool ReplaceFile(const std::string& path, std::string_view text, std::string* problem) {
     profile::ReplaceFailure failure;
-    if (profile::ReplaceFile(path, text, &failure)) return true;
+    if (profile::ReplaceFile(path, text, profile::kPrivateFileMode, &failure)) return true;
     switch (failure.step) {
         case profile::ReplaceFailure::kCreateTemporary:
             *problem = "cannot create a file beside " + path + " (" + ErrnoText(failure.err) + ")";

@@ -341,7 +341,7 @@ bool SaveIniFile(const std::string& path, const IniFile& ini, std::string* error
         return false;
     }
     ReplaceFailure failure;
-    if (!ReplaceFile(target, ini.Text(), &failure)) {
+    if (!ReplaceFile(target, ini.Text(), kPrivateFileMode, &failure)) {
         *error = DescribeReplaceFailure(path, failure);
         return false;
     }

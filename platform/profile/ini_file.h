@@ -44,7 +44,8 @@
 //
 // Files: a missing file loads as an empty profile; saving replaces the file
 // atomically (a temporary file in the same directory is written and renamed
-// over it) and creates the directory when it is missing.
+// over it) and creates the directory when it is missing; a new file is
+// readable by its owner alone.
 
 #pragma once
 
@@ -133,8 +134,8 @@ bool LoadIniFile(const std::string& path, IniFile* ini, std::string* error);
 
 // Writes the profile to `path`, creating the directory when missing, through
 // a temporary file renamed over the old one (a symbolic link is followed and
-// kept; the old file's permissions are kept). False with *error naming the
-// file and the reason.
+// kept; the old file's permissions are kept, a new file gets mode 0600 less
+// the umask). False with *error naming the file and the reason.
 bool SaveIniFile(const std::string& path, const IniFile& ini, std::string* error);
 
 }  // namespace mbus::profile

@@ -363,14 +363,16 @@ char temporaryFiles[kMaxTemporaryFiles][PATH_MAX];
 volatile sig_atomic_t temporaryFileCount = 0;
 
 extern "C" void RemoveTemporaryFilesAndEnd(int signal) {
-    for (int i = 0; i < temporaryFileCount; ++i) ::unlink(temporaryFiles[i]);
+    // Files first, then the directory that held them.
+    for (int i = 0; i < temporaryFileCount; ++i)
+        if (::unlink(temporaryFiles[i]) != 0) ::rmdir(temporaryFiles[i]);
     // The handler was reset to the default on entry: the signal, pending
     // until this returns, ends the program as it would have without us.
     ::raise(signal);
 }
 
 // While it lives, SIGINT and SIGTERM remove the simulation's temporary
-// files before they end the program (the session may be anywhere: reading
+// files and their directory before they end the program (the session may be anywhere: reading
 // standard input, in a call of the control, in a wait).
 class TemporaryFilesOnSignal {
 public:

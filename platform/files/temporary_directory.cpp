@@ -1,0 +1,85 @@
+#include "platform/files/temporary_directory.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace mbus::files {
+namespace {
+
+// $TMPDIR when it is set to an absolute path, else /tmp.
+std::string TemporaryRoot() {
+    const char* tmp = std::getenv("TMPDIR");
+    if (tmp != nullptr && tmp[0] == '/') {
+        std::string root = tmp;
+        while (root.size() > 1 && root.back() == '/') root.pop_back();
+        return root;
+    }
+    return "/tmp";
+}
+
+}  // namespace
+
+TemporaryDirectory::TemporaryDirectory(const std::string& prefix) {
+    const std::string root = TemporaryRoot();
+    std::string pattern = root + "/" + prefix + "XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        problem_ = "cannot create a directory in " + root + " (" + std::strerror(errno) + ")";
+        return;
+    }
+    path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+    for (const std::string& file : files_) ::unlink(file.c_str());
+    if (!path_.empty()) ::rmdir(path_.c_str());
+}
+
+std::string TemporaryDirectory::WriteFile(const std::string& name, std::string_view content, std::string* problem) {
+    if (path_.empty()) {
+        *problem = problem_;
+        return {};
+    }
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        *problem = "\"" + name + "\" is not a file name";
+        return {};
+    }
+    const std::string file = path_ + "/" + name;
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *problem = file + ": cannot be created (" + std::strerror(errno) + ")";
+        return {};
+    }
+    files_.push_back(file);
+    bool ok = true;
+    while (!content.empty()) {
+        const ssize_t n = ::write(fd, content.data(), content.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        content.remove_prefix(static_cast<std::size_t>(n));
+    }
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        *problem = file + ": cannot be written (" + std::strerror(err) + ")";
+        return {};
+    }
+    return file;
+}
+
+std::vector<std::string> TemporaryDirectory::Paths() const {
+    std::vector<std::string> paths = files_;
+    if (!path_.empty()) paths.push_back(path_);
+    return paths;
+}
+
+}  // namespace mbus::files
