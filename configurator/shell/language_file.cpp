@@ -1,6 +1,8 @@
 #include "configurator/shell/language_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -40,11 +42,20 @@ int LoadLanguageFile(TextTable& table, std::string_view fileBytes) {
     return row;
 }
 
-std::optional<int> LoadLanguageFileAt(TextTable& table, const std::string& path) {
+std::optional<int> LoadLanguageFileAt(TextTable& table, const std::string& path, std::string* problem) {
+    if (problem != nullptr) problem->clear();
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in) {
+        const int err = errno;
+        if (problem != nullptr && err != ENOENT && err != ENOTDIR)
+            *problem = path + ": cannot be read (" + std::strerror(err) + ")";
+        return std::nullopt;
+    }
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) return std::nullopt;
+    if (in.bad()) {
+        if (problem != nullptr) *problem = path + ": cannot be read";
+        return std::nullopt;
+    }
     return LoadLanguageFile(table, bytes);
 }
 

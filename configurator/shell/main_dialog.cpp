@@ -155,7 +155,11 @@ QString CMERIDEXDlg::T(int number) const { return QText(texts_, number, language
 
 // Language file, first-start marker and the INI's language.
 void CMERIDEXDlg::LoadTexts() {
-    if (!options_.programPath.empty()) LoadLanguageFileAt(texts_, WithExtension(options_.programPath, ".language"));
+    if (!options_.programPath.empty()) {
+        std::string problem;
+        LoadLanguageFileAt(texts_, WithExtension(options_.programPath, ".language"), &problem);
+        if (!problem.empty()) std::fprintf(stderr, "MERIDEX: %s; the German texts are used\n", problem.c_str());
+    }
 
     std::vector<std::string> warnings;
     LoadSettingsFile(options_.iniPath, &settings_, &warnings);
