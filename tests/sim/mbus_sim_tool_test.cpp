@@ -169,6 +169,12 @@ TEST(MbusSimToolTest, BadArgumentsExitWithTwoAndSayWhatIsWrong) {
         {{"--reply-delay", "-3"}, "--reply-delay \"-3\""},
         {{"--random-faults", "2"}, "--random-faults \"2\""},
         {{"--random-faults", "0.2:7:often"}, "--random-faults \"0.2:7:often\": give a probability 0..1, optionally a seed and \"garbled\""},
+        // strtod reads these as numbers; none is a probability.
+        {{"--random-faults", "nan"}, "--random-faults \"nan\": give a probability 0..1"},
+        {{"--random-faults", "-nan:3"}, "--random-faults \"-nan:3\": give a probability 0..1"},
+        {{"--random-faults", "inf"}, "--random-faults \"inf\": give a probability 0..1"},
+        {{"--random-faults", "0.2x"}, "--random-faults \"0.2x\": give a probability 0..1"},
+        {{"--reply-delay", "nan"}, "--reply-delay \"nan\": give milliseconds 0..60000"},
         {{"--file", "/nonexistent/bus.txt"}, "--file \"/nonexistent/bus.txt\": cannot read it"},
         {{"--slave"}, "--slave needs a value"},
         {{"--frobnicate"}, "unknown argument \"--frobnicate\""},
