@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
-#include <sstream>
 
 #include "control/com/control_object.h"
 #include "control/com/identifiers.h"
@@ -71,17 +70,10 @@ std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptio
     bus->SetPaced(false);
     std::vector<sim::VirtualSlave> slaves;
     if (!o.slaves.empty()) {
-        std::ifstream in(o.slaves);
-        if (!in) {
-            err << program << ": cannot read the bus description " << o.slaves << "\n";
-            return nullptr;
-        }
-        std::stringstream text;
-        text << in.rdbuf();
         std::vector<std::string> errors;
-        slaves = sim::ParseBusDescription(text.str(), errors);
+        slaves = sim::ReadBusDescriptionFile(o.slaves, errors);
         if (!errors.empty()) {
-            err << program << ": " << o.slaves << ": " << errors.front() << "\n";
+            err << program << ": the bus description " << errors.front() << "\n";
             return nullptr;
         }
         for (const sim::VirtualSlave& s : slaves) bus->AddSlave(s);

@@ -1,8 +1,10 @@
 #include "configurator/devices/device_list.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
 
+#include "platform/files/read_file.h"
 #include "platform/profile/config_file.h"
 
 namespace mbus::meridex {
@@ -149,11 +151,11 @@ bool OpenDeviceFile(const std::string& path, std::vector<std::string>* records, 
         return false;
     }
     std::string bytes;
-    int err = 0;
-    switch (profile::ReadWholeFile(path, &bytes, &err)) {
-        case profile::ReadResult::kMissing: *error = path + ": no such file (" + Reason(err) + ")"; return false;
-        case profile::ReadResult::kFailed: *error = path + ": cannot be read (" + Reason(err) + ")"; return false;
-        case profile::ReadResult::kOk: break;
+    std::string problem;
+    switch (files::ReadTextFile(path, &bytes, &problem)) {
+        case files::ReadStatus::kMissing: *error = path + ": no such file (" + Reason(ENOENT) + ")"; return false;
+        case files::ReadStatus::kFailed: *error = path + ": " + problem; return false;
+        case files::ReadStatus::kOk: break;
     }
     *records = RecordsOfDeviceFile(bytes);
     return true;

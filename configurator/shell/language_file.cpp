@@ -1,10 +1,10 @@
 #include "configurator/shell/language_file.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include "platform/files/read_file.h"
 
 namespace mbus::meridex {
 namespace {
@@ -43,17 +43,13 @@ int LoadLanguageFile(TextTable& table, std::string_view fileBytes) {
 }
 
 std::optional<int> LoadLanguageFileAt(TextTable& table, const std::string& path, std::string* problem) {
+    std::string bytes;
+    std::string why;
+    const files::ReadStatus status = files::ReadTextFile(path, &bytes, &why);
     if (problem != nullptr) problem->clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        const int err = errno;
-        if (problem != nullptr && err != ENOENT && err != ENOTDIR)
-            *problem = path + ": cannot be read (" + std::strerror(err) + ")";
-        return std::nullopt;
-    }
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        if (problem != nullptr) *problem = path + ": cannot be read";
+    if (status == files::ReadStatus::kMissing) return std::nullopt;
+    if (status == files::ReadStatus::kFailed) {
+        if (problem != nullptr) *problem = path + ": " + why;
         return std::nullopt;
     }
     return LoadLanguageFile(table, bytes);

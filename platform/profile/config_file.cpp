@@ -71,30 +71,6 @@ bool IsTemporaryOf(std::string_view entry, std::string_view base) {
 
 }  // namespace
 
-ReadResult ReadWholeFile(const std::string& path, std::string* text, int* err) {
-    text->clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *err = errno;
-        return *err == ENOENT || *err == ENOTDIR ? ReadResult::kMissing : ReadResult::kFailed;
-    }
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            text->append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            *err = errno;
-            ::close(fd);
-            return ReadResult::kFailed;
-        }
-    }
-    ::close(fd);
-    return ReadResult::kOk;
-}
-
 bool MakeParentDirectories(const std::string& path, std::string* failed, int* err) {
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         const std::string dir = path.substr(0, slash);

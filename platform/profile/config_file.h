@@ -1,8 +1,8 @@
-// Reading and replacing the user's configuration files (the component
-// registry, MERIDEX.INI, device lists): a file is read whole, and replaced
-// whole by writing a temporary file beside it, flushing it to disk and
-// renaming it over the old one, so that a reader never sees half a file and
-// a crash never leaves one.
+// Replacing the user's configuration files (the component registry,
+// MERIDEX.INI, device lists): a file is replaced whole by writing a
+// temporary file beside it, flushing it to disk and renaming it over the old
+// one, so that a reader never sees half a file and a crash never leaves one.
+// Files are read with files::ReadTextFile.
 
 #pragma once
 
@@ -18,12 +18,6 @@ namespace mbus::profile {
 // (device lists) are whatever the umask lets them be.
 inline constexpr mode_t kPrivateFileMode = 0600;
 inline constexpr mode_t kOrdinaryFileMode = 0666;
-
-enum class ReadResult { kOk, kMissing, kFailed };
-
-// Reads the file at `path` into *text. kMissing when there is no such file
-// (or a directory on the way is missing), kFailed with *err otherwise.
-ReadResult ReadWholeFile(const std::string& path, std::string* text, int* err);
 
 // Creates the missing directories above the file `path` (mode 0700). On
 // failure *failed names the directory and *err says why (ENOTDIR when

@@ -331,10 +331,10 @@ TEST(SettingsFile, MissingFileLoadsTheDefaultsAndUnreadableOneIsReported) {
     s = Sample();
     EXPECT_FALSE(LoadSettingsFile(path, &s, &warnings));
     EXPECT_EQ(s, Settings());
-    EXPECT_EQ(warnings, std::vector<std::string>{path + ": cannot be read (Is a directory); the defaults are used"});
+    EXPECT_EQ(warnings, std::vector<std::string>{path + ": is a directory; the defaults are used"});
     std::string error;
     EXPECT_FALSE(SaveSettingsFile(path, Settings(), 60, &error));
-    EXPECT_EQ(error, path + ": cannot be read (Is a directory); the settings were not saved");
+    EXPECT_EQ(error, path + ": is a directory; the settings were not saved");
 }
 
 TEST(SettingsFile, WarningsOfTheFileCarryItsPath) {

@@ -175,7 +175,7 @@ TEST(MbusSimToolTest, BadArgumentsExitWithTwoAndSayWhatIsWrong) {
         {{"--random-faults", "inf"}, "--random-faults \"inf\": give a probability 0..1"},
         {{"--random-faults", "0.2x"}, "--random-faults \"0.2x\": give a probability 0..1"},
         {{"--reply-delay", "nan"}, "--reply-delay \"nan\": give milliseconds 0..60000"},
-        {{"--file", "/nonexistent/bus.txt"}, "--file \"/nonexistent/bus.txt\": cannot read it"},
+        {{"--file", "/nonexistent/bus.txt"}, "--file: /nonexistent/bus.txt: does not exist"},
         {{"--slave"}, "--slave needs a value"},
         {{"--frobnicate"}, "unknown argument \"--frobnicate\""},
         {{"--verbose=yes"}, "--verbose takes no value"},

@@ -216,7 +216,7 @@ TEST(IniFileFiles, UnreadableFileIsAnErrorNamingIt) {
     IniFile ini;
     std::string error;
     EXPECT_FALSE(LoadIniFile(path, &ini, &error));
-    EXPECT_EQ(error, path + ": cannot be read (Is a directory)");
+    EXPECT_EQ(error, path + ": is a directory");
 }
 
 TEST(IniFileFiles, SaveCreatesTheDirectoryAndLoadReadsTheSameBytes) {
