@@ -303,6 +303,39 @@ TEST(SettingsLoad, PhoneListCountOutsideItsRangeIsCorrectedWithAWarning) {
     }
 }
 
+// A count that is missing or no number says nothing about the list: the
+// entries the section holds are counted (up to the highest index, a gap
+// giving an empty entry), and a save writes every one of them back.
+TEST(SettingsLoad, PhoneListWithoutAUsableCountKeepsEveryEntryThroughASave) {
+    const struct {
+        const char* countLine;  // "" for none
+        const char* warning;    // "" for none
+    } cases[] = {
+        {"", "PhoneListEntries is missing; the 5 entries present are used"},
+        {"PhoneListEntries=\n", "line 2: PhoneListEntries \"\" is not a number; the 5 entries present are used"},
+        {"PhoneListEntries=many\n", "line 2: PhoneListEntries \"many\" is not a number; the 5 entries present are used"},
+        {"PhoneListEntries=2x\n", "line 2: PhoneListEntries \"2x\" is not a number; the 5 entries present are used"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.countLine);
+        const std::string file = "[MERIDEX PhoneList]\n"s + c.countLine +
+                                 "PhoneListNumber0=0891\nPhoneListDescription0=south\n"
+                                 "PhoneListDescription2=east\nPhoneListNumber4=030 5\n";
+        std::vector<std::string> warnings;
+        const Settings s = Load(file, &warnings);
+        EXPECT_EQ(s.phoneList, (std::vector<PhoneListEntry>{{"south", "0891"}, {}, {"east", ""}, {}, {"", "030 5"}}));
+        EXPECT_EQ(warnings, std::vector<std::string>{c.warning});
+
+        const Settings again = Load(Saved(s, 60, file));
+        EXPECT_EQ(again.phoneList, s.phoneList);
+    }
+    // A section without any entry and without a count is an empty list, and says nothing.
+    std::vector<std::string> warnings;
+    EXPECT_TRUE(Load("[MERIDEX PhoneList]\nComment=x\n", &warnings).phoneList.empty());
+    EXPECT_TRUE(Load("[MERIDEX]\nLanguage=1\n", &warnings).phoneList.empty());
+    EXPECT_EQ(warnings, std::vector<std::string>{});
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
