@@ -107,6 +107,12 @@ long long PhoneKeyIndex(std::string_view key, std::string_view prefix) {
     return value;
 }
 
+// An optional sign and decimal digits, nothing else.
+bool IsDecimalNumber(std::string_view s) {
+    if (!s.empty() && (s.front() == '-' || s.front() == '+')) s.remove_prefix(1);
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 // A text for the file: one line, so that it cannot break the file's structure.
 std::string Writable(const std::string& value) { return std::string(OneLine(value)); }
 
@@ -161,7 +167,22 @@ Settings LoadSettings(const IniFile& ini, std::vector<std::string>* warnings) {
     for (const IniEntry& entry : entries) byName.emplace(Lowered(entry.key), &entry);
     int count = ini.GetInt(kPhoneListSection, "PhoneListEntries", 0);
     const std::optional<IniEntry> countEntry = ini.Find(kPhoneListSection, "PhoneListEntries");
-    if (count < 0 || count > kMaxPhoneListEntries) {
+    if (!countEntry || !IsDecimalNumber(countEntry->value)) {
+        // No count to go by: the entries the section holds are the list, so
+        // that a save does not lose them.
+        long long present = 0;
+        for (const IniEntry& entry : entries) {
+            const long long index = std::max(PhoneKeyIndex(entry.key, kNumberKey), PhoneKeyIndex(entry.key, kDescriptionKey));
+            if (index >= 0 && index < kMaxPhoneListEntries) present = std::max(present, index + 1);
+        }
+        count = static_cast<int>(present);
+        if (warnings != nullptr && (countEntry || present > 0)) {
+            const std::string used = "the " + std::to_string(present) + " entries present are used";
+            warnings->push_back(countEntry ? Warning(countEntry->line, "PhoneListEntries \"" + countEntry->value +
+                                                                           "\" is not a number; " + used)
+                                           : "PhoneListEntries is missing; " + used);
+        }
+    } else if (count < 0 || count > kMaxPhoneListEntries) {
         const int used = count < 0 ? 0 : kMaxPhoneListEntries;
         if (warnings != nullptr)
             warnings->push_back(Warning(countEntry ? countEntry->line : 0,

@@ -19,6 +19,10 @@
 //   character boundary and a warning names the key and its line.
 // - A PhoneListEntries below 0 reads as 0, one above kMaxPhoneListEntries
 //   as that (with a warning); entries whose keys are missing are empty.
+//   When PhoneListEntries is missing or not a number, the entries present
+//   are the list: up to the highest index of a PhoneListNumber or
+//   PhoneListDescription key (with a warning), so that the next save
+//   writes all of them back.
 //
 // Saving writes the keys in a fixed order (a new file therefore lists them
 // in that order; in an existing file each key keeps its line), texts in
