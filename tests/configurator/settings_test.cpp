@@ -398,6 +398,31 @@ TEST(SettingsFile, SaveKeepsWhatOthersWroteSinceLoading) {
     EXPECT_EQ(ini.GetInt("MERIDEX", "Language", 0), 7);
 }
 
+// At close a failed save is told in a message box: its text names the file
+// and the reason. A save that worked has nothing to tell.
+TEST(SettingsFile, AFailedSaveAtCloseGivesTheTextOfAMessageBox) {
+    ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const std::string good = dir.File("cfg/MERIDEX.INI");
+    EXPECT_EQ(SaveSettingsAtClose(good, Sample(), 60), "");
+    Settings s;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(LoadSettingsFile(good, &s, &warnings));
+    EXPECT_EQ(s.language, Sample().language);
+
+    const std::string directory = dir.File("dir.ini");
+    ASSERT_EQ(::mkdir(directory.c_str(), 0700), 0);
+    const std::string blocker = dir.WriteFile("plain", "");
+    for (const std::string& bad : {directory, blocker + "/MERIDEX.INI"}) {
+        SCOPED_TRACE(bad);
+        const std::string text = SaveSettingsAtClose(bad, Sample(), 60);
+        EXPECT_EQ(text.rfind("The settings could not be saved", 0), 0u) << text;
+        EXPECT_NE(text.find(bad + ": "), std::string::npos) << text;
+    }
+    EXPECT_NE(SaveSettingsAtClose(directory, Sample(), 60).find("is a directory"), std::string::npos);
+    EXPECT_NE(SaveSettingsAtClose("", Sample(), 60).find("MERIDEX_INI"), std::string::npos);
+}
+
 // Sets a file's (or a link's own) modification time an hour back.
 void MakeOld(const std::string& path) {
     timespec times[2];
