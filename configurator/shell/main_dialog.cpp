@@ -864,9 +864,10 @@ void CMERIDEXDlg::SaveSettings() {
     TakeFields();
     std::optional<int> timeout;
     if (control_.Present()) timeout = control_.TELConnectTimeout();
-    std::string error;
-    if (!SaveSettingsFile(options_.iniPath, settings_, timeout, &error))
-        std::fprintf(stderr, "MERIDEX: the settings could not be saved: %s\n", error.c_str());
+    const std::string problem = SaveSettingsAtClose(options_.iniPath, settings_, timeout);
+    if (problem.empty()) return;
+    std::fprintf(stderr, "MERIDEX: %s\n", problem.c_str());
+    options_.messageBox(QString::fromStdString(problem), QString::fromLatin1(kTitle));
 }
 
 bool CMERIDEXDlg::RequestClose() {

@@ -281,4 +281,11 @@ bool SaveSettingsFile(const std::string& path, const Settings& settings, std::op
     return profile::SaveIniFile(path, ini, error);
 }
 
+std::string SaveSettingsAtClose(const std::string& path, const Settings& settings,
+                                std::optional<int> phoneConnectionTimeout) {
+    std::string error;
+    if (SaveSettingsFile(path, settings, phoneConnectionTimeout, &error)) return {};
+    return "The settings could not be saved:\n" + error;
+}
+
 }  // namespace mbus::meridex

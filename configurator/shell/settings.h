@@ -109,4 +109,10 @@ bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<s
 bool SaveSettingsFile(const std::string& path, const Settings& settings, std::optional<int> phoneConnectionTimeout,
                       std::string* error);
 
+// Saves the settings file at close and returns what to tell the user when
+// that failed: the text of a message box, "The settings could not be
+// saved:" and the reason naming the file; empty when they were saved.
+std::string SaveSettingsAtClose(const std::string& path, const Settings& settings,
+                                std::optional<int> phoneConnectionTimeout);
+
 }  // namespace mbus::meridex
