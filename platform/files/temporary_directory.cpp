@@ -1,6 +1,8 @@
 #include "platform/files/temporary_directory.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -21,7 +23,49 @@ std::string TemporaryRoot() {
     return "/tmp";
 }
 
+// The paths for the signal handler: fixed storage, as a handler may not
+// allocate or take locks.
+constexpr int kMaxRemovedOnSignal = 4;
+char removedOnSignal[kMaxRemovedOnSignal][PATH_MAX];
+volatile sig_atomic_t removedOnSignalCount = 0;
+
+extern "C" void RemoveAndEnd(int signal) {
+    for (int i = 0; i < removedOnSignalCount; ++i)
+        if (::unlink(removedOnSignal[i]) != 0) ::rmdir(removedOnSignal[i]);
+    // The handler was reset to the default on entry: the signal, pending
+    // until this returns, ends the program as it would have without us.
+    ::raise(signal);
+}
+
+void Catch(int signal, struct sigaction* previous) {
+    ::sigaction(signal, nullptr, previous);
+    if (previous->sa_handler == SIG_IGN) return;
+    struct sigaction action {};
+    action.sa_handler = RemoveAndEnd;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    ::sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
+
+RemovedOnSignal::RemovedOnSignal(const std::vector<std::string>& paths) {
+    int count = 0;
+    for (const std::string& p : paths) {
+        if (count == kMaxRemovedOnSignal || p.size() >= PATH_MAX) continue;
+        std::memcpy(removedOnSignal[count], p.c_str(), p.size() + 1);
+        ++count;
+    }
+    removedOnSignalCount = count;
+    Catch(SIGINT, &previousInt_);
+    Catch(SIGTERM, &previousTerm_);
+}
+
+RemovedOnSignal::~RemovedOnSignal() {
+    ::sigaction(SIGINT, &previousInt_, nullptr);
+    ::sigaction(SIGTERM, &previousTerm_, nullptr);
+    removedOnSignalCount = 0;
+}
 
 TemporaryDirectory::TemporaryDirectory(const std::string& prefix) {
     const std::string root = TemporaryRoot();

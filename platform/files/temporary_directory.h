@@ -8,6 +8,8 @@
 
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +43,24 @@ private:
     std::string path_;
     std::string problem_;
     std::vector<std::string> files_;
+};
+
+// While it lives, SIGINT and SIGTERM remove `paths` (files, then the
+// directory that held them: TemporaryDirectory::Paths()) before they end
+// the program as they would have otherwise; the program may be anywhere
+// then (reading standard input, in a call of the control, in a dialog). A
+// signal the program was started to ignore stays ignored. One at a time in
+// a process; at most four paths.
+class RemovedOnSignal {
+public:
+    explicit RemovedOnSignal(const std::vector<std::string>& paths);
+    ~RemovedOnSignal();
+    RemovedOnSignal(const RemovedOnSignal&) = delete;
+    RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+
+private:
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
 };
 
 }  // namespace mbus::files
