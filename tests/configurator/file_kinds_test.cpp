@@ -140,6 +140,10 @@ std::optional<std::string> MessageWithin(std::chrono::seconds limit, const Reade
     return done.get();
 }
 
+// Names in failure messages, rather than the bytes of the structures.
+void PrintTo(const Reader& reader, std::ostream* out) { *out << reader.name; }
+void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.name; }
+
 class NotAFileOfText : public ::testing::TestWithParam<std::tuple<Reader, Kind>> {};
 
 TEST_P(NotAFileOfText, IsRefusedSayingWhatItIs) {
