@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "control/decode/layer7.h"
+#include "platform/files/read_file.h"
 #include "sim/modules.h"
 
 namespace mbus::sim {
@@ -670,6 +671,19 @@ std::string DescribeSlave(const VirtualSlave& slave) {
     if (slave.baud > 0) text += ", " + std::to_string(slave.baud) + " baud";
     if (const std::string module = slave.module.Describe(v); !module.empty()) text += ", " + module;
     return text;
+}
+
+std::vector<VirtualSlave> ReadBusDescriptionFile(const std::string& path, std::vector<std::string>& errors) {
+    std::string text;
+    std::string problem;
+    if (files::ReadTextFile(path, &text, &problem) != files::ReadStatus::kOk) {
+        errors.push_back(path + ": " + problem);
+        return {};
+    }
+    std::vector<std::string> found;
+    std::vector<VirtualSlave> slaves = ParseBusDescription(text, found);
+    for (const std::string& e : found) errors.push_back(path + ": " + e);
+    return slaves;
 }
 
 }  // namespace mbus::sim

@@ -94,6 +94,13 @@ bool ParseSlave(std::string_view text, VirtualSlave* slave, std::vector<std::str
 // "line N: message"; a line with a fault gives no slave.
 std::vector<VirtualSlave> ParseBusDescription(std::string_view text, std::vector<std::string>& errors);
 
+// Reads the bus description file at `path` (mbus-sim --file, the SLAVES of
+// --simulate). Faults are appended to `errors`, each starting with the path:
+// "PATH: does not exist", "PATH: is a directory", "PATH: is not a regular
+// file (a FIFO)", "PATH: line N: message"; no slave comes of a file that
+// could not be read.
+std::vector<VirtualSlave> ReadBusDescriptionFile(const std::string& path, std::vector<std::string>& errors);
+
 // A one-line summary of a slave ("primary 5, id 12345678, QXA, version 01,
 // medium 07 (Water), 2 telegrams"; a module's description behind it).
 std::string DescribeSlave(const VirtualSlave& slave);

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
-#include <sstream>
 
 #include "control/com/control_object.h"
 #include "control/com/identifiers.h"
+#include "platform/files/temporary_directory.h"
 #include "sim/bus_description.h"
 #include "sim/data_loggers.h"
 #include "sim/hayes_modem.h"
@@ -32,7 +32,8 @@ constexpr const char* kBusName = "simulated-control";
 struct SimulatedDevices::State {
     std::shared_ptr<SimBus> bus;
     std::shared_ptr<HayesModem> modem;
-    std::string portMap;
+    // The port map of the simulation, in a directory of its own.
+    std::unique_ptr<files::TemporaryDirectory> temporary;
     std::string oldMap;
     bool hadMap = false;
 };
@@ -69,17 +70,10 @@ std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptio
     bus->SetPaced(false);
     std::vector<sim::VirtualSlave> slaves;
     if (!o.slaves.empty()) {
-        std::ifstream in(o.slaves);
-        if (!in) {
-            err << program << ": cannot read the bus description " << o.slaves << "\n";
-            return nullptr;
-        }
-        std::stringstream text;
-        text << in.rdbuf();
         std::vector<std::string> errors;
-        slaves = sim::ParseBusDescription(text.str(), errors);
+        slaves = sim::ReadBusDescriptionFile(o.slaves, errors);
         if (!errors.empty()) {
-            err << program << ": " << o.slaves << ": " << errors.front() << "\n";
+            err << program << ": the bus description " << errors.front() << "\n";
             return nullptr;
         }
         for (const sim::VirtualSlave& s : slaves) bus->AddSlave(s);
@@ -128,9 +122,14 @@ std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptio
         st.hadMap = true;
         st.oldMap = old;
     }
-    st.portMap = (std::filesystem::temp_directory_path() / ("mbus-simulated-ports-" + std::to_string(::getpid()))).string();
-    std::ofstream(st.portMap) << "1 = sim:" << kBusName << "\n";
-    ::setenv("MBUS_PORT_MAP", st.portMap.c_str(), 1);
+    st.temporary = std::make_unique<files::TemporaryDirectory>("mbus-simulated-");
+    std::string problem;
+    const std::string portMap = st.temporary->WriteFile("ports", std::string("1 = sim:") + kBusName + "\n", &problem);
+    if (portMap.empty()) {
+        err << program << ": the port map of the simulation: " << problem << "\n";
+        return nullptr;
+    }
+    ::setenv("MBUS_PORT_MAP", portMap.c_str(), 1);
 
     void* raw = nullptr;
     if (control::GetClassObject(control::CLSID_MBusOrlX4, com::IID_IClassFactory, &raw) != com::S_OK) {
@@ -149,15 +148,14 @@ std::unique_ptr<SimulatedDevices> SimulatedDevices::Create(const SimulationOptio
 std::shared_ptr<SimBus> SimulatedDevices::Bus() const { return state_ ? state_->bus : nullptr; }
 std::shared_ptr<HayesModem> SimulatedDevices::Modem() const { return state_ ? state_->modem : nullptr; }
 std::vector<std::string> SimulatedDevices::TemporaryFiles() const {
-    if (!state_ || state_->portMap.empty()) return {};
-    return {state_->portMap};
+    if (!state_ || !state_->temporary) return {};
+    return state_->temporary->Paths();
 }
 
 SimulatedDevices::~SimulatedDevices() {
     serial::UnregisterSimulatedBus(kBusName);
     if (!state_) return;
-    std::error_code ec;
-    std::filesystem::remove(state_->portMap, ec);
+    state_->temporary.reset();
     if (state_->hadMap)
         ::setenv("MBUS_PORT_MAP", state_->oldMap.c_str(), 1);
     else

@@ -42,7 +42,8 @@ public:
     std::shared_ptr<SimBus> Bus() const;
     // The simulated modem of --simulate=modem, else null.
     std::shared_ptr<HayesModem> Modem() const;
-    // The files made for the simulation, removed by the destructor.
+    // The files made for the simulation (the port map, in a directory of its
+    // own under $TMPDIR), then that directory: removed by the destructor.
     std::vector<std::string> TemporaryFiles() const;
     ~SimulatedDevices();
 

@@ -1,8 +1,10 @@
 #include "configurator/devices/device_list.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
 
+#include "platform/files/read_file.h"
 #include "platform/profile/config_file.h"
 
 namespace mbus::meridex {
@@ -137,7 +139,8 @@ bool SaveDeviceFile(const std::string& path, const std::vector<std::string>& rec
         return false;
     }
     profile::ReplaceFailure failure;
-    if (profile::ReplaceFile(profile::ResolvedPath(path), DeviceFileBytes(records), &failure)) return true;
+    if (profile::ReplaceFile(profile::ResolvedPath(path), DeviceFileBytes(records), profile::kOrdinaryFileMode, &failure))
+        return true;
     *error = profile::DescribeReplaceFailure(path, failure);
     return false;
 }
@@ -148,11 +151,11 @@ bool OpenDeviceFile(const std::string& path, std::vector<std::string>* records, 
         return false;
     }
     std::string bytes;
-    int err = 0;
-    switch (profile::ReadWholeFile(path, &bytes, &err)) {
-        case profile::ReadResult::kMissing: *error = path + ": no such file (" + Reason(err) + ")"; return false;
-        case profile::ReadResult::kFailed: *error = path + ": cannot be read (" + Reason(err) + ")"; return false;
-        case profile::ReadResult::kOk: break;
+    std::string problem;
+    switch (files::ReadTextFile(path, &bytes, &problem)) {
+        case files::ReadStatus::kMissing: *error = path + ": no such file (" + Reason(ENOENT) + ")"; return false;
+        case files::ReadStatus::kFailed: *error = path + ": " + problem; return false;
+        case files::ReadStatus::kOk: break;
     }
     *records = RecordsOfDeviceFile(bytes);
     return true;

@@ -95,11 +95,13 @@ std::string DeviceFileBytes(const std::vector<std::string>& records);
 // whatever they hold; reading stops at the first block shorter than 130.
 std::vector<std::string> RecordsOfDeviceFile(std::string_view bytes);
 
-// Writes the records to the file at `path` (created, or replaced as a
-// whole). False with *error naming the file and the reason.
+// Writes the records to the file at `path` (created with the permissions
+// the umask allows, or replaced as a whole keeping its own). False with
+// *error naming the file and the reason.
 bool SaveDeviceFile(const std::string& path, const std::vector<std::string>& records, std::string* error);
 // Reads the records of the file at `path`. False with *error naming the
-// file and the reason; *records is then left alone.
+// file and the reason (a directory, FIFO or device, a file over 1 MiB, one
+// that cannot be read); *records is then left alone.
 bool OpenDeviceFile(const std::string& path, std::vector<std::string>* records, std::string* error);
 
 // One entry of the device-list box and the record it shows.

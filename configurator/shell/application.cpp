@@ -6,12 +6,14 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "configurator/shell/about_dialog.h"
 #include "configurator/shell/automation.h"
 #include "configurator/shell/main_dialog.h"
 #include "mbus_version.h"
 #include "platform/com/ptr.h"
+#include "platform/files/temporary_directory.h"
 #include "sim/simulated_control.h"
 
 namespace mbus::meridex {
@@ -82,10 +84,13 @@ int CMERIDEXApp::Run(int argc, char** argv) {
     DialogOptions options;
     options.programPath = programPath;
     std::unique_ptr<sim::SimulatedDevices> devices;
+    std::optional<files::RemovedOnSignal> cleanup;
     if (simulation.Any()) {
         com::ComPtr<com::IDispatch> control;
         devices = sim::SimulatedDevices::Create(simulation, &control, std::cerr, "MERIDEX");
         if (!devices) return 1;
+        // Ctrl-C or a kill ends the program without the destructors.
+        cleanup.emplace(devices->TemporaryFiles());
         options.createControl = [control](std::string*) { return Control(control); };
     }
     CMERIDEXDlg dialog(std::move(options));

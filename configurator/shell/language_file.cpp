@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/files/read_file.h"
+
 namespace mbus::meridex {
 namespace {
 
@@ -40,11 +42,16 @@ int LoadLanguageFile(TextTable& table, std::string_view fileBytes) {
     return row;
 }
 
-std::optional<int> LoadLanguageFileAt(TextTable& table, const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) return std::nullopt;
+std::optional<int> LoadLanguageFileAt(TextTable& table, const std::string& path, std::string* problem) {
+    std::string bytes;
+    std::string why;
+    const files::ReadStatus status = files::ReadTextFile(path, &bytes, &why);
+    if (problem != nullptr) problem->clear();
+    if (status == files::ReadStatus::kMissing) return std::nullopt;
+    if (status == files::ReadStatus::kFailed) {
+        if (problem != nullptr) *problem = path + ": " + why;
+        return std::nullopt;
+    }
     return LoadLanguageFile(table, bytes);
 }
 

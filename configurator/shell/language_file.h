@@ -39,8 +39,10 @@ inline constexpr std::size_t kLanguageLineTextMax = 99;
 int LoadLanguageFile(TextTable& table, std::string_view fileBytes);
 
 // Reads the file at `path` whole and loads it; nullopt (table unchanged) when
-// the file cannot be read.
-std::optional<int> LoadLanguageFileAt(TextTable& table, const std::string& path);
+// there is no such file, or when it cannot be read or is no file of text (a
+// directory, FIFO or device, over 1 MiB): *problem (when given) then names
+// the file and says what is wrong, and is empty when there is no file.
+std::optional<int> LoadLanguageFileAt(TextTable& table, const std::string& path, std::string* problem = nullptr);
 
 // The bytes of the language file of one column: for each text number i, i in
 // five digits, "=", the cell with line feeds written as backslash-n and

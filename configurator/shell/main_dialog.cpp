@@ -156,7 +156,11 @@ QString CMERIDEXDlg::T(int number) const { return QText(texts_, number, language
 
 // Language file, first-start marker and the INI's language.
 void CMERIDEXDlg::LoadTexts() {
-    if (!options_.programPath.empty()) LoadLanguageFileAt(texts_, WithExtension(options_.programPath, ".language"));
+    if (!options_.programPath.empty()) {
+        std::string problem;
+        LoadLanguageFileAt(texts_, WithExtension(options_.programPath, ".language"), &problem);
+        if (!problem.empty()) std::fprintf(stderr, "MERIDEX: %s; the German texts are used\n", problem.c_str());
+    }
 
     std::vector<std::string> warnings;
     LoadSettingsFile(options_.iniPath, &settings_, &warnings);
@@ -879,9 +883,10 @@ void CMERIDEXDlg::SaveSettings() {
     TakeFields();
     std::optional<int> timeout;
     if (control_.Present()) timeout = control_.TELConnectTimeout();
-    std::string error;
-    if (!SaveSettingsFile(options_.iniPath, settings_, timeout, &error))
-        std::fprintf(stderr, "MERIDEX: the settings could not be saved: %s\n", error.c_str());
+    const std::string problem = SaveSettingsAtClose(options_.iniPath, settings_, timeout);
+    if (problem.empty()) return;
+    std::fprintf(stderr, "MERIDEX: %s\n", problem.c_str());
+    options_.messageBox(QString::fromStdString(problem), QString::fromLatin1(kTitle));
 }
 
 bool CMERIDEXDlg::RequestClose() {

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/profile/config_file.h"
 #include "platform/profile/config_path.h"
 #include "platform/profile/ini_file.h"
 #include "platform/text/ascii.h"
@@ -106,6 +107,12 @@ long long PhoneKeyIndex(std::string_view key, std::string_view prefix) {
     return value;
 }
 
+// An optional sign and decimal digits, nothing else.
+bool IsDecimalNumber(std::string_view s) {
+    if (!s.empty() && (s.front() == '-' || s.front() == '+')) s.remove_prefix(1);
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 // A text for the file: one line, so that it cannot break the file's structure.
 std::string Writable(const std::string& value) { return std::string(OneLine(value)); }
 
@@ -160,7 +167,22 @@ Settings LoadSettings(const IniFile& ini, std::vector<std::string>* warnings) {
     for (const IniEntry& entry : entries) byName.emplace(Lowered(entry.key), &entry);
     int count = ini.GetInt(kPhoneListSection, "PhoneListEntries", 0);
     const std::optional<IniEntry> countEntry = ini.Find(kPhoneListSection, "PhoneListEntries");
-    if (count < 0 || count > kMaxPhoneListEntries) {
+    if (!countEntry || !IsDecimalNumber(countEntry->value)) {
+        // No count to go by: the entries the section holds are the list, so
+        // that a save does not lose them.
+        long long present = 0;
+        for (const IniEntry& entry : entries) {
+            const long long index = std::max(PhoneKeyIndex(entry.key, kNumberKey), PhoneKeyIndex(entry.key, kDescriptionKey));
+            if (index >= 0 && index < kMaxPhoneListEntries) present = std::max(present, index + 1);
+        }
+        count = static_cast<int>(present);
+        if (warnings != nullptr && (countEntry || present > 0)) {
+            const std::string used = "the " + std::to_string(present) + " entries present are used";
+            warnings->push_back(countEntry ? Warning(countEntry->line, "PhoneListEntries \"" + countEntry->value +
+                                                                           "\" is not a number; " + used)
+                                           : "PhoneListEntries is missing; " + used);
+        }
+    } else if (count < 0 || count > kMaxPhoneListEntries) {
         const int used = count < 0 ? 0 : kMaxPhoneListEntries;
         if (warnings != nullptr)
             warnings->push_back(Warning(countEntry ? countEntry->line : 0,
@@ -229,6 +251,8 @@ bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<s
         warnings->push_back("the place of MERIDEX.INI is not known (set MERIDEX_INI or HOME); the defaults are used");
         return false;
     }
+    // What a save that was killed left behind goes, at start and at each save.
+    profile::RemoveStaleTemporaries(profile::ResolvedPath(path));
     IniFile ini;
     std::string error;
     if (!profile::LoadIniFile(path, &ini, &error)) {
@@ -247,6 +271,7 @@ bool SaveSettingsFile(const std::string& path, const Settings& settings, std::op
         *error = "the place of MERIDEX.INI is not known (set MERIDEX_INI or HOME); the settings were not saved";
         return false;
     }
+    profile::RemoveStaleTemporaries(profile::ResolvedPath(path));
     IniFile ini;
     if (!profile::LoadIniFile(path, &ini, error)) {
         *error += "; the settings were not saved";
@@ -254,6 +279,13 @@ bool SaveSettingsFile(const std::string& path, const Settings& settings, std::op
     }
     SaveSettings(settings, phoneConnectionTimeout, &ini);
     return profile::SaveIniFile(path, ini, error);
+}
+
+std::string SaveSettingsAtClose(const std::string& path, const Settings& settings,
+                                std::optional<int> phoneConnectionTimeout) {
+    std::string error;
+    if (SaveSettingsFile(path, settings, phoneConnectionTimeout, &error)) return {};
+    return "The settings could not be saved:\n" + error;
 }
 
 }  // namespace mbus::meridex

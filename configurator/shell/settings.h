@@ -19,6 +19,10 @@
 //   character boundary and a warning names the key and its line.
 // - A PhoneListEntries below 0 reads as 0, one above kMaxPhoneListEntries
 //   as that (with a warning); entries whose keys are missing are empty.
+//   When PhoneListEntries is missing or not a number, the entries present
+//   are the list: up to the highest index of a PhoneListNumber or
+//   PhoneListDescription key (with a warning), so that the next save
+//   writes all of them back.
 //
 // Saving writes the keys in a fixed order (a new file therefore lists them
 // in that order; in an existing file each key keeps its line), texts in
@@ -91,7 +95,10 @@ Settings LoadSettings(const profile::IniFile& ini, std::vector<std::string>* war
 // PhoneConnectionTimeout is left as the file has it.
 void SaveSettings(const Settings& settings, std::optional<int> phoneConnectionTimeout, profile::IniFile* ini);
 
-// Reads the settings file. A missing file gives the defaults. False when the
+// Reads the settings file. A missing file gives the defaults. Temporary
+// files that a killed save left beside it ("MERIDEX.INI.XXXXXX", this
+// user's, not changed for a while) are removed, here and by
+// SaveSettingsFile. False when the
 // file exists but cannot be read (or no path is known): *settings then holds
 // the defaults and *warnings the reason. Warnings carry the path.
 bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<std::string>* warnings);
@@ -101,5 +108,11 @@ bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<s
 // be read (it is then left alone) or written.
 bool SaveSettingsFile(const std::string& path, const Settings& settings, std::optional<int> phoneConnectionTimeout,
                       std::string* error);
+
+// Saves the settings file at close and returns what to tell the user when
+// that failed: the text of a message box, "The settings could not be
+// saved:" and the reason naming the file; empty when they were saved.
+std::string SaveSettingsAtClose(const std::string& path, const Settings& settings,
+                                std::optional<int> phoneConnectionTimeout);
 
 }  // namespace mbus::meridex

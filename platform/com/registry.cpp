@@ -1,5 +1,6 @@
 #include "platform/com/registry.h"
 
+#include "platform/files/read_file.h"
 #include "platform/profile/config_file.h"
 #include "platform/profile/config_path.h"
 #include "platform/text/ascii.h"
@@ -371,12 +372,10 @@ namespace {
 
 std::string ErrnoText(int err) { return std::strerror(err); }
 
-using profile::ReadResult;
-
 // Replaces the file, saying what failed in words.
 bool ReplaceFile(const std::string& path, std::string_view text, std::string* problem) {
     profile::ReplaceFailure failure;
-    if (profile::ReplaceFile(path, text, &failure)) return true;
+    if (profile::ReplaceFile(path, text, profile::kPrivateFileMode, &failure)) return true;
     switch (failure.step) {
         case profile::ReplaceFailure::kCreateTemporary:
             *problem = "cannot create a file beside " + path + " (" + ErrnoText(failure.err) + ")";
@@ -447,15 +446,15 @@ HRESULT Registry::Read(RegistryTree* tree, std::string* text) {
         problems_ = "no registry file: neither MBUS_REGISTRY nor a home directory is known";
         return REGDB_E_READREGDB;
     }
-    int err = 0;
-    switch (profile::ReadWholeFile(path_, text, &err)) {
-        case ReadResult::kMissing:
+    std::string problem;
+    switch (files::ReadTextFile(path_, text, &problem)) {
+        case files::ReadStatus::kMissing:
             *tree = RegistryTree();
             return S_OK;
-        case ReadResult::kFailed:
-            problems_ = path_ + ": cannot be read (" + ErrnoText(err) + ")";
+        case files::ReadStatus::kFailed:
+            problems_ = path_ + ": " + problem;
             return REGDB_E_READREGDB;
-        case ReadResult::kOk:
+        case files::ReadStatus::kOk:
             break;
     }
     std::string report;

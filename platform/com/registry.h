@@ -44,7 +44,9 @@
 // apply the change and replace the file by renaming a completed temporary
 // file over it, so two processes (or two threads) registering at once do not
 // lose each other's changes, and readers, which take no lock, always see
-// either the old or the new file.
+// either the old or the new file. A new file is its owner's alone (mode
+// 0600 less the umask); a file that is there keeps its mode. A directory,
+// FIFO or device in the file's place, or a file over 1 MiB, is not read.
 
 #pragma once
 

@@ -1,21 +1,23 @@
-// Reading and replacing the user's configuration files (the component
-// registry, MERIDEX.INI): a file is read whole, and replaced whole by
-// writing a temporary file beside it, flushing it to disk and renaming it
-// over the old one, so that a reader never sees half a file and a crash
-// never leaves one.
+// Replacing the user's configuration files (the component registry,
+// MERIDEX.INI, device lists): a file is replaced whole by writing a
+// temporary file beside it, flushing it to disk and renaming it over the old
+// one, so that a reader never sees half a file and a crash never leaves one.
+// Files are read with files::ReadTextFile.
 
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 #include <string_view>
 
 namespace mbus::profile {
 
-enum class ReadResult { kOk, kMissing, kFailed };
-
-// Reads the file at `path` into *text. kMissing when there is no such file
-// (or a directory on the way is missing), kFailed with *err otherwise.
-ReadResult ReadWholeFile(const std::string& path, std::string* text, int* err);
+// The mode a new file gets before the umask takes its part: files that hold
+// a user's settings (MERIDEX.INI, the registry) are his alone; other files
+// (device lists) are whatever the umask lets them be.
+inline constexpr mode_t kPrivateFileMode = 0600;
+inline constexpr mode_t kOrdinaryFileMode = 0666;
 
 // Creates the missing directories above the file `path` (mode 0700). On
 // failure *failed names the directory and *err says why (ENOTDIR when
@@ -33,11 +35,22 @@ struct ReplaceFailure {
     int err = 0;
 };
 
-// Replaces the file at `path` by `text` as described above, keeping the
-// permissions of the file it replaces (a new file is readable by all).
-bool ReplaceFile(const std::string& path, std::string_view text, ReplaceFailure* failure);
+// Replaces the file at `path` by `text` as described above. The file keeps
+// the permissions of the file it replaces; a new file gets `newFileMode`
+// less the umask. The temporary file is "<path>.XXXXXX" (six letters or
+// digits), created anew (never through a link), and locked (flock) while it
+// exists, so that RemoveStaleTemporaries can tell it from one left behind.
+bool ReplaceFile(const std::string& path, std::string_view text, mode_t newFileMode, ReplaceFailure* failure);
 
 // "<path>: cannot be written (<reason>)" and the like, for messages.
 std::string DescribeReplaceFailure(const std::string& path, const ReplaceFailure& failure);
+
+// Removes the temporary files that replacements of `path` left behind when
+// the program was killed during a save: files beside it named exactly
+// "<name of path>.XXXXXX" (six letters or digits), regular files (not
+// links), owned by this user, not locked by a replacement under way and not
+// changed in the last kStaleSeconds. Returns how many it removed.
+inline constexpr int kStaleSeconds = 10;
+int RemoveStaleTemporaries(const std::string& path);
 
 }  // namespace mbus::profile

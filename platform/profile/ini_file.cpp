@@ -7,6 +7,7 @@
 #include <iterator>
 #include <unordered_map>
 
+#include "platform/files/read_file.h"
 #include "platform/profile/config_file.h"
 #include "platform/text/ascii.h"
 
@@ -318,11 +319,11 @@ bool LoadIniFile(const std::string& path, IniFile* ini, std::string* error) {
         return false;
     }
     std::string text;
-    int err = 0;
-    switch (ReadWholeFile(path, &text, &err)) {
-        case ReadResult::kMissing: return true;  // no file yet: every key takes its default
-        case ReadResult::kFailed: *error = path + ": cannot be read (" + Reason(err) + ")"; return false;
-        case ReadResult::kOk: break;
+    std::string problem;
+    switch (files::ReadTextFile(path, &text, &problem)) {
+        case files::ReadStatus::kMissing: return true;  // no file yet: every key takes its default
+        case files::ReadStatus::kFailed: *error = path + ": " + problem; return false;
+        case files::ReadStatus::kOk: break;
     }
     *ini = IniFile::Parse(text);
     return true;
@@ -341,7 +342,7 @@ bool SaveIniFile(const std::string& path, const IniFile& ini, std::string* error
         return false;
     }
     ReplaceFailure failure;
-    if (!ReplaceFile(target, ini.Text(), &failure)) {
+    if (!ReplaceFile(target, ini.Text(), kPrivateFileMode, &failure)) {
         *error = DescribeReplaceFailure(path, failure);
         return false;
     }

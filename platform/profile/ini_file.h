@@ -42,9 +42,11 @@
 //   empty key names and key names that would read as something else ('='
 //   in them, a leading '[' or ';') are refused.
 //
-// Files: a missing file loads as an empty profile; saving replaces the file
-// atomically (a temporary file in the same directory is written and renamed
-// over it) and creates the directory when it is missing.
+// Files: a missing file loads as an empty profile; a directory, FIFO or
+// device in its place, or a file over 1 MiB, is refused. Saving replaces the
+// file atomically (a temporary file in the same directory is written and
+// renamed over it) and creates the directory when it is missing; a new file
+// is readable by its owner alone.
 
 #pragma once
 
@@ -128,13 +130,13 @@ private:
 
 // Reads a file. A missing file gives an empty profile and true; a file that
 // exists but cannot be read gives false and *error "<path>: cannot be read
-// (reason)".
+// (reason)", "<path>: is a directory" and the like.
 bool LoadIniFile(const std::string& path, IniFile* ini, std::string* error);
 
 // Writes the profile to `path`, creating the directory when missing, through
 // a temporary file renamed over the old one (a symbolic link is followed and
-// kept; the old file's permissions are kept). False with *error naming the
-// file and the reason.
+// kept; the old file's permissions are kept, a new file gets mode 0600 less
+// the umask). False with *error naming the file and the reason.
 bool SaveIniFile(const std::string& path, const IniFile& ini, std::string* error);
 
 }  // namespace mbus::profile

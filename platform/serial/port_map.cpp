@@ -1,5 +1,6 @@
 #include "platform/serial/port_map.h"
 
+#include "platform/files/read_file.h"
 #include "platform/profile/config_path.h"
 
 #include <sys/stat.h>
@@ -30,6 +31,30 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
+// Text of the file for a message: bytes that a terminal would not show, or
+// that would end the message early (a NUL), as \xHH.
+std::string Shown(std::string_view s) {
+    std::string out;
+    for (char c : s) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool HasControlByte(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
 void AddError(std::string& errors, int line, const std::string& what) {
     if (!errors.empty()) errors += '\n';
     errors += "line " + std::to_string(line) + ": " + what;
@@ -44,7 +69,7 @@ std::string ParseEntry(std::string_view line, int* number, std::string* device) 
     const std::string_view right = Trim(line.substr(eq + 1));
     if (left.empty()) return "no port number before '='";
     for (char c : left)
-        if (c < '0' || c > '9') return "\"" + std::string(left) + "\" is not a port number";
+        if (c < '0' || c > '9') return "\"" + Shown(left) + "\" is not a port number";
     // More than four digits (after leading zeros) is out of range anyway; this also keeps
     // the conversion below from overflowing.
     std::string_view digits = left;
@@ -55,11 +80,13 @@ std::string ParseEntry(std::string_view line, int* number, std::string* device) 
     else
         value = kLastPort + 1;
     if (value < kFirstPort || value > kLastPort)
-        return "port number " + std::string(left) + " is outside " + std::to_string(kFirstPort) + ".." +
+        return "port number " + Shown(left) + " is outside " + std::to_string(kFirstPort) + ".." +
                std::to_string(kLastPort);
     if (right.empty()) return "no device after '='";
     for (char c : right)
-        if (IsBlank(c)) return "unexpected text after the device in \"" + std::string(right) + "\"";
+        if (IsBlank(c)) return "unexpected text after the device in \"" + Shown(right) + "\"";
+    if (HasControlByte(right))
+        return "the device \"" + Shown(right) + "\" holds a control character; a device is a path, sim:NAME or tcp:HOST:PORT";
     if (right == "sim:") return "no bus name after \"sim:\"";
     if (IsTcpDevice(right)) {
         TcpEndpoint endpoint;
@@ -157,28 +184,22 @@ PortMap ParsePortMap(std::string_view text) {
 std::string PortMapPath() { return profile::UserConfigFile("MBUS_PORT_MAP", "ports"); }
 
 // A missing file is the normal case (every port takes its default) and is
-// not an error; a file that exists but cannot be read is reported in `errors`.
+// not an error; a file that exists but cannot be read, or is no file of
+// text, is reported in `errors`.
 PortMap ReadPortMap(const std::string& path) {
     if (path.empty()) return {};
-    PortMap map;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
-        const int err = errno;
-        if (err != ENOENT && err != ENOTDIR) map.errors = std::string("cannot be read (") + std::strerror(err) + ")";
-        return map;
+    std::string text;
+    std::string problem;
+    switch (files::ReadTextFile(path, &text, &problem)) {
+        case files::ReadStatus::kMissing: return {};
+        case files::ReadStatus::kFailed: {
+            PortMap map;
+            map.errors = problem;
+            return map;
+        }
+        case files::ReadStatus::kOk: break;
     }
-    if (S_ISDIR(st.st_mode)) {
-        map.errors = "is a directory, not a port map file";
-        return map;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        map.errors = std::string("cannot be read (") + std::strerror(errno) + ")";
-        return map;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParsePortMap(text.str());
+    return ParsePortMap(text);
 }
 
 // Each problem line becomes "mbus: PATH: line K: ..." on the error stream.
@@ -198,7 +219,7 @@ PortMap LoadPortMap() {
         start = end + 1;
     }
     message += "mbus: " + path + ": ports without a good entry open their default device\n";
-    std::fputs(message.c_str(), stderr);
+    std::fwrite(message.data(), 1, message.size(), stderr);
     return map;
 }
 

@@ -42,8 +42,11 @@ PortMap ParsePortMap(std::string_view text);
 // Path of the port-map file in use.
 std::string PortMapPath();
 // Reads the port-map file at `path` (an empty map when there is none). A
-// file that cannot be read or is a directory gives an empty map and a
-// message in `errors`.
+// file that cannot be read, a directory, FIFO or device in its place, or a
+// file over 1 MiB gives an empty map and a message in `errors` ("is a
+// directory", "is not a regular file (a FIFO)"). A device with a control
+// character in it (a NUL, say) is a bad line; messages show such bytes as
+// \xHH.
 PortMap ReadPortMap(const std::string& path);
 // Reads the port-map file in use. Its problems (bad lines, a file that
 // cannot be read) also go to the error stream, naming the file and the

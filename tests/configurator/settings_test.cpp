@@ -1,7 +1,10 @@
 #include "configurator/shell/settings.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -300,6 +303,39 @@ TEST(SettingsLoad, PhoneListCountOutsideItsRangeIsCorrectedWithAWarning) {
     }
 }
 
+// A count that is missing or no number says nothing about the list: the
+// entries the section holds are counted (up to the highest index, a gap
+// giving an empty entry), and a save writes every one of them back.
+TEST(SettingsLoad, PhoneListWithoutAUsableCountKeepsEveryEntryThroughASave) {
+    const struct {
+        const char* countLine;  // "" for none
+        const char* warning;    // "" for none
+    } cases[] = {
+        {"", "PhoneListEntries is missing; the 5 entries present are used"},
+        {"PhoneListEntries=\n", "line 2: PhoneListEntries \"\" is not a number; the 5 entries present are used"},
+        {"PhoneListEntries=many\n", "line 2: PhoneListEntries \"many\" is not a number; the 5 entries present are used"},
+        {"PhoneListEntries=2x\n", "line 2: PhoneListEntries \"2x\" is not a number; the 5 entries present are used"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.countLine);
+        const std::string file = "[MERIDEX PhoneList]\n"s + c.countLine +
+                                 "PhoneListNumber0=0891\nPhoneListDescription0=south\n"
+                                 "PhoneListDescription2=east\nPhoneListNumber4=030 5\n";
+        std::vector<std::string> warnings;
+        const Settings s = Load(file, &warnings);
+        EXPECT_EQ(s.phoneList, (std::vector<PhoneListEntry>{{"south", "0891"}, {}, {"east", ""}, {}, {"", "030 5"}}));
+        EXPECT_EQ(warnings, std::vector<std::string>{c.warning});
+
+        const Settings again = Load(Saved(s, 60, file));
+        EXPECT_EQ(again.phoneList, s.phoneList);
+    }
+    // A section without any entry and without a count is an empty list, and says nothing.
+    std::vector<std::string> warnings;
+    EXPECT_TRUE(Load("[MERIDEX PhoneList]\nComment=x\n", &warnings).phoneList.empty());
+    EXPECT_TRUE(Load("[MERIDEX]\nLanguage=1\n", &warnings).phoneList.empty());
+    EXPECT_EQ(warnings, std::vector<std::string>{});
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -328,10 +364,10 @@ TEST(SettingsFile, MissingFileLoadsTheDefaultsAndUnreadableOneIsReported) {
     s = Sample();
     EXPECT_FALSE(LoadSettingsFile(path, &s, &warnings));
     EXPECT_EQ(s, Settings());
-    EXPECT_EQ(warnings, std::vector<std::string>{path + ": cannot be read (Is a directory); the defaults are used"});
+    EXPECT_EQ(warnings, std::vector<std::string>{path + ": is a directory; the defaults are used"});
     std::string error;
     EXPECT_FALSE(SaveSettingsFile(path, Settings(), 60, &error));
-    EXPECT_EQ(error, path + ": cannot be read (Is a directory); the settings were not saved");
+    EXPECT_EQ(error, path + ": is a directory; the settings were not saved");
 }
 
 TEST(SettingsFile, WarningsOfTheFileCarryItsPath) {
@@ -360,6 +396,97 @@ TEST(SettingsFile, SaveKeepsWhatOthersWroteSinceLoading) {
     const IniFile ini = IniFile::Parse(ReadFile(path));
     EXPECT_EQ(ini.GetString("Other", "k"), "v");
     EXPECT_EQ(ini.GetInt("MERIDEX", "Language", 0), 7);
+}
+
+// At close a failed save is told in a message box: its text names the file
+// and the reason. A save that worked has nothing to tell.
+TEST(SettingsFile, AFailedSaveAtCloseGivesTheTextOfAMessageBox) {
+    ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const std::string good = dir.File("cfg/MERIDEX.INI");
+    EXPECT_EQ(SaveSettingsAtClose(good, Sample(), 60), "");
+    Settings s;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(LoadSettingsFile(good, &s, &warnings));
+    EXPECT_EQ(s.language, Sample().language);
+
+    const std::string directory = dir.File("dir.ini");
+    ASSERT_EQ(::mkdir(directory.c_str(), 0700), 0);
+    const std::string blocker = dir.WriteFile("plain", "");
+    for (const std::string& bad : {directory, blocker + "/MERIDEX.INI"}) {
+        SCOPED_TRACE(bad);
+        const std::string text = SaveSettingsAtClose(bad, Sample(), 60);
+        EXPECT_EQ(text.rfind("The settings could not be saved", 0), 0u) << text;
+        EXPECT_NE(text.find(bad + ": "), std::string::npos) << text;
+    }
+    EXPECT_NE(SaveSettingsAtClose(directory, Sample(), 60).find("is a directory"), std::string::npos);
+    EXPECT_NE(SaveSettingsAtClose("", Sample(), 60).find("MERIDEX_INI"), std::string::npos);
+}
+
+// Sets a file's (or a link's own) modification time an hour back.
+void MakeOld(const std::string& path) {
+    timespec times[2];
+    ::clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= 3600;
+    times[1] = times[0];
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// A program killed while it saved leaves "MERIDEX.INI.XXXXXX" beside the
+// file. MERIDEX removes such files of its own at start and at the next
+// save, and nothing else: not a file of another name or pattern, not a
+// link, not a directory, not another user's file, not a save under way in
+// another process (a fresh one).
+TEST(SettingsFile, TemporaryFilesLeftByAKilledSaveAreRemovedAndNothingElse) {
+    ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const std::string path = dir.File("MERIDEX.INI");
+    std::vector<std::string> kept;
+    for (const char* name : {"MERIDEX.INI.abc12", "MERIDEX.INI.abc1234", "MERIDEX.INI.ab-123", "MERIDEX.INI_abc123",
+                             "OTHER.INI.abc123", "MERIDEX.INI.abc123.bak"}) {
+        kept.push_back(dir.WriteFile(name, "x"));
+        MakeOld(kept.back());
+    }
+    const std::string target = dir.WriteFile("target", "kept");
+    kept.push_back(dir.File("MERIDEX.INI.Lnk123"));
+    ASSERT_EQ(::symlink(target.c_str(), kept.back().c_str()), 0);
+    MakeOld(kept.back());
+    kept.push_back(dir.File("MERIDEX.INI.Dir123"));
+    ASSERT_EQ(::mkdir(kept.back().c_str(), 0700), 0);
+    MakeOld(kept.back());
+    kept.push_back(dir.WriteFile("MERIDEX.INI.Now123", "a save under way"));
+    // Root can make a file another user's (as nobody, where that id exists).
+    if (::geteuid() == 0) {
+        const std::string others = dir.WriteFile("MERIDEX.INI.Usr123", "another user's");
+        if (::chown(others.c_str(), 65534, 65534) == 0) {
+            kept.push_back(others);
+            MakeOld(others);
+        } else {
+            ::unlink(others.c_str());
+        }
+    }
+
+    const std::string atStart = dir.WriteFile("MERIDEX.INI.abc123", "[MERIDEX]\r\nLangu");
+    MakeOld(atStart);
+    Settings s;
+    std::vector<std::string> warnings;
+    EXPECT_TRUE(LoadSettingsFile(path, &s, &warnings));
+    EXPECT_FALSE(Exists(atStart));
+
+    const std::string atSave = dir.WriteFile("MERIDEX.INI.XYZ789", "[MERIDEX]\r\n");
+    MakeOld(atSave);
+    std::string error;
+    ASSERT_TRUE(SaveSettingsFile(path, s, 60, &error)) << error;
+    EXPECT_FALSE(Exists(atSave));
+
+    for (const std::string& k : kept) EXPECT_TRUE(Exists(k)) << k;
+    EXPECT_EQ(ReadFile(target), "kept");
+    EXPECT_TRUE(Exists(path));
 }
 
 }  // namespace

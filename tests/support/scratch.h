@@ -1,9 +1,11 @@
-// Test helpers for what touches the environment: environment variables set
-// for one scope, and a scratch directory removed at the end of the scope.
+// Test helpers for what touches the environment: environment variables and
+// the umask set for one scope, and a scratch directory removed at the end of
+// the scope.
 
 #pragma once
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -35,6 +37,19 @@ public:
 private:
     std::string name_;
     std::optional<std::string> old_;
+};
+
+// Sets the umask until the end of the scope (for the whole process: use it
+// in single-threaded parts of a test).
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(old_); }
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+    mode_t old_;
 };
 
 // A fresh directory, removed with everything in it at the end of the scope.

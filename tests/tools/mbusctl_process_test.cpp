@@ -62,6 +62,34 @@ TEST_F(MbusctlProgram, PortHeldByAnotherProcessIsRefusedNamingTheHolder) {
     EXPECT_EQ(mbusctl->Output(), "");
 }
 
+// A trace file that cannot be written is bad usage, told before anything
+// is sent, naming the file and the reason.
+TEST_F(MbusctlProgram, TraceFileThatCannotBeWrittenIsBadUsageNamingTheReason) {
+    const struct {
+        std::string trace;
+        const char* reason;
+    } cases[] = {
+        {"/nonexistent/dir/x", "No such file or directory"},
+        {scratch_.Path(), "is a directory"},
+        {scratch_.File("plain/x"), "Not a directory"},
+    };
+    scratch_.WriteFile("plain", "");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.trace);
+        for (const char* command : {"read", "scan", "exchange"}) {
+            std::vector<std::string> args{command, "--trace", c.trace};
+            if (std::string(command) != "scan") args.push_back("5");
+            auto mbusctl = Mbusctl(args, scratch_.File("no-such-device"));
+            EXPECT_EQ(mbusctl->Wait(), 2) << mbusctl->Errors();
+            EXPECT_NE(mbusctl->Errors().find("mbusctl " + std::string(command) + ": --trace " + c.trace + ": "),
+                      std::string::npos)
+                << mbusctl->Errors();
+            EXPECT_NE(mbusctl->Errors().find(c.reason), std::string::npos) << mbusctl->Errors();
+            EXPECT_EQ(mbusctl->Errors().find("could not be opened"), std::string::npos) << mbusctl->Errors();
+        }
+    }
+}
+
 TEST_F(MbusctlProgram, InterruptedSearchOfReadAllPrintsTheSlavesFoundSoFar) {
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);

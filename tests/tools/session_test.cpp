@@ -6,16 +6,21 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "platform/com/ptr.h"
 #include "platform/com/types.h"
+#include "sim/simulated_control.h"
 #include "tests/support/scratch.h"
 #include "tools/mbusctl/session_command.h"
 #include "tools/mbusctl/session_line.h"
@@ -388,6 +393,51 @@ TEST(SessionCall, BadUsageIsToldBeforeTheControlIsCreated) {
     EXPECT_EQ(RunCall({"Echo", "abc"}, out, err), 2);
     EXPECT_NE(err.str().find("keep the quotes from the shell"), std::string::npos) << err.str();
     EXPECT_EQ(err.str().find("registering"), std::string::npos);
+}
+
+// The port map of a simulated session (mbusctl session --simulate, MERIDEX
+// --simulate) lies in a directory of its own under $TMPDIR: a link that
+// someone planted at a name the program might choose is neither written
+// through nor removed, and nothing is left behind.
+TEST(SessionSimulate, ThePortMapIsMadeInADirectoryOfItsOwnNeverThroughALink) {
+    testsupport::ScratchDirectory tmp;
+    ASSERT_TRUE(tmp.Ok());
+    const std::string target = tmp.WriteFile("precious", "the user's data\n");
+    const std::string planted = tmp.File("mbus-simulated-ports-" + std::to_string(::getpid()));
+    ASSERT_EQ(::symlink(target.c_str(), planted.c_str()), 0);
+    const testsupport::ScopedEnv tmpdir("TMPDIR", tmp.Path());
+    const testsupport::ScopedEnv map("MBUS_PORT_MAP", "/the/users/own/map");
+    {
+        sim::SimulationOptions options;
+        options.kind = "bus";
+        com::ComPtr<com::IDispatch> control;
+        std::ostringstream err;
+        auto devices = sim::SimulatedDevices::Create(options, &control, err, "test");
+        ASSERT_NE(devices, nullptr) << err.str();
+        const std::string portMap = std::getenv("MBUS_PORT_MAP");
+        struct stat st;
+        ASSERT_EQ(::lstat(portMap.c_str(), &st), 0) << portMap;
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << portMap;
+        const std::string directory = portMap.substr(0, portMap.rfind('/'));
+        EXPECT_NE(directory, tmp.Path());
+        EXPECT_EQ(directory.rfind(tmp.Path() + "/", 0), 0u) << directory;
+        ASSERT_EQ(::lstat(directory.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        control.Reset();
+    }
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "the user's data\n");
+    struct stat st;
+    ASSERT_EQ(::lstat(planted.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    int entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(tmp.Path())) {
+        ++entries;
+        EXPECT_TRUE(e.path() == target || e.path() == planted) << e.path();
+    }
+    EXPECT_EQ(entries, 2);
+    EXPECT_STREQ(std::getenv("MBUS_PORT_MAP"), "/the/users/own/map");
 }
 
 TEST(SessionCall, AnUnregisteredControlIsRegisteredFromItsLibrary) {

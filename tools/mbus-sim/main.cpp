@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -156,7 +157,8 @@ bool ParseDouble(const std::string& text, double* out) {
     char* end = nullptr;
     errno = 0;
     *out = std::strtod(text.c_str(), &end);
-    return errno == 0 && end == text.c_str() + text.size();
+    // "nan" and "inf" are numbers to strtod, but no probability or delay.
+    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(*out);
 }
 
 // Parses the arguments; on a fault returns false with a message in *error.
@@ -200,18 +202,11 @@ bool ParseArguments(const std::vector<std::string>& args, Options* o, std::strin
             o->slaves.push_back(std::move(slave));
         } else if (name == "--file") {
             if (!value(&v)) return false;
-            std::ifstream in(v);
-            if (!in) {
-                *error = "--file \"" + v + "\": cannot read it (" + std::strerror(errno) + ")";
-                return false;
-            }
-            std::stringstream text;
-            text << in.rdbuf();
             std::vector<std::string> errors;
-            std::vector<sim::VirtualSlave> slaves = sim::ParseBusDescription(text.str(), errors);
+            std::vector<sim::VirtualSlave> slaves = sim::ReadBusDescriptionFile(v, errors);
             if (!errors.empty()) {
-                *error = v + ": " + errors.front();
-                for (std::size_t e = 1; e < errors.size(); ++e) *error += "\n" + v + ": " + errors[e];
+                *error = "--file: " + errors.front();
+                for (std::size_t e = 1; e < errors.size(); ++e) *error += "\n--file: " + errors[e];
                 return false;
             }
             for (auto& s : slaves) o->slaves.push_back(std::move(s));

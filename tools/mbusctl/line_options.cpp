@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "mbus_version.h"
+#include "platform/files/writable.h"
 #include "platform/serial/port_map.h"
 #include "platform/serial/serial_port.h"
 #include "tools/mbusctl/control_client.h"
@@ -144,6 +145,12 @@ int ParseLineOption(const std::vector<std::string>& args, std::size_t& i, LineOp
             case Kind::File:
                 if (v.empty()) {
                     err << "mbusctl " << command << ": " << option.name << " needs a file name\n";
+                    return -1;
+                }
+                // Told now rather than found out by a trace that never appears.
+                if (const std::string problem = files::AppendProblem(v); !problem.empty()) {
+                    err << "mbusctl " << command << ": " << option.name << " " << v << ": " << problem
+                        << "; give a file that can be appended to\n";
                     return -1;
                 }
                 o.trace = v;

@@ -34,7 +34,7 @@ class LineSink {
 public:
     LineSink(const std::string& file, std::ostream& out) : out_(out) {
         if (file.empty()) return;
-        fd_ = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        fd_ = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);  // the umask decides
         if (fd_ < 0) {
             error_ = std::strerror(errno);
             return;

@@ -20,6 +20,7 @@
 #include "platform/com/create.h"
 #include "platform/com/ptr.h"
 #include "platform/com/types.h"
+#include "platform/files/temporary_directory.h"
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/session_line.h"
 #include "sim/simulated_control.h"
@@ -356,59 +357,6 @@ int RunLines(com::IDispatch* control, const Options& o, std::istream& in, std::o
     return failed ? 1 : 0;
 }
 
-// The temporary files of a simulated session, for the signal handler: fixed
-// storage, as a handler may not allocate or take locks.
-constexpr int kMaxTemporaryFiles = 4;
-char temporaryFiles[kMaxTemporaryFiles][PATH_MAX];
-volatile sig_atomic_t temporaryFileCount = 0;
-
-extern "C" void RemoveTemporaryFilesAndEnd(int signal) {
-    for (int i = 0; i < temporaryFileCount; ++i) ::unlink(temporaryFiles[i]);
-    // The handler was reset to the default on entry: the signal, pending
-    // until this returns, ends the program as it would have without us.
-    ::raise(signal);
-}
-
-// While it lives, SIGINT and SIGTERM remove the simulation's temporary
-// files before they end the program (the session may be anywhere: reading
-// standard input, in a call of the control, in a wait).
-class TemporaryFilesOnSignal {
-public:
-    explicit TemporaryFilesOnSignal(const std::vector<std::string>& files) {
-        int count = 0;
-        for (const std::string& f : files) {
-            if (count == kMaxTemporaryFiles || f.size() >= PATH_MAX) continue;
-            std::memcpy(temporaryFiles[count], f.c_str(), f.size() + 1);
-            ++count;
-        }
-        temporaryFileCount = count;
-        Catch(SIGINT, &previousInt_);
-        Catch(SIGTERM, &previousTerm_);
-    }
-    ~TemporaryFilesOnSignal() {
-        ::sigaction(SIGINT, &previousInt_, nullptr);
-        ::sigaction(SIGTERM, &previousTerm_, nullptr);
-        temporaryFileCount = 0;
-    }
-    TemporaryFilesOnSignal(const TemporaryFilesOnSignal&) = delete;
-    TemporaryFilesOnSignal& operator=(const TemporaryFilesOnSignal&) = delete;
-
-private:
-    // A signal the program was started to ignore stays ignored.
-    static void Catch(int signal, struct sigaction* previous) {
-        ::sigaction(signal, nullptr, previous);
-        if (previous->sa_handler == SIG_IGN) return;
-        struct sigaction action {};
-        action.sa_handler = RemoveTemporaryFilesAndEnd;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        ::sigaction(signal, &action, nullptr);
-    }
-
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-};
-
 }  // namespace
 
 int RunSessionWith(com::IDispatch* control, const std::vector<std::string>& options, std::istream& in,
@@ -424,7 +372,7 @@ int RunSession(const std::vector<std::string>& args, std::istream& in, std::ostr
     if (const int rc = ReadSessionOptions(args, o, out, err, &simulation); rc >= 0) return rc;
     com::ComPtr<com::IDispatch> control;
     std::unique_ptr<sim::SimulatedDevices> devices;
-    std::optional<TemporaryFilesOnSignal> cleanup;
+    std::optional<files::RemovedOnSignal> cleanup;
     if (simulation.Any()) {
         devices = sim::SimulatedDevices::Create(simulation, &control, err, "mbusctl session");
         if (!devices) return 2;

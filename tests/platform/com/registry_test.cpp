@@ -361,7 +361,7 @@ TEST(RegistryFile, UnreadableOrUnwritableFilesGiveRegistryErrors) {
     Registry registry(directory);
     RegistryTree tree;
     EXPECT_EQ(registry.Load(&tree), REGDB_E_READREGDB);
-    EXPECT_NE(registry.Problems().find(directory + ": cannot be read"), std::string::npos) << registry.Problems();
+    EXPECT_NE(registry.Problems().find(directory + ": is a directory"), std::string::npos) << registry.Problems();
     EXPECT_EQ(registry.GetValue("HKCR\\A"), std::nullopt);
     EXPECT_EQ(registry.SetValue("HKCR\\B", "", "b"), REGDB_E_READREGDB);  // never overwrites what it cannot read
 
@@ -389,6 +389,29 @@ TEST(RegistryFile, FilesWithoutPermissionGiveRegistryErrors) {
     Registry unwritable(scratch.File("readonly/registry"));
     EXPECT_EQ(unwritable.SetValue("HKCR\\B", "", "b"), REGDB_E_WRITEREGDB);
     EXPECT_NE(unwritable.Problems().find("readonly/registry"), std::string::npos) << unwritable.Problems();
+}
+
+// The registry holds a user's settings: a new file is his alone, under any
+// umask; one that is there keeps the mode its owner gave it.
+TEST(RegistryFile, NewFileIsReadableByItsOwnerAloneAndAnOldOneKeepsItsMode) {
+    ScratchDirectory scratch;
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        const std::string path = scratch.File("registry-" + std::to_string(mask));
+        {
+            testsupport::ScopedUmask umask(mask);
+            EXPECT_EQ(Registry(path).SetValue("HKCR\\A", "", "a"), S_OK);
+        }
+        struct stat st;
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    const std::string shared = scratch.WriteFile("shared-registry", "");
+    ASSERT_EQ(::chmod(shared.c_str(), 0640), 0);
+    EXPECT_EQ(Registry(shared).SetValue("HKCR\\A", "", "a"), S_OK);
+    struct stat st;
+    ASSERT_EQ(::stat(shared.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST(RegistryFile, ASymbolicLinkStaysALink) {

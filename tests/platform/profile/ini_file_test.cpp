@@ -216,7 +216,7 @@ TEST(IniFileFiles, UnreadableFileIsAnErrorNamingIt) {
     IniFile ini;
     std::string error;
     EXPECT_FALSE(LoadIniFile(path, &ini, &error));
-    EXPECT_EQ(error, path + ": cannot be read (Is a directory)");
+    EXPECT_EQ(error, path + ": is a directory");
 }
 
 TEST(IniFileFiles, SaveCreatesTheDirectoryAndLoadReadsTheSameBytes) {
@@ -249,6 +249,25 @@ TEST(IniFileFiles, SaveReplacesTheFileKeepingItsModeLinkAndNoTemporaryFile) {
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) files += entry.exists() ? 1 : 0;
     EXPECT_EQ(files, 2);
+}
+
+// A new settings file is its owner's alone, and the umask may take away
+// more but never gives more.
+TEST(IniFileFiles, NewFileIsReadableByItsOwnerAloneWhateverTheUmask) {
+    ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+        SCOPED_TRACE(mask);
+        const std::string path = dir.File("new-" + std::to_string(mask) + ".ini");
+        {
+            testsupport::ScopedUmask umask(mask);
+            std::string error;
+            ASSERT_TRUE(SaveIniFile(path, IniFile::Parse("[A]\nk=1\n"), &error)) << error;
+        }
+        struct stat st;
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
 }
 
 TEST(IniFileFiles, SaveFailureNamesTheFileAndTheReason) {

@@ -19,6 +19,7 @@ namespace {
 
 using testing::ScopedEnv;
 using testing::ScratchDirectory;
+using namespace std::string_literals;
 
 bool Exists(const std::string& path) {
     struct stat st;
@@ -198,6 +199,29 @@ TEST(PortMapLoad, BadLinesAreWarnedAboutOnceNamingFileAndLine) {
     const std::string other = dir.WriteFile("other-ports", "x = y\n");
     ScopedEnv otherMap("MBUS_PORT_MAP", other.c_str());
     EXPECT_NE(StderrOfLoad(dir, &loaded).find(other + ": line 1: "), std::string::npos);
+}
+
+// A NUL or another control byte in a line is shown, not passed on: the
+// warning about that line and those about later lines all reach the error
+// stream, and a device with such a byte is no entry.
+TEST(PortMapLoad, ControlBytesInALineAreShownAndHideNoLaterWarning) {
+    ScratchDirectory dir;
+    ASSERT_TRUE(dir.Ok());
+    const std::string file =
+        dir.WriteFile("ports", "1\0 = /dev/ttyUSB0\n2 = /dev/tty\0S1\n3 = /dev/tty\x1b[2J\n4 = a b\n5 = /dev/ttyS4\n"s);
+    ScopedEnv map("MBUS_PORT_MAP", file.c_str());
+    PortMap loaded;
+    const std::string warning = StderrOfLoad(dir, &loaded);
+    EXPECT_EQ(warning.find('\0'), std::string::npos);
+    EXPECT_EQ(warning.find('\x1b'), std::string::npos);
+    EXPECT_NE(warning.find(file + ": line 1: \"1\\x00\" is not a port number"), std::string::npos) << warning;
+    EXPECT_NE(warning.find(file + ": line 2: the device \"/dev/tty\\x00S1\" holds a control character"),
+              std::string::npos)
+        << warning;
+    EXPECT_NE(warning.find(file + ": line 3: the device \"/dev/tty\\x1B[2J\""), std::string::npos) << warning;
+    EXPECT_NE(warning.find(file + ": line 4: "), std::string::npos) << warning;
+    EXPECT_NE(warning.find("ports without a good entry open their default device"), std::string::npos) << warning;
+    EXPECT_EQ(loaded.entries, (std::map<int, std::string>{{5, "/dev/ttyS4"}}));
 }
 
 TEST(PortMapLoad, DirectoryInPlaceOfTheFileIsAnErrorAndWarnedAbout) {
