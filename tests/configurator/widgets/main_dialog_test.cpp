@@ -275,6 +275,25 @@ TEST_F(MainDialog, ClosingSavesTheSettingsWithTheChosenPortAndType) {
     EXPECT_EQ(ini.GetString("MERIDEX", "PhoneConnectionTimeout"), "60");
 }
 
+// A phone list whose count is missing or no number keeps its entries
+// through the save at close, counted from what is there.
+TEST_F(MainDialog, ClosingKeepsAPhoneListWithoutAUsableCount) {
+    WriteIni("AddressType=3\r\n[MERIDEX PhoneList]\r\nPhoneListEntries=many\r\n"
+             "PhoneListNumber0=0891 2\r\nPhoneListDescription0=North\r\n"
+             "PhoneListNumber1=0171\r\nPhoneListDescription1=Depot\r\n");
+    {
+        auto d = Dialog();
+        EXPECT_TRUE(d->RequestClose());
+    }
+    const profile::IniFile ini = profile::IniFile::Parse([&] {
+        std::ifstream in(scratch_.File("MERIDEX.INI"));
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }());
+    EXPECT_EQ(ini.GetString("MERIDEX PhoneList", "PhoneListEntries"), "2");
+    EXPECT_EQ(ini.GetString("MERIDEX PhoneList", "PhoneListNumber0"), "0891 2");
+    EXPECT_EQ(ini.GetString("MERIDEX PhoneList", "PhoneListDescription1"), "Depot");
+}
+
 TEST_F(MainDialog, AtTheFirstStartTheMarkerIsRemovedAndTheLanguageAsked) {
     WriteIni("");
     scratch_.WriteFile("MERIDEX.XYZ", "");
