@@ -30,8 +30,12 @@ char removedOnSignal[kMaxRemovedOnSignal][PATH_MAX];
 volatile sig_atomic_t removedOnSignalCount = 0;
 
 extern "C" void RemoveAndEnd(int signal) {
+    // unlink and rmdir set errno; the code the signal interrupted must
+    // find it as it was.
+    const int savedErrno = errno;
     for (int i = 0; i < removedOnSignalCount; ++i)
         if (::unlink(removedOnSignal[i]) != 0) ::rmdir(removedOnSignal[i]);
+    errno = savedErrno;
     // The handler was reset to the default on entry: the signal, pending
     // until this returns, ends the program as it would have without us.
     ::raise(signal);
