@@ -14,6 +14,7 @@
 #include "tools/mbusctl/control_client.h"
 #include "tools/mbusctl/line_options.h"
 #include "tools/mbusctl/line_watch.h"
+#include "tools/mbusctl/meter_reading.h"
 #include "tools/mbusctl/output.h"
 #include "tools/mbusctl/scan_defaults.h"
 #include "tools/mbusctl/poll.h"
@@ -203,35 +204,6 @@ int ParseOptions(const std::vector<std::string>& arguments, Options& o, bool rea
     return -1;
 }
 
-// A slave of the list text (51 characters each).
-struct Slave {
-    int address = 0;
-    std::string id, manufacturer;
-    int version = 0, medium = 0;
-    std::string SecondaryAddress(const ControlClient& c) const {
-        char rest[16];
-        std::snprintf(rest, sizeof rest, "%02X%02X", version & 0xFF, medium & 0xFF);
-        const std::string man = c.Text("ML7CalculateManufacturerAsc", {manufacturer}).value_or("FFFF");
-        return id + man + rest;
-    }
-};
-
-std::vector<Slave> ParseList(const std::string& text) {
-    std::vector<Slave> slaves;
-    for (std::size_t at = 0; at + 51 <= text.size(); at += 51) {
-        const std::string e = text.substr(at, 51);
-        if (e.compare(0, 1, "5") == 0) continue;  // an error entry
-        Slave s;
-        s.address = std::atoi(e.substr(0, 3).c_str());
-        s.id = e.substr(3, 8);
-        s.manufacturer = e.substr(11, 3);
-        s.version = std::atoi(e.substr(14, 3).c_str());
-        s.medium = std::atoi(e.substr(17, 2).c_str());
-        slaves.push_back(s);
-    }
-    return slaves;
-}
-
 class Meters {
 public:
     Meters(ControlClient control, std::ostream& err, const char* command)
@@ -284,14 +256,10 @@ public:
     }
 
     std::vector<Slave> Search(bool primary) {
-        // The log of the search's probes tells how many slaves answered so far.
-        c_.Put("LOGMaxEntries", 100000);
-        c_.Call("LOGReset");
-        c_.Call(primary ? "SCRSlaveSearchPrimary" : "SCRSlaveSearchSecondary", primary ? std::vector<ControlArg>{}
-                                                                                      : std::vector<ControlArg>{0});
+        StartSearch(c_, primary);
         Wait(true, primary);
         garbled_ = CountGarbled();
-        return ParseList(c_.Text("SCRRetrieveSlaveListDec").value_or(""));
+        return SearchResult(c_);
     }
 
     // Probes of the last search that got no valid answer though something
@@ -299,113 +267,20 @@ public:
     // (which only follows an answer) without a valid telegram.
     int Garbled() const { return garbled_; }
 
-    // Reads one meter: SND_NKE or the selection starts its conversation
-    // afresh (see ConversationWith), then REQ_UD2 runs as long as the
-    // answers announce more data. The readout is delivered only when the
-    // start was acknowledged and the last telegram announces no more, all
-    // of them from the same meter; else `problem` says why not.
+    // Reads one meter (see MeterRead).
     Readout Read(const std::string& address) {
-        const MeterConversation conversation = ConversationWith(address);
-        const std::string readLine = "5|" + std::to_string(conversation.address) + "||";
-        const std::string script = conversation.start + readLine + "\r\n" + conversation.end;
-        c_.Put("LOGMaxEntries", 100000);
-        c_.Call("LOGReset");
-        c_.Call("SCRExecute", {script});
+        const MeterRead read(address);
+        read.Start(c_);
         Wait(false);
-        Readout readout;
-        bool started = false, garbled = false;
-        const int upper = c_.Long("LOGUpperBound").value_or(-1);
-        for (int i = 0; i <= upper; ++i) {
-            const std::string entry = c_.Text("LOGRetrieveRawDataHex", {i, 0}).value_or("");
-            int result = 0, received = 0;
-            if (StatusBytes(entry, &result, &received)) {
-                // Acknowledged (E5h; with several slaves selected at once,
-                // their acknowledgements overlay into one).
-                if (entry.compare(0, conversation.startLine.size(), conversation.startLine) == 0)
-                    started = result != 4;
-                // Bytes that came without making a valid answer.
-                if ((entry.compare(0, 2, "8|") == 0 || entry.compare(0, 2, "5|") == 0) && result == 4 && received)
-                    garbled = true;
-            }
-            // The read's line, "|", a time stamp of 14 digits, "|", the status
-            // bytes (status, decoder, received, C, A, CI) and the telegram.
-            if (entry.compare(0, readLine.size(), readLine) != 0 || entry.size() < readLine.size() + 16 + 12) continue;
-            const std::string tail = entry.substr(readLine.size() + 16);
-            std::vector<uint8_t> bytes;
-            for (std::size_t k = 0; k + 1 < tail.size(); k += 2)
-                bytes.push_back(static_cast<uint8_t>(std::stoi(tail.substr(k, 2), nullptr, 16)));
-            if (bytes[0] != 3) continue;  // no long-frame answer
-            auto t = std::make_unique<MBTelegram>();
-            t->InterpretAnswer(3, bytes[3], bytes[4], bytes[5], bytes.data() + 6, static_cast<int>(bytes.size()) - 6);
-            readout.telegrams.push_back(std::move(t));
-        }
-        readout.problem = Problem(address, readout.telegrams, started, garbled);
-        return readout;
+        return read.Collect(c_);
     }
 
     const ControlClient& Client() const { return c_; }
 
 private:
-    // Why the telegrams of a read are not the meter's whole readout, or
-    // empty when they are.
-    static std::string Problem(const std::string& address, const std::vector<std::unique_ptr<MBTelegram>>& telegrams,
-                               bool started, bool garbled) {
-        const bool secondary = address.size() > 3;
-        if (telegrams.empty()) {
-            // A garbled selection or read, or a selection that was
-            // acknowledged followed by a read without a valid answer:
-            // several slaves answered at once.
-            if (secondary && (garbled || started))
-                return "several slaves answer to " + address +
-                       ": give more digits of the secondary address (mbusctl scan lists them)";
-            return address + " did not answer";
-        }
-        const MBTelegram& last = *telegrams.back();
-        char id[16];
-        std::snprintf(id, sizeof id, "%08X", static_cast<uint32_t>(last.identNumber));
-        const std::string meter = secondary ? address : address + " (" + id + ")";
-        if (!started)
-            return meter + (secondary ? ": the selection was not acknowledged" : ": SND_NKE was not acknowledged") +
-                   ", so the answer may be an old one; nothing is delivered";
-        for (const auto& t : telegrams)
-            if (t->identNumber != last.identNumber || t->manufacturer != last.manufacturer ||
-                t->version != last.version || t->medium != last.medium)
-                return meter + ": the telegrams come from different meters; nothing is delivered";
-        if (last.moreRecordsFollow) {
-            const std::size_t n = telegrams.size();
-            return meter + ": incomplete, " + std::to_string(n) + (n == 1 ? " telegram" : " telegrams") +
-                   " read, more announced";
-        }
-        return {};
-    }
-
-    // The status bytes of a raw log entry (after its line and time stamp):
-    // the reception result, the engine byte and the received-something flag.
-    static bool StatusBytes(const std::string& entry, int* result, int* received) {
-        // The line itself holds bars; the tail after the last one does not.
-        const std::size_t stamp = entry.rfind('|');
-        if (stamp == std::string::npos || entry.size() < stamp + 1 + 12) return false;
-        const std::string tail = entry.substr(stamp + 1);
-        if (tail.find_first_not_of("0123456789ABCDEF") != std::string::npos) return false;
-        *result = std::stoi(tail.substr(0, 2), nullptr, 16);
-        *received = std::stoi(tail.substr(4, 2), nullptr, 16);
-        return true;
-    }
-
-    // Calls `each(entry, result, received)` for the log entries from
-    // `first` up to `end` (not included) that carry the status bytes.
-    template <typename Each>
-    void WalkLog(int first, int end, Each each) {
-        for (int i = first; i < end; ++i) {
-            const std::string entry = c_.Text("LOGRetrieveRawDataHex", {i, 0}).value_or("");
-            int result = 0, received = 0;
-            if (StatusBytes(entry, &result, &received)) each(entry, result, received);
-        }
-    }
-
     int CountGarbled() {
         int n = 0;
-        WalkLog(0, c_.Long("LOGUpperBound").value_or(-1) + 1, [&](const std::string& entry, int result, int received) {
+        WalkLog(c_, 0, c_.Long("LOGUpperBound").value_or(-1) + 1, [&](const std::string& entry, int result, int received) {
             if (result == 4 && (entry.compare(0, 2, "5|") == 0 || received != 0)) ++n;
         });
         return n;
@@ -418,7 +293,7 @@ private:
     int CountAnswers(int& seen) {
         const int upper = c_.Long("LOGUpperBound").value_or(-1);
         int answers = 0;
-        WalkLog(seen, upper, [&](const std::string& entry, int result, int) {
+        WalkLog(c_, seen, upper, [&](const std::string& entry, int result, int) {
             if (result == 3 && entry.compare(0, 2, "5|") == 0) ++answers;
         });
         seen = std::max(seen, upper);

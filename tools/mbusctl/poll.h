@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "control/decode/telegram.h"
+#include "tools/mbusctl/meter_reading.h"
 #include "tools/mbusctl/output.h"
 
 namespace mbus::tools {
@@ -29,14 +30,6 @@ struct PollOptions {
 // The time stamp of a log line: 2026-12-08T14:30:05 (local time).
 std::string LogTime();
 
-// What one read of a meter gave: its telegrams in the order read, and
-// why they are not the meter's whole, fresh readout ("9 did not answer",
-// "9 (12349999): incomplete, 1 telegram read, more announced"); an empty
-// problem means they are. Only a readout without a problem is delivered.
-struct Readout {
-    std::vector<std::unique_ptr<MBTelegram>> telegrams;
-    std::string problem;
-};
 using MeterReader = std::function<Readout(const std::string& address)>;
 
 // Reads `addresses` in rounds until `stop` is set. JSON (also for the table
