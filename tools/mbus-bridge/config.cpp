@@ -1,0 +1,1 @@
+#include "tools/mbus-bridge/config.h"
