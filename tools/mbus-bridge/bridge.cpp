@@ -265,8 +265,11 @@ void Bridge::FinishRead(Bus& bus) {
     const cli::Readout got = bus.read->Collect(control_);
     bus.read.reset();
     bus.job = Bus::Job::None;
-    // The next round keeps the pace; one that fell behind starts afresh.
-    meter.due = std::max(meter.due + meter.interval, Clock::now());
+    // The rounds keep their pace; a meter that fell behind (a line that was
+    // away, a long search) skips what it missed rather than being read
+    // again at once.
+    meter.due += meter.interval;
+    if (meter.due <= Clock::now()) meter.due = Clock::now() + meter.interval;
     if (!got.problem.empty()) {
         if (bus.keeper->CheckLost()) {
             SetBusOnline(bus, false);
