@@ -263,8 +263,8 @@ class Setup:
         add_cleanup(temp.cleanup)
         self.directory = Path(temp.name)
         self.broker = Broker(self.directory)
-        self.broker.start()
         add_cleanup(self.broker.stop)
+        self.broker.start()
         self.sims = {}
         self.bridge = Bridge(self.directory)
         self.subscriber = self.subscribe("watcher")
@@ -276,8 +276,8 @@ class Setup:
 
     def sim(self, *slaves, link="bus", demo=False):
         sim = Sim(self.directory, link)
-        sim.start(*slaves, demo=demo)
         self._add_cleanup(sim.kill)
+        sim.start(*slaves, demo=demo)
         self.sims[link] = sim
         return sim
 
