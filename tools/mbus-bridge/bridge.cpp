@@ -68,6 +68,78 @@ void LogFrames(const cli::ControlClient& c, const std::string& bus) {
 
 }  // namespace
 
+std::string Bridge::PublishedFile() const {
+    return config_.stateDirectory.empty() ? std::string() : config_.stateDirectory + "/published";
+}
+
+// The record of what the bridge published of each meter, one line a topic
+// ("NAME<TAB>TOPIC"), so that a bridge started again with a file from which
+// meters went can delete their entities.
+std::map<std::string, std::set<std::string>> Bridge::ReadPublished() const {
+    std::map<std::string, std::set<std::string>> published;
+    const std::string file = PublishedFile();
+    if (file.empty()) return published;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos || tab == 0 || tab + 1 == line.size()) continue;
+        published[line.substr(0, tab)].insert(line.substr(tab + 1));
+    }
+    return published;
+}
+
+void Bridge::WritePublished() {
+    const std::string file = PublishedFile();
+    if (file.empty()) return;
+    std::string text;
+    for (const auto& bus : buses_)
+        for (const Meter& m : bus->meters)
+            for (const auto& [topic, payload] : m.discovery) text += m.config.name + "\t" + topic + "\n";
+    for (const auto& [name, topics] : unclaimed_)
+        for (const std::string& topic : topics) text += name + "\t" + topic + "\n";
+    if (text == lastPublished_) return;
+    const std::string temporary = file + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << text;
+        if (!out.flush()) {
+            Log::Warning("cannot write " + temporary + "; entities of meters removed later may stay in Home Assistant");
+            return;
+        }
+    }
+    if (std::rename(temporary.c_str(), file.c_str()) == 0) lastPublished_ = text;
+}
+
+void Bridge::ClaimPublished() {
+    bool searching = false;
+    std::set<std::string> names;
+    for (auto& bus : buses_) {
+        searching = searching || bus->config.scan != ScanMode::None;
+        for (Meter& m : bus->meters) {
+            names.insert(m.config.name);
+            const auto was = unclaimed_.find(m.config.name);
+            if (was == unclaimed_.end()) continue;
+            // Known topics with an unknown payload: the first reading
+            // publishes them again, and deletes those it no longer has.
+            for (const std::string& topic : was->second) m.discovery.emplace(topic, std::string());
+            unclaimed_.erase(was);
+        }
+    }
+    // A meter of an earlier run that is no longer in the file goes, unless a
+    // search may still find it.
+    if (!searching) {
+        for (const auto& [name, topics] : unclaimed_) {
+            Meter gone;
+            gone.config.name = name;
+            for (const std::string& topic : topics) gone.discovery.emplace(topic, std::string());
+            Log::Info(name + " is no longer in the configuration; its topics and entities are removed");
+            RemoveMeterTopics(gone);
+        }
+        unclaimed_.clear();
+    }
+    WritePublished();
+}
+
 Bridge::Bridge(cli::ControlClient control, BridgeConfig config, std::string configFile, std::string portMapFile,
                serial::PortMap userPorts)
     : control_(std::move(control)), config_(std::move(config)), configFile_(std::move(configFile)),
@@ -302,7 +374,11 @@ void Bridge::FinishRead(Bus& bus) {
     // A value the meter no longer sends loses its entity.
     for (const auto& [topic, payload] : meter.discovery)
         if (now.count(topic) == 0) link_->Publish(topic, "", true);
+    const bool changed = meter.discovery.size() != now.size() ||
+                         !std::equal(meter.discovery.begin(), meter.discovery.end(), now.begin(),
+                                     [](const auto& a, const auto& b) { return a.first == b.first; });
     meter.discovery = std::move(now);
+    if (changed) WritePublished();
 }
 
 void Bridge::FinishSearch(Bus& bus) {
@@ -324,6 +400,11 @@ void Bridge::FinishSearch(Bus& bus) {
         m.found = true;
         m.interval = std::chrono::seconds(bus.config.interval);
         m.due = Clock::now();
+        const auto was = unclaimed_.find(secondary);
+        if (was != unclaimed_.end()) {
+            for (const std::string& topic : was->second) m.discovery.emplace(topic, std::string());
+            unclaimed_.erase(was);
+        }
         bus.meters.push_back(std::move(m));
         ++added;
     }
@@ -438,6 +519,7 @@ void Bridge::Reload() {
         }
     lastInfo_.clear();
     PublishInfo();
+    WritePublished();
     Log::Info("configuration " + configFile_ + " read again");
 }
 
@@ -459,7 +541,9 @@ int Bridge::Run(Signals& signals) {
         Log::Error(problem);
         return 1;
     }
+    unclaimed_ = ReadPublished();
     OpenBuses();
+    ClaimPublished();
     std::uint64_t watchdogUsec = 0;
     const bool watchdog = sd_watchdog_enabled(0, &watchdogUsec) > 0 && watchdogUsec > 0;
     auto lastWatchdog = Clock::now();
