@@ -66,6 +66,17 @@ void LogFrames(const cli::ControlClient& c, const std::string& bus) {
         Log::Debug(bus + ": " + c.Text("LOGRetrieveRawDataHex", {i, 0}).value_or(""));
 }
 
+// True when a configured address selects the slave a search found (at
+// primary address `primary` with the 16-digit `secondary`): the same
+// primary address, or a secondary address whose digits agree where they are
+// not the wildcard F (8 digits: the identification alone).
+bool SameMeter(const std::string& configured, int primary, const std::string& secondary) {
+    if (configured.size() <= 3) return std::atoi(configured.c_str()) == primary;
+    for (std::size_t i = 0; i < configured.size() && i < secondary.size(); ++i)
+        if (configured[i] != 'F' && configured[i] != secondary[i]) return false;
+    return true;
+}
+
 }  // namespace
 
 std::string Bridge::PublishedFile() const {
@@ -392,7 +403,7 @@ void Bridge::FinishSearch(Bus& bus) {
         const std::string address = bus.config.scan == ScanMode::Primary ? std::to_string(s.address) : secondary;
         bool known = false;
         for (const Meter& m : bus.meters)
-            if (m.config.address == address || m.config.name == secondary) known = true;
+            if (m.config.name == secondary || SameMeter(m.config.address, s.address, secondary)) known = true;
         if (known) continue;
         Meter m;
         m.config.address = address;
