@@ -263,6 +263,10 @@ bool Parser::UnknownKey(const toml::key& key, const toml::node& value, const std
     std::string name(key.str());
     std::string full = path.empty() ? name : path + "." + name;
     std::string what = value.is_table() || value.is_array_of_tables() ? "unknown table" : "unknown key";
+    if (full == "mqtt.password")
+        return Fail(static_cast<int>(key.source().begin.line), full,
+                    "a password is not kept in this file; give password_file (a file only its owner can read) "
+                    "or password_env (an environment variable of the service)");
     std::string_view nearest;
     std::size_t best = 3;
     for (std::string_view k : known) {
