@@ -349,10 +349,11 @@ bool Parser::ReadTable(const toml::table& table, const std::string& path, std::s
     std::vector<std::string_view> known;
     for (const Field<T>& f : fields) known.push_back(f.key);
     for (auto&& [key, value] : table) {
-        auto field = std::find_if(fields.begin(), fields.end(), [&](const Field<T>& f) { return f.key == key.str(); });
+        std::string_view name = key.str();
+        auto field = std::find_if(fields.begin(), fields.end(), [name](const Field<T>& f) { return f.key == name; });
         if (field == fields.end()) return UnknownKey(key, value, path, known);
-        if (given) given->insert(std::string(key.str()));
-        if (!ReadValue(value, path + "." + std::string(key.str()), *field, out)) return false;
+        if (given) given->insert(std::string(name));
+        if (!ReadValue(value, path + "." + std::string(name), *field, out)) return false;
     }
     return true;
 }
