@@ -55,6 +55,18 @@ std::string Alternatives(const std::vector<std::string>& words) {
 
 int LineOf(const toml::node& n) { return static_cast<int>(n.source().begin.line); }
 
+// A table's entries in the order of the file (toml++ keeps them sorted by
+// key), so that the fault reported is the first one a reader meets.
+std::vector<std::pair<const toml::key*, const toml::node*>> InFileOrder(const toml::table& table) {
+    std::vector<std::pair<const toml::key*, const toml::node*>> entries;
+    for (auto&& [key, value] : table) entries.emplace_back(&key, &value);
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        const toml::source_position &pa = a.first->source().begin, &pb = b.first->source().begin;
+        return pa.line != pb.line ? pa.line < pb.line : pa.column < pb.column;
+    });
+    return entries;
+}
+
 std::string TypeName(toml::node_type type) {
     switch (type) {
         case toml::node_type::string: return "a string";
@@ -348,7 +360,9 @@ bool Parser::ReadTable(const toml::table& table, const std::string& path, std::s
                        std::set<std::string>* given) {
     std::vector<std::string_view> known;
     for (const Field<T>& f : fields) known.push_back(f.key);
-    for (auto&& [key, value] : table) {
+    for (auto [keyAt, valueAt] : InFileOrder(table)) {
+        const toml::key& key = *keyAt;
+        const toml::node& value = *valueAt;
         std::string_view name = key.str();
         auto field = std::find_if(fields.begin(), fields.end(), [name](const Field<T>& f) { return f.key == name; });
         if (field == fields.end()) return UnknownKey(key, value, path, known);
@@ -474,7 +488,9 @@ bool Parser::ReadMeter(const toml::table& table, const std::string& path, MeterC
         return Fail(LineOf(*fields), fieldsPath,
                     "must be a table of renames, such as { energy_kwh = \"heat_energy\" }, not " + TypeName(fields->type()));
     std::map<std::string, std::string> owners;  // own name -> the field it renames
-    for (auto&& [key, value] : *fields->as_table()) {
+    for (auto [keyAt, valueAt] : InFileOrder(*fields->as_table())) {
+        const toml::key& key = *keyAt;
+        const toml::node& value = *valueAt;
         std::string field(key.str());
         std::string fieldKey = fieldsPath + "." + field;
         int line = LineOf(value);
@@ -582,7 +598,9 @@ std::optional<BridgeConfig> Parser::Parse(std::string_view text) {
     if (auto state = Environment("STATE_DIRECTORY"); state && !state->empty())
         config.stateDirectory = state->substr(0, state->find(':'));  // systemd joins several with ':'
 
-    for (auto&& [key, value] : root) {
+    for (auto [keyAt, valueAt] : InFileOrder(root)) {
+        const toml::key& key = *keyAt;
+        const toml::node& value = *valueAt;
         std::string name(key.str());
         int line = LineOf(value);
         if (name == "mqtt" || name == "bridge") {

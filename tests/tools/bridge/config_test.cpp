@@ -59,6 +59,9 @@ TEST(BridgeConfig, SyntaxUnknownKeysTypesAndEnums) {
     ExpectFaults({
         {"[mqtt]\nhost = \n", 2, "", ""},
         {"[mqtt]\nport = 1\nport = 2\n", 3, "", ""},
+        // the first fault in the file is reported, though toml++ sorts keys
+        {"[mqtt]\nqos = 9\nhost = 1\n[[bus]]\nbaud = 1\n", 2, "mqtt.qos", "give 0..2"},
+        {"[[bus]]\nscan = \"x\"\ndevice = \"x\"\n[mqtt]\nhost = 1\n", 2, "bus[1].scan", "is not one of"},
         {Mqtt("prot = 1883"), 2, "mqtt.prot", "did you mean \"port\"?"},
         {Mqtt("Host = \"x\""), 2, "mqtt.Host", "did you mean \"host\"?"},
         {Mqtt("colour = \"red\""), 2, "mqtt.colour", "the keys here are host, port"},
