@@ -484,12 +484,7 @@ void Bridge::Reload() {
         Log::Error("the new configuration is not taken, the old one stays: " + error.Text());
         return;
     }
-    const MqttConfig& a = config_.mqtt;
-    const MqttConfig& b = fresh->mqtt;
-    if (a.host != b.host || a.port != b.port || a.tls != b.tls || a.caFile != b.caFile || a.certFile != b.certFile ||
-        a.keyFile != b.keyFile || a.username != b.username || a.password != b.password || a.clientId != b.clientId ||
-        a.baseTopic != b.baseTopic || a.qos != b.qos || a.keepalive != b.keepalive || a.protocol != b.protocol ||
-        a.discovery != b.discovery || a.discoveryPrefix != b.discoveryPrefix)
+    if (!(fresh->mqtt == config_.mqtt))
         Log::Warning("the [mqtt] settings changed; they take effect when mbus-bridge starts again");
     fresh->mqtt = config_.mqtt;
     CloseBuses();

@@ -74,6 +74,7 @@ struct MqttConfig {
     int protocol = 5;  // 5 or 311
     bool discovery = true;
     std::string discoveryPrefix = "homeassistant";
+    friend bool operator==(const MqttConfig&, const MqttConfig&) = default;
 };
 
 struct MeterConfig {
