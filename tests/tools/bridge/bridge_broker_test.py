@@ -531,6 +531,20 @@ class BrokerAndBus(unittest.TestCase):
         self.assertEqual(again["fields"], before["fields"])
         self.assertEqual(self.s.broker.connections_of("bridge-under-test"), 2, self.s.broker.log.read_text())
 
+    def test_a_read_command_reads_at_once(self):
+        # A round an hour: a second state can only come from the command.
+        self.start([HEAT, WATER], [("1", "heat"), ("2", "water")], interval=3600)
+        self.s.state_after("heat")
+        self.s.state_after("water")
+        for command, meters in (("water", {"water"}), ("all", {"heat", "water"})):
+            with self.subTest(command=command):
+                since = time.monotonic()
+                self.s.subscriber.publish("mbus/command/read", command)
+                for meter in meters:
+                    self.s.state_after(meter, since)
+                for meter in {"heat", "water"} - meters:
+                    self.assertEqual(self.s.states(meter, since), [], f"{meter} read on \"{command}\"")
+
     def test_a_converter_unplugged_and_plugged_in_again(self):
         sim = self.start([HEAT], [("1", "heat")])
         self.s.state_after("heat")
@@ -578,6 +592,7 @@ class BrokerAndBus(unittest.TestCase):
         late = self.s.subscribe("late")
         self.s.wait(lambda: discovery_configs(late, added["secondaryAddress"]), "the added meter's discovery", late)
         self.assertEqual(discovery_configs(late, removed), {})
+        self.assertIsNone(late.last("mbus/water/state"))
         self.assertEqual([m.payload for m in self.s.subscriber.messages("mbus/bridge/availability", since)
                           if m.payload != "online"], [])
         self.assertEqual(self.s.broker.connections_of("bridge-under-test"), 1, self.s.broker.log.read_text())
