@@ -285,7 +285,13 @@ class Setup:
         self.bridge.config.write_text(toml_config(self.broker.port, buses, **options))
         self.bridge.start()
         self._add_cleanup(self._bridge_left_no_sanitizer_report)
-        self._add_cleanup(self.bridge.stop)
+        self._add_cleanup(self._stop_bridge)
+
+    def _stop_bridge(self):
+        # One still running at the test's end must stop as SIGTERM asks.
+        if self.bridge.process.poll() is None and self.bridge.stop() != 0:
+            raise AssertionError(f"the bridge exited with {self.bridge.process.returncode} on SIGTERM:\n"
+                                 f"{self.bridge.text()[-3000:]}")
 
     def _bridge_left_no_sanitizer_report(self):
         if SANITIZER_REPORT.search(self.bridge.text()):
@@ -308,7 +314,7 @@ class Setup:
 
     def states(self, meter, since=0.0, subscriber=None):
         s = subscriber or self.subscriber
-        return [json.loads(m.payload) for m in s.messages(f"mbus/{meter}/state", since)]
+        return [json.loads(m.payload) for m in s.messages(f"mbus/{meter}/state", since) if m.payload]
 
     def state_after(self, meter, since=0.0, subscriber=None):
         s = subscriber or self.subscriber
