@@ -274,12 +274,13 @@ std::vector<Entry> EntriesOf(const MeterReading& reading) {
             entries.push_back(std::move(e));
         }
     }
-    // Own names replace the automatic ones; a name that is taken already
-    // (an own name equal to another field's) is numbered on as a repeat.
+    // Own names replace the automatic ones. An own name that is taken
+    // already (by another field before it) leaves the automatic name, or
+    // that name numbered on when an own name took it too.
     std::set<std::string> used;
     for (Entry& e : entries) {
         const auto own = reading.fieldNames.find(e.field);
-        std::string name = own != reading.fieldNames.end() ? own->second : e.field;
+        std::string name = own != reading.fieldNames.end() && used.count(own->second) == 0 ? own->second : e.field;
         for (int n = 2; used.count(name) != 0; ++n) name = e.field + "_" + std::to_string(n);
         used.insert(name);
         e.field = name;
