@@ -57,6 +57,10 @@ constexpr Quantity kQuantities[] = {
     {"", Kind::DateTime, "", "", "timestamp", ""},
 };
 
+// Units of time points whose value Readable could not read as a date (a
+// meter's "no date", all zeros): such a value is a text, not a number.
+constexpr const char* kTimePointUnits[] = {"Date", "Date+Time"};
+
 // Descriptions of the running times (English, lower case).
 constexpr const char* kRunningTimes[] = {"on time", "operating time"};
 
@@ -162,6 +166,9 @@ Kind DateOf(const std::string& v, std::string* iso) {
     };
     if (!(digits(0, 4) && v.size() >= 10 && v[4] == '-' && digits(5, 2) && v[7] == '-' && digits(8, 2)))
         return Kind::Text;
+    // A meter's "no date" (month or day 0) is no date.
+    const int month = std::stoi(v.substr(5, 2)), day = std::stoi(v.substr(8, 2));
+    if (month < 1 || month > 12 || day < 1 || day > 31) return Kind::Text;
     if (v.size() == 10) {
         *iso = v;
         return Kind::Date;
@@ -170,18 +177,23 @@ Kind DateOf(const std::string& v, std::string* iso) {
     if (!(minutes || seconds) || v[10] != ' ' || !digits(11, 2) || v[13] != ':' || !digits(14, 2)) return Kind::Text;
     std::tm tm{};
     tm.tm_year = std::stoi(v.substr(0, 4)) - 1900;
-    tm.tm_mon = std::stoi(v.substr(5, 2)) - 1;
-    tm.tm_mday = std::stoi(v.substr(8, 2));
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
     tm.tm_hour = std::stoi(v.substr(11, 2));
     tm.tm_min = std::stoi(v.substr(14, 2));
     tm.tm_sec = seconds ? std::stoi(v.substr(17, 2)) : 0;
     tm.tm_isdst = -1;
-    const int month = tm.tm_mon, day = tm.tm_mday;
     const std::time_t t = std::mktime(&tm);
     // mktime carries 31.02. into March: such a date is no time point.
-    if (t == static_cast<std::time_t>(-1) || tm.tm_mon != month || tm.tm_mday != day) return Kind::Text;
+    if (t == static_cast<std::time_t>(-1) || tm.tm_mon != month - 1 || tm.tm_mday != day) return Kind::Text;
     *iso = cli::LocalTime(t, true);
     return Kind::DateTime;
+}
+
+bool IsTimePointUnit(const std::string& unit) {
+    for (const char* u : kTimePointUnits)
+        if (unit == u) return true;
+    return false;
 }
 
 bool IsRunningTime(const std::string& description) {
@@ -247,7 +259,7 @@ std::vector<Entry> EntriesOf(const MeterReading& reading) {
             std::string number;
             // A text the meter sent (data field Dh) stays a text even when
             // it reads as a number ("1.3").
-            if (!value.empty() && rec.dataField != 0x0D) number = JsonNumber(value);
+            if (!value.empty() && rec.dataField != 0x0D && !IsTimePointUnit(e.unit)) number = JsonNumber(value);
             std::string iso;
             const Kind date = number.empty() && e.unit.empty() ? DateOf(value, &iso) : Kind::Text;
             if (!number.empty()) {

@@ -80,12 +80,13 @@ TEST_F(Payload, SuffixesRepeatsAndOwnNames) {
 
 TEST_F(Payload, TextsStayTextsAndLargeIntegersStayExact) {
     // A text "1.3" (LVAR), a value whose BCD digits hold an error nibble,
-    // the largest 64-bit integer and twelve BCD digits.
-    const Readout r =
-        ReadoutOf(0x04, "0DFD0E03332E31 0A620F00 07 06 FF FF FF FF FF FF FF 7F 0E0699999999999999");
+    // a date of zeros and one with month 0, the largest 64-bit integer and
+    // twelve BCD digits.
+    const Readout r = ReadoutOf(0x04, "0DFD0E03332E31 0A620F00 026C0000 026C0120 07 06 FF FF FF FF FF FF FF 7F"
+                                      " 0E0699999999999999");
     EXPECT_EQ(FieldsOf(StatePayload(r.reading)),
-              "{\"firmware_version\":\"1.3\",\"temperature_difference_mk\":\"000F\","
-              "\"energy_kwh\":9223372036854775807,\"energy_kwh_2\":999999999999}");
+              "{\"firmware_version\":\"1.3\",\"temperature_difference_mk\":\"000F\",\"time_point_date\":\"0\","
+              "\"time_point\":\"2016-00-01\",\"energy_kwh\":9223372036854775807,\"energy_kwh_2\":999999999999}");
     // Texts get no sensor.
     const std::vector<Sensor> sensors = SensorsOf(r.reading);
     ASSERT_EQ(sensors.size(), 2u);
