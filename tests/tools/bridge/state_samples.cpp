@@ -1,9 +1,11 @@
 // Prints the state payloads of a set of readouts, one a line, for the
 // schema check (validate_state.py): every quantity of the table, dates,
-// texts, suffixes and repeats, and a readout in two telegrams.
+// texts, suffixes and repeats, a readout in two telegrams, and every long
+// frame of the benchmark corpus (answers of real meters).
 
 #include <cstdio>
 
+#include "bench/corpus.h"
 #include "tests/tools/bridge/telegrams.h"
 
 using namespace mbus::bridge;
@@ -42,5 +44,13 @@ int main() {
     std::printf("%s\n", StatePayload(Readout("27182818", std::move(two)).reading).c_str());
     // A meter that sent no records.
     std::printf("%s\n", StatePayload(ReadoutOf(0x02, "").reading).c_str());
+    for (const mbus::bench::Answer& a : mbus::bench::LoadCorpus()) {
+        if (a.frame.size() < 7 || a.frame[0] != 0x68) continue;
+        std::vector<std::unique_ptr<MBTelegram>> one;
+        one.push_back(std::make_unique<MBTelegram>());
+        one.back()->InterpretAnswer(mbus::kFrameLong, a.frame[4], a.frame[5], a.frame[6], a.frame.data(),
+                                    static_cast<int>(a.frame.size()));
+        std::printf("%s\n", StatePayload(Readout(a.title, std::move(one)).reading).c_str());
+    }
     return 0;
 }
