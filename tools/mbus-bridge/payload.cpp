@@ -1,7 +1,6 @@
 #include "tools/mbus-bridge/payload.h"
 
 #include <cstdio>
-#include <cstring>
 #include <set>
 
 #include "control/decode/layer7.h"
