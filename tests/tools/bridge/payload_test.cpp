@@ -190,7 +190,8 @@ TEST_F(Payload, DiscoveryClassesAndUnitsComeFromTheTable) {
         const std::string& p = m[0].payload;
         EXPECT_NE(m[0].topic.find("/" + std::string(c.field) + "/config"), std::string::npos) << m[0].topic;
         EXPECT_NE(p.find("{{ value_json.fields." + std::string(c.field) + " }}"), std::string::npos) << p;
-        for (const auto& [key, value] : {std::pair{"device_class", c.deviceClass}, std::pair{"state_class", c.stateClass},
+        for (const auto& [key, value] : {std::pair{"device_class", c.deviceClass},
+                                         std::pair{"state_class", c.stateClass},
                                          std::pair{"unit_of_measurement", c.unit}}) {
             const std::string k = "\"" + std::string(key) + "\":";
             if (*value == '\0') EXPECT_EQ(p.find(k), std::string::npos) << p;
