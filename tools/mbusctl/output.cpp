@@ -287,6 +287,8 @@ std::string CsvField(const std::string& s) {
     return q + "\"";
 }
 
+}  // namespace
+
 std::string JsonString(const std::string& s) {
     std::string q = "\"";
     for (unsigned char c : s) {
@@ -303,8 +305,6 @@ std::string JsonString(const std::string& s) {
     }
     return q + "\"";
 }
-
-}  // namespace
 
 const char* FrameKind(int result) { return FrameKindName(result); }
 
@@ -398,7 +398,7 @@ std::string ReadableMedium(std::string medium) {
     return medium;
 }
 
-ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec) {
+ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec, int language) {
     ReadableValue r;
     const std::string raw = rec.hasValueText ? RecordValue(t, rec, true) : std::string();
     r.value = raw;
@@ -406,7 +406,7 @@ ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec) {
         r.description = SpecialDescription(rec);
         return r;
     }
-    const std::string own = RecordDescription(t, rec);
+    const std::string own = RecordDescription(t, rec, language);
     r.description = own;
     if (!rec.hasValueText || rec.dataField == 0x0F) return r;
     const std::string date = ReadableDate(raw);
@@ -417,7 +417,7 @@ ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec) {
     }
     int quantityClass = kNoQuantityClass;
     double factor = 1.0;
-    const std::string normalised = RecordDescriptionNormalised(t, rec, &quantityClass, &factor);
+    const std::string normalised = RecordDescriptionNormalised(t, rec, &quantityClass, &factor, language);
     std::string description = own, unit;
     if (quantityClass != kNoQuantityClass) {
         description = normalised;
