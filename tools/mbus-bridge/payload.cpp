@@ -7,6 +7,7 @@
 #include "control/decode/text_tables.h"
 #include "platform/text/codepage.h"
 #include "tools/mbusctl/output.h"
+#include "tools/mbusctl/session_line.h"
 
 namespace mbus::bridge {
 namespace {

@@ -1,5 +1,7 @@
 #include "tools/mbusctl/output.h"
 
+#include "tools/mbusctl/session_line.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include "control/decode/answer_json.h"
 #include "control/decode/options.h"
 #include "control/decode/vib.h"
+#include "tools/mbusctl/session_line.h"
 
 namespace mbus::cli {
 
@@ -289,22 +292,6 @@ std::string CsvField(const std::string& s) {
 
 }  // namespace
 
-std::string JsonString(const std::string& s) {
-    std::string q = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            q += '\\';
-            q += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char e[8];
-            std::snprintf(e, sizeof e, "\\u%04x", c);
-            q += e;
-        } else {
-            q += static_cast<char>(c);
-        }
-    }
-    return q + "\"";
-}
 
 const char* FrameKind(int result) { return FrameKindName(result); }
 

@@ -68,9 +68,6 @@ std::string ReadableMedium(std::string medium);
 // A time as "2026-12-08 14:30:05", or (iso) "2026-12-08T14:30:05+01:00".
 std::string LocalTime(std::time_t when, bool iso);
 
-// A text as a JSON string, quotes included (control characters escaped).
-std::string JsonString(const std::string& s);
-
 // A name for a reception result ("long frame", "single character E5h").
 const char* FrameKind(int result);
 
