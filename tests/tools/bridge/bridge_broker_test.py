@@ -357,6 +357,7 @@ UNITS = {
     "volume_flow_rate": ({"m³/h", "L/min", "ft³/min", "gal/min"}, {"measurement"}),
     "duration": ({"s", "min", "h", "d"}, {"measurement", "total", "total_increasing"}),
     "timestamp": ({None}, {None}),
+    "date": ({None}, {None}),
 }
 
 # Demo-bus meters by primary address: a value of their readout in the natural
