@@ -13,7 +13,7 @@ for its condition up to WAIT seconds: the sanitizer builds are several times
 slower, and a bound that is never reached costs nothing.
 """
 
-import ctypes
+import getpass
 import json
 import os
 import re
@@ -51,10 +51,10 @@ ELECTRICITY = "primary=3 id=33333333 man=ZZW version=02 medium=02 records=0403E8
 Message = namedtuple("Message", "topic payload retain at")
 
 
-def _die_with_parent():
-    # A child outlives a test runner that CTest kills at its timeout unless
-    # the kernel ends it with its parent.
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+def with_parent(args):
+    """args run so that the kernel kills the program when the test runner
+    ends: CTest kills a test at its timeout, and its children must go too."""
+    return ["/usr/bin/setpriv", "--pdeathsig", "KILL", "--", *args]
 
 
 def free_port():
@@ -87,13 +87,15 @@ class Broker:
         self.config = directory / "mosquitto.conf"
         self.log = directory / "mosquitto.log"
         self.config.write_text(f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                               "log_dest stderr\nconnection_messages true\n")
+                               "log_dest stderr\nconnection_messages true\n"
+                               # as the test's own user, which keeps the parent-death signal
+                               f"user {getpass.getuser()}\n")
         self.process = None
 
     def start(self):
         with open(self.log, "ab") as log:
-            self.process = subprocess.Popen([MOSQUITTO, "-c", str(self.config)], stdin=subprocess.DEVNULL,
-                                            stdout=log, stderr=log, preexec_fn=_die_with_parent)
+            self.process = subprocess.Popen(with_parent([MOSQUITTO, "-c", str(self.config)]),
+                                            stdin=subprocess.DEVNULL, stdout=log, stderr=log)
 
         def accepting():
             try:
@@ -181,8 +183,7 @@ class Sim:
         for slave in slaves:
             args += ["--slave", slave]
         with open(out, "wb") as o, open(err, "wb") as e:
-            self.process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=o, stderr=e,
-                                            preexec_fn=_die_with_parent)
+            self.process = subprocess.Popen(with_parent(args), stdin=subprocess.DEVNULL, stdout=o, stderr=e)
         wait_until(lambda: "\n" in out.read_text(), f"mbus-sim on {self.link}", details=err.read_text,
                    alive=lambda: self.process.poll() is not None and f"exited with {self.process.returncode}")
 
@@ -206,15 +207,14 @@ class Bridge:
         tmp.mkdir(exist_ok=True)
         env = dict(os.environ, MBUS_CONTROL_LIBRARY=LIBRARY, TMPDIR=str(tmp))
         with open(self.log, "ab") as log:
-            self.process = subprocess.Popen([BRIDGE, "--config", str(self.config), "--verbose", *args],
-                                            stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env,
-                                            preexec_fn=_die_with_parent)
+            self.process = subprocess.Popen(with_parent([BRIDGE, "--config", str(self.config), "--verbose", *args]),
+                                            stdin=subprocess.DEVNULL, stdout=log, stderr=log, env=env)
 
     def run(self, *args):
         """Runs it to its end (for --check and refused files): exit code and output."""
         env = dict(os.environ, MBUS_CONTROL_LIBRARY=LIBRARY)
-        done = subprocess.run([BRIDGE, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True, env=env,
-                              timeout=WAIT, preexec_fn=_die_with_parent)
+        done = subprocess.run(with_parent([BRIDGE, *args]), stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                              env=env, timeout=WAIT)
         return done.returncode, done.stdout + done.stderr
 
     def text(self):
