@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "control/decode/options.h"
+#include "tests/support/long_frame.h"
 #include "tests/support/scratch.h"
 #include "tests/tools/child_process.h"
 #include "tools/mbusctl/decode_command.h"
@@ -28,13 +29,7 @@ std::vector<uint8_t> Frame(uint8_t medium, const std::string& recordsHex) {
     std::vector<uint8_t> user = {0x08, 0x05, 0x72, 0x78, 0x56, 0x34, 0x12, 0x01, 0x47, 0x01, medium, 0x2A, 0, 0, 0};
     const std::vector<uint8_t> records = ParseHexBytes(recordsHex).bytes;
     user.insert(user.end(), records.begin(), records.end());
-    std::vector<uint8_t> frame = {0x68, static_cast<uint8_t>(user.size()), static_cast<uint8_t>(user.size()), 0x68};
-    uint8_t sum = 0;
-    for (uint8_t b : user) sum = static_cast<uint8_t>(sum + b);
-    frame.insert(frame.end(), user.begin(), user.end());
-    frame.push_back(sum);
-    frame.push_back(0x16);
-    return frame;
+    return testsupport::LongFrame(user);
 }
 
 std::string Hex(const std::vector<uint8_t>& bytes) {

@@ -15,6 +15,7 @@
 
 #include "platform/files/read_file.h"
 #include "platform/serial/port_map.h"
+#include "platform/text/ascii.h"
 
 namespace mbus::bridge {
 
@@ -80,23 +81,6 @@ std::string TypeName(toml::node_type type) {
         case toml::node_type::date_time: return "a date and time";
         default: return "nothing";
     }
-}
-
-std::size_t EditDistance(std::string_view a, std::string_view b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            std::size_t up = row[j];
-            bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
-                        std::tolower(static_cast<unsigned char>(b[j - 1]));
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
 }
 
 // Names end up in topics and JSON keys: letters, digits, '_', '-', '.'.
@@ -282,7 +266,7 @@ bool Parser::UnknownKey(const toml::key& key, const toml::node& value, const std
     std::string_view nearest;
     std::size_t best = 3;
     for (std::string_view k : known) {
-        std::size_t d = EditDistance(name, k);
+        std::size_t d = text::EditDistanceIgnoringAsciiCase(name, k);
         if (d < best && d < std::max<std::size_t>(k.size(), 2)) {
             best = d;
             nearest = k;

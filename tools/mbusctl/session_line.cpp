@@ -328,23 +328,6 @@ std::string Padded(std::string s, std::size_t width) {
     return s;
 }
 
-// Edits (insert, delete, replace) from a to b, ignoring ASCII case.
-std::size_t Distance(std::string_view a, std::string_view b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            const bool same = text::AsciiLower(a[i - 1]) == text::AsciiLower(b[j - 1]);
-            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
 }  // namespace
 
 std::string SessionHelpListing() {
@@ -381,7 +364,7 @@ SessionHelp SessionHelpFor(std::string_view name) {
         const std::string lowered = text::AsciiLowered(name);
         std::vector<std::pair<std::size_t, const char*>> near;
         for (const Member& candidate : control::Members()) {
-            const std::size_t d = Distance(name, candidate.name);
+            const std::size_t d = text::EditDistanceIgnoringAsciiCase(name, candidate.name);
             const bool contains = lowered.size() >= 3 && text::AsciiLowered(candidate.name).find(lowered) != std::string::npos;
             if (d <= std::max<std::size_t>(2, name.size() / 4) || contains) near.emplace_back(d, candidate.name);
         }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "control/decode/telegram.h"
+#include "tests/support/long_frame.h"
 #include "tools/mbus-bridge/payload.h"
 #include "tools/mbusctl/hex_input.h"
 
@@ -30,12 +31,7 @@ inline std::unique_ptr<MBTelegram> Answer(uint8_t medium, const std::string& rec
         std::abort();
     }
     user.insert(user.end(), records.bytes.begin(), records.bytes.end());
-    std::vector<uint8_t> frame = {0x68, static_cast<uint8_t>(user.size()), static_cast<uint8_t>(user.size()), 0x68};
-    uint8_t sum = 0;
-    for (uint8_t b : user) sum = static_cast<uint8_t>(sum + b);
-    frame.insert(frame.end(), user.begin(), user.end());
-    frame.push_back(sum);
-    frame.push_back(0x16);
+    const std::vector<uint8_t> frame = testsupport::LongFrame(user);
     auto t = std::make_unique<MBTelegram>();
     t->InterpretAnswer(kFrameLong, frame[4], frame[5], frame[6], frame.data(), static_cast<int>(frame.size()));
     return t;
