@@ -24,15 +24,25 @@ if ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
 fi
 
 # ---- The files --------------------------------------------------------------
-for program in mbusctl mbus-sim regsvr; do
+for program in mbusctl mbus-sim regsvr mbus-bridge; do
     [[ -x $prefix/$bindir/$program ]] || fail "$bindir/$program missing or not executable"
 done
 [[ -f $prefix/$libdir/libMBusOrlX4Ctrl.so ]] || fail "$libdir/libMBusOrlX4Ctrl.so missing"
 for page in mbusctl mbus-sim; do
-    [[ -f $prefix/$mandir/man1/$page.1 ]] || fail "$mandir/man1/$page.1 missing"
     [[ -f $prefix/$datadir/bash-completion/completions/$page ]] ||
         fail "$datadir/bash-completion/completions/$page missing"
 done
+for page in mbusctl mbus-sim mbus-bridge; do
+    [[ -f $prefix/$mandir/man1/$page.1 ]] || fail "$mandir/man1/$page.1 missing"
+done
+# The service: its unit names the installed program, and the example
+# configuration installed beside the documentation is one the program takes.
+unit=$prefix/lib/systemd/system/mbus-bridge.service
+[[ -f $unit ]] || fail "lib/systemd/system/mbus-bridge.service missing"
+grep -q "^ExecStart=$prefix/$bindir/mbus-bridge " "$unit" 2>/dev/null || fail "mbus-bridge.service does not start $prefix/$bindir/mbus-bridge"
+example=$prefix/$datadir/doc/mbus-bridge/mbus-bridge.toml
+[[ -f $example ]] || fail "$datadir/doc/mbus-bridge/mbus-bridge.toml missing"
+"$prefix/$bindir/mbus-bridge" --check --config "$example" >"$work/check" 2>&1 || fail "mbus-bridge --check of the installed example: $(cat "$work/check")"
 if [[ $configurator == ON ]]; then
     [[ -x $prefix/$bindir/MERIDEX ]] || fail "$bindir/MERIDEX missing"
     for language in Deutsch English; do
@@ -46,7 +56,7 @@ mbusctl=$prefix/$bindir/mbusctl
 grep -q "^usage: mbusctl COMMAND" "$work/help" || fail "mbusctl --help: no usage"
 
 # ---- The manual pages render without warnings -------------------------------
-for page in mbusctl mbus-sim; do
+for page in mbusctl mbus-sim mbus-bridge; do
     file=$prefix/$mandir/man1/$page.1
     if command -v man >/dev/null; then
         LC_ALL=C MANWIDTH=80 man --warnings=w -l "$file" >"$work/$page.txt" 2>"$work/$page.warnings"

@@ -66,7 +66,90 @@ void LogFrames(const cli::ControlClient& c, const std::string& bus) {
         Log::Debug(bus + ": " + c.Text("LOGRetrieveRawDataHex", {i, 0}).value_or(""));
 }
 
+// True when a configured address selects the slave a search found (at
+// primary address `primary` with the 16-digit `secondary`): the same
+// primary address, or a secondary address whose digits agree where they are
+// not the wildcard F (8 digits: the identification alone).
+bool SameMeter(const std::string& configured, int primary, const std::string& secondary) {
+    if (configured.size() <= 3) return std::atoi(configured.c_str()) == primary;
+    for (std::size_t i = 0; i < configured.size() && i < secondary.size(); ++i)
+        if (configured[i] != 'F' && configured[i] != secondary[i]) return false;
+    return true;
+}
+
 }  // namespace
+
+std::string Bridge::PublishedFile() const {
+    return config_.stateDirectory.empty() ? std::string() : config_.stateDirectory + "/published";
+}
+
+// The record of what the bridge published of each meter, one line a topic
+// ("NAME<TAB>TOPIC"), so that a bridge started again with a file from which
+// meters went can delete their entities.
+std::map<std::string, std::set<std::string>> Bridge::ReadPublished() const {
+    std::map<std::string, std::set<std::string>> published;
+    const std::string file = PublishedFile();
+    if (file.empty()) return published;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos || tab == 0 || tab + 1 == line.size()) continue;
+        published[line.substr(0, tab)].insert(line.substr(tab + 1));
+    }
+    return published;
+}
+
+void Bridge::WritePublished() {
+    const std::string file = PublishedFile();
+    if (file.empty()) return;
+    std::string text;
+    for (const auto& bus : buses_)
+        for (const Meter& m : bus->meters)
+            for (const auto& [topic, payload] : m.discovery) text += m.config.name + "\t" + topic + "\n";
+    for (const auto& [name, topics] : unclaimed_)
+        for (const std::string& topic : topics) text += name + "\t" + topic + "\n";
+    if (text == lastPublished_) return;
+    const std::string temporary = file + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << text;
+        if (!out.flush()) {
+            Log::Warning("cannot write " + temporary + "; entities of meters removed later may stay in Home Assistant");
+            return;
+        }
+    }
+    if (std::rename(temporary.c_str(), file.c_str()) == 0) lastPublished_ = text;
+}
+
+void Bridge::ClaimPublished() {
+    bool searching = false;
+    std::set<std::string> names;
+    for (auto& bus : buses_) {
+        searching = searching || bus->config.scan != ScanMode::None;
+        for (Meter& m : bus->meters) {
+            names.insert(m.config.name);
+            const auto was = unclaimed_.find(m.config.name);
+            if (was == unclaimed_.end()) continue;
+            // Known topics with an unknown payload: the first reading
+            // publishes them again, and deletes those it no longer has.
+            for (const std::string& topic : was->second) m.discovery.emplace(topic, std::string());
+            unclaimed_.erase(was);
+        }
+    }
+    // A meter of an earlier run that is no longer in the file goes, unless a
+    // search may still find it.
+    if (!searching) {
+        for (const auto& [name, topics] : unclaimed_) {
+            Meter gone;
+            gone.config.name = name;
+            for (const std::string& topic : topics) gone.discovery.emplace(topic, std::string());
+            Log::Info(name + " is no longer in the configuration; its topics and entities are removed");
+            RemoveMeterTopics(gone);
+        }
+        unclaimed_.clear();
+    }
+    WritePublished();
+}
 
 Bridge::Bridge(cli::ControlClient control, BridgeConfig config, std::string configFile, std::string portMapFile,
                serial::PortMap userPorts)
@@ -302,7 +385,11 @@ void Bridge::FinishRead(Bus& bus) {
     // A value the meter no longer sends loses its entity.
     for (const auto& [topic, payload] : meter.discovery)
         if (now.count(topic) == 0) link_->Publish(topic, "", true);
+    const bool changed = meter.discovery.size() != now.size() ||
+                         !std::equal(meter.discovery.begin(), meter.discovery.end(), now.begin(),
+                                     [](const auto& a, const auto& b) { return a.first == b.first; });
     meter.discovery = std::move(now);
+    if (changed) WritePublished();
 }
 
 void Bridge::FinishSearch(Bus& bus) {
@@ -316,7 +403,7 @@ void Bridge::FinishSearch(Bus& bus) {
         const std::string address = bus.config.scan == ScanMode::Primary ? std::to_string(s.address) : secondary;
         bool known = false;
         for (const Meter& m : bus.meters)
-            if (m.config.address == address || m.config.name == secondary) known = true;
+            if (m.config.name == secondary || SameMeter(m.config.address, s.address, secondary)) known = true;
         if (known) continue;
         Meter m;
         m.config.address = address;
@@ -324,6 +411,11 @@ void Bridge::FinishSearch(Bus& bus) {
         m.found = true;
         m.interval = std::chrono::seconds(bus.config.interval);
         m.due = Clock::now();
+        const auto was = unclaimed_.find(secondary);
+        if (was != unclaimed_.end()) {
+            for (const std::string& topic : was->second) m.discovery.emplace(topic, std::string());
+            unclaimed_.erase(was);
+        }
         bus.meters.push_back(std::move(m));
         ++added;
     }
@@ -392,12 +484,7 @@ void Bridge::Reload() {
         Log::Error("the new configuration is not taken, the old one stays: " + error.Text());
         return;
     }
-    const MqttConfig& a = config_.mqtt;
-    const MqttConfig& b = fresh->mqtt;
-    if (a.host != b.host || a.port != b.port || a.tls != b.tls || a.caFile != b.caFile || a.certFile != b.certFile ||
-        a.keyFile != b.keyFile || a.username != b.username || a.password != b.password || a.clientId != b.clientId ||
-        a.baseTopic != b.baseTopic || a.qos != b.qos || a.keepalive != b.keepalive || a.protocol != b.protocol ||
-        a.discovery != b.discovery || a.discoveryPrefix != b.discoveryPrefix)
+    if (!(fresh->mqtt == config_.mqtt))
         Log::Warning("the [mqtt] settings changed; they take effect when mbus-bridge starts again");
     fresh->mqtt = config_.mqtt;
     CloseBuses();
@@ -438,6 +525,7 @@ void Bridge::Reload() {
         }
     lastInfo_.clear();
     PublishInfo();
+    WritePublished();
     Log::Info("configuration " + configFile_ + " read again");
 }
 
@@ -459,7 +547,9 @@ int Bridge::Run(Signals& signals) {
         Log::Error(problem);
         return 1;
     }
+    unclaimed_ = ReadPublished();
     OpenBuses();
+    ClaimPublished();
     std::uint64_t watchdogUsec = 0;
     const bool watchdog = sd_watchdog_enabled(0, &watchdogUsec) > 0 && watchdogUsec > 0;
     auto lastWatchdog = Clock::now();

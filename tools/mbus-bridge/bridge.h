@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,10 @@ private:
     void TakeCommands();
     void EndJobs();
     std::string Topic(const std::string& tail) const;
+    std::string PublishedFile() const;
+    std::map<std::string, std::set<std::string>> ReadPublished() const;
+    void WritePublished();
+    void ClaimPublished();
 
     cli::ControlClient control_;
     BridgeConfig config_;
@@ -85,6 +90,10 @@ private:
     std::unique_ptr<MqttLink> link_;
     std::vector<std::unique_ptr<Bus>> buses_;
     std::string lastInfo_;
+    // Topics of meters that an earlier run published and this one has not
+    // met yet (by name), and the record as last written.
+    std::map<std::string, std::set<std::string>> unclaimed_;
+    std::string lastPublished_;
 
     std::mutex commandsMutex_;
     std::deque<std::pair<std::string, std::string>> commands_;

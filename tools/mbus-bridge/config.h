@@ -5,27 +5,32 @@
 //
 //   [mqtt]
 //   host = "localhost"           port = 1883 (8883 with TLS)
-//   tls = false                  ca_file, cert_file, key_file (paths)
+//   tls = false                  ca_file, cert_file, key_file (paths, only
+//                                with tls; cert and key together)
 //   username = "..."             password_file = "/etc/mbus-bridge.secret"
-//                                or password_env = "MBUS_BRIDGE_PASSWORD"
+//                                (mode 0600 or 0400; one trailing newline
+//                                dropped) or password_env = "VARIABLE"
+//                                (which must be set); not both
+//   Relative paths are found in the configuration file's directory.
 //   client_id = "mbus-bridge"    base_topic = "mbus"   qos = 1 (0..2)
 //   keepalive = 60 (5..3600 s)   protocol = "5" | "3.1.1"
 //   discovery = true             discovery_prefix = "homeassistant"
 //
 //   [bridge]
 //   offline_after = 3            rounds a meter may miss before it is offline
-//   state_directory = "..."      default $STATE_DIRECTORY, else none
+//   state_directory = "/..."     default $STATE_DIRECTORY (its first
+//                                directory), else none
 //
 //   [[bus]]
 //   name = "cellar"              default "bus1".."bus4" by position
 //   device = "/dev/ttyUSB0"      a device path, "tcp:HOST:PORT", or a port
 //                                number of the port map ("3")
-//   baud = 2400                  300..38400 as the line supports
+//   baud = 2400                  300 600 1200 2400 4800 9600 19200 38400
 //   echo = "none"                "none" | "full" | "partial"
 //   retries = 2                  repetitions of a request, 0..9
 //   interval = 300               seconds between rounds, 1..604800
 //   scan = "secondary"           "none" (default) | "primary" | "secondary"
-//   rescan_hours = 24            0 = only at start and on command
+//   rescan_hours = 24            0..8760; 0 = only at start and on command
 //
 //   [[bus.meter]]
 //   address = "12345678"         primary 0..250 (a number or its text), or
@@ -33,6 +38,14 @@
 //   name = "flat-3-heat"         the topic's name; default the address
 //   interval = 60                its own interval (default the bus's)
 //   fields = { energy_kwh = "heat_energy" }   own names of flat fields
+//
+// Names (of buses, meters, fields' own names) are 1..64 characters of
+// A-Z a-z 0-9 _ - . as they are used in topics and JSON keys; bus names and
+// meter names are each unique in the file, and "all", "bridge" and
+// "command" are taken by the bridge's own topics and commands. Addresses
+// are unique on their bus (8 digits being the 16 with the rest F), devices
+// in the file. base_topic and discovery_prefix have no wildcard, no empty
+// level and no leading '$'. docs/mbus-bridge.toml is a commented example.
 
 #pragma once
 
@@ -61,6 +74,7 @@ struct MqttConfig {
     int protocol = 5;  // 5 or 311
     bool discovery = true;
     std::string discoveryPrefix = "homeassistant";
+    friend bool operator==(const MqttConfig&, const MqttConfig&) = default;
 };
 
 struct MeterConfig {
