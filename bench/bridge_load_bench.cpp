@@ -156,6 +156,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const Clock::time_point started = Clock::now();
+    const std::string pid = std::to_string(bridge.Pid());
     // The first round: start-up and the first readout of every meter.
     const std::size_t first = WaitForStates(bridge, subscriber, kMeters, started + 60s);
     if (first < static_cast<std::size_t>(kMeters)) {
@@ -164,7 +165,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const Clock::time_point from = Clock::now();
-    const double cpuFrom = CpuSeconds(std::to_string(bridge.Pid()));
+    const double cpuFrom = CpuSeconds(pid);
     const std::map<std::string, double> threadsFrom = ThreadCpu(bridge.Pid());
     const double firstRound = std::chrono::duration<double>(from - started).count();
     std::printf("bridge_load_bench: mbus-bridge polls %d meters of %s on %s every %d s for %d minute(s); "
@@ -175,11 +176,18 @@ int main(int argc, char** argv) {
     const Clock::time_point until = from + std::chrono::minutes(minutes);
     WaitForStates(bridge, subscriber, static_cast<std::size_t>(-1), until);
     const double seconds = std::chrono::duration<double>(Clock::now() - from).count();
-    const double cpu = CpuSeconds(std::to_string(bridge.Pid())) - cpuFrom;
+    const double cpu = CpuSeconds(pid) - cpuFrom;
     const std::map<std::string, double> threads = ThreadCpu(bridge.Pid());
     const double rss = StatusMiB(bridge.Pid(), "VmRSS");
     const double hwm = StatusMiB(bridge.Pid(), "VmHWM");
     const std::size_t states = subscriber.Messages().size();
+    // A program that ended before the window closed leaves no figures.
+    int status = 0;
+    if (::waitpid(bridge.Pid(), &status, WNOHANG) == bridge.Pid() || rss < 0) {
+        std::fprintf(stderr, "bridge_load_bench: mbus-bridge ended before the %d minute(s) were over; its log:\n%s",
+                     minutes, bridge.Errors().c_str());
+        return 1;
+    }
     const std::string loadAfter = LoadAverage();
     bridge.Signal(SIGTERM);
     const int rc = bridge.Wait(30s);
@@ -198,7 +206,7 @@ int main(int argc, char** argv) {
     std::printf("  by thread (CPU seconds in the window):");
     for (const auto& [tid, total] : threads) {
         const auto before = threadsFrom.find(tid);
-        std::printf(" %s%s %.2f", tid == std::to_string(bridge.Pid()) ? "main " : "", tid.c_str(),
+        std::printf(" %s%s %.2f", tid == pid ? "main " : "", tid.c_str(),
                     total - (before == threadsFrom.end() ? 0.0 : before->second));
     }
     std::printf("\n");

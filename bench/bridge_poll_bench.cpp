@@ -23,12 +23,18 @@
 //     --warmup   seconds polled before the window opens (default 5)
 //     --baud     the buses' rate (default 2400)
 //     --buses    buses of the first run, 1..4 (default 4)
+//     --retained retained messages of the broker's load (default 20000)
+//
+// Broker: that many retained state-sized messages on topics of their own
+// through the link as fast as it goes, the broker's memory before and
+// after, and how long a subscriber that comes later takes to get them.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -62,6 +68,7 @@ struct Options {
     int warmup = 5;
     int baud = 2400;
     int buses = 4;
+    int retained = 20000;
 };
 
 cli::ControlClient NewControl() {
@@ -130,6 +137,7 @@ struct BusFigures {
 
 struct RunFigures {
     std::vector<BusFigures> buses;
+    std::vector<Exchange> firstBus;  // what went over bus 1's line
     std::vector<double> latencies;  // ms
     double total = 0;
     bool ok = false;
@@ -198,6 +206,7 @@ RunFigures Run(int busCount, const Options& o, int brokerPort, const std::vector
         figures.ok = true;
         for (int b = 0; b < busCount; ++b) {
             const std::vector<Exchange> ex = traces[b]->Take();
+            if (b == 0) figures.firstBus = ex;
             const std::string prefix = base + "/b" + std::to_string(b + 1) + "-";
             // State messages of this bus in the window, in order.
             std::vector<const bench::Received*> mine;
@@ -277,6 +286,111 @@ std::vector<double> LinkLatencies(int brokerPort, int count) {
     return latencies;
 }
 
+// The broker's side of a large site: `count` retained state-sized
+// messages on topics of their own, published through the link as fast as
+// it goes, until the subscriber has them all; the broker's resident memory
+// before and after; and how long a subscriber that comes later (Home
+// Assistant starting again) takes to get them all.
+void BrokerLoad(const bench::Broker& broker, int count) {
+    auto rss = [&] {
+        std::ifstream in("/proc/" + std::to_string(broker.Pid()) + "/status");
+        for (std::string line; std::getline(in, line);)
+            if (line.compare(0, 6, "VmRSS:") == 0) return std::atof(line.c_str() + 6) / 1024.0;
+        return 0.0;
+    };
+    const std::string base = "bench/burst";
+    const double before = rss();
+    bench::Subscriber live(broker.Port(), base + "/+/state");
+    if (!live.Ready()) return;
+    bridge::MqttConfig config;
+    config.host = "127.0.0.1";
+    config.port = broker.Port();
+    config.clientId = "bridge-poll-bench-burst";
+    config.baseTopic = base;
+    bridge::MqttLink link(config, base + "/bridge/availability", {}, [](const std::string&, const std::string&) {});
+    std::string problem;
+    if (!link.Start(&problem)) return;
+    const Clock::time_point connecting = Clock::now() + 10s;
+    while (!link.Connected() && Clock::now() < connecting) std::this_thread::sleep_for(10ms);
+    const std::string payload(600, 'x');
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < count; ++i) link.Publish(base + "/m" + std::to_string(i) + "/state", payload, true);
+    const std::size_t got = live.WaitFor(static_cast<std::size_t>(count), 120s);
+    const double sending = Ms(Clock::now() - start) / 1000.0;
+    const double after = rss();
+    const Clock::time_point late = Clock::now();
+    bench::Subscriber later(broker.Port(), base + "/+/state");
+    const std::size_t retained = later.Ready() ? later.WaitFor(static_cast<std::size_t>(count), 120s) : 0;
+    const double catching = Ms(Clock::now() - late) / 1000.0;
+    link.Stop();
+    std::printf("\nbroker: %zu of %d retained messages of %zu bytes published through the link and delivered in "
+                "%.2f s (%.0f messages/s, link, broker and subscriber on this host); the broker's RSS %.1f -> %.1f "
+                "MiB (%.0f bytes a retained message); a subscriber that came afterwards got %zu retained in %.2f s\n",
+                got, count, payload.size(), sending, sending > 0 ? static_cast<double>(got) / sending : 0.0, before,
+                after, count > 0 ? (after - before) * 1024 * 1024 / count : 0.0, retained, catching);
+}
+
+// Per meter: the measured time of its reads (from its SND_NKE to the next
+// read's) beside the line timeline and the stepped model at the measured
+// rate; then what the same frames take by both models at every rate, and
+// so how many meters one bus reads a minute.
+void Capacity(const std::vector<Exchange>& ex, int baud) {
+    const engine::ConnectionParameters p;
+    auto rulesAt = [&](int b) { return bench::RulesFor(b, p.TA, p.TO, p.TB, p.DT, p.fifo); };
+    const std::vector<ReadTime> reads = ReadsOf(ex, rulesAt(baud));
+    std::map<int, std::vector<double>> measured;
+    std::map<int, std::pair<double, double>> model;  // line, stepped
+    for (std::size_t i = 0; i + 1 < reads.size(); ++i) {
+        measured[reads[i].address].push_back(Ms(reads[i + 1].start - reads[i].start));
+        model[reads[i].address] = {reads[i].line, reads[i].stepped};
+    }
+    std::printf("\nper meter at %d baud (bus 1 of the one-bus run): address, measured ms a read (median), "
+                "line timeline, with 100 ms steps\n", baud);
+    for (const auto& [address, times] : measured)
+        std::printf("  %3d %8.1f %8.1f %8.1f\n", address, Percentile(times, 0.5), model[address].first,
+                    model[address].second);
+    // One round of these frames, each meter once.
+    std::vector<Exchange> round;
+    std::map<int, bool> seen;
+    for (std::size_t i = 0; i < ex.size(); ++i) {
+        if (!IsSndNke(ex[i].frame)) continue;
+        if (seen[ex[i].frame[2]]) break;
+        seen[ex[i].frame[2]] = true;
+        for (std::size_t j = i; j < ex.size() && (j == i || !IsSndNke(ex[j].frame)); ++j) round.push_back(ex[j]);
+    }
+    // Each meter's read by the stepped model at every rate, and the round
+    // of all of them by both models.
+    const int rates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400};
+    std::map<int, std::vector<double>> byMeter;
+    std::vector<std::pair<double, double>> rounds;
+    for (int b : rates) {
+        double line = 0, stepped = 0;
+        for (const ReadTime& r : ReadsOf(round, rulesAt(b))) {
+            line += r.line;
+            stepped += r.stepped;
+            byMeter[r.address].push_back(r.stepped);
+        }
+        rounds.push_back({line, stepped});
+    }
+    std::printf("each meter's read with 100 ms steps (ms), and the round of the %zu meters, at each rate:\n  %-10s",
+                seen.size(), "baud");
+    for (int b : rates) std::printf(" %7d", b);
+    for (const auto& [address, times] : byMeter) {
+        std::printf("\n  meter %-4d", address);
+        for (double t : times) std::printf(" %7.0f", t);
+    }
+    const double meters = static_cast<double>(seen.size());
+    std::printf("\n  %-10s", "round line");
+    for (const auto& r : rounds) std::printf(" %7.0f", r.first);
+    std::printf("\n  %-10s", "stepped");
+    for (const auto& r : rounds) std::printf(" %7.0f", r.second);
+    std::printf("\n  %-10s", "meters/min");
+    for (const auto& r : rounds) std::printf(" %7.1f", 60000.0 * meters / r.second);
+    std::printf("   (with 100 ms steps)\n  %-10s", "line/min");
+    for (const auto& r : rounds) std::printf(" %7.1f", 60000.0 * meters / r.first);
+    std::printf("   (by the line alone)\n");
+}
+
 void Print(const char* title, const RunFigures& r) {
     std::printf("\n%s\n", title);
     std::printf("  %-6s %9s %14s %16s %9s %13s %12s\n", "bus", "readings", "per minute", "line timeline", "of line",
@@ -297,11 +411,12 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         int* into = a == "--seconds" ? &o.seconds : a == "--warmup" ? &o.warmup : a == "--baud" ? &o.baud
-                  : a == "--buses" ? &o.buses : nullptr;
+                  : a == "--buses" ? &o.buses : a == "--retained" ? &o.retained : nullptr;
         if (into == nullptr || i + 1 >= argc || std::atoi(argv[i + 1]) <= 0) {
             std::fprintf(stderr,
                          "bridge_poll_bench: \"%s\" is not understood; options: --seconds N (window, default 50), "
-                         "--warmup N (default 5), --baud N (default 2400), --buses 1..4 (default 4)\n",
+                         "--warmup N (default 5), --baud N (default 2400), --buses 1..4 (default 4), --retained N "
+                         "(default 20000)\n",
                          a.c_str());
             return 2;
         }
@@ -332,6 +447,7 @@ int main(int argc, char** argv) {
     std::snprintf(title, sizeof title, "%d bus(es) together:", o.buses);
     Print(title, all);
     Print("1 bus alone:", one);
+    Capacity(one.firstBus, o.baud);
     if (!all.ok || !one.ok) {
         std::printf("\nFAILED: a bus published fewer than two readings in the window\n");
         return 1;
@@ -359,5 +475,6 @@ int main(int argc, char** argv) {
                 "Publish to subscriber median %.2f ms, 90th percentile %.2f ms (%zu messages)\n",
                 rules.t.byteTimeout, kStepPollMs, kStepPollMs, Percentile(link, 0.5), Percentile(link, 0.9),
                 link.size());
+    BrokerLoad(broker, o.retained);
     return 0;
 }

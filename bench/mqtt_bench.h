@@ -100,6 +100,7 @@ public:
     Broker& operator=(const Broker&) = delete;
 
     int Port() const { return port_; }
+    pid_t Pid() const { return process_ ? process_->Pid() : -1; }
     const std::string& Problem() const { return problem_; }
 
 private:
@@ -161,6 +162,18 @@ public:
     std::vector<Received> Messages() {
         std::lock_guard lock(mutex_);
         return received_;
+    }
+    std::size_t Count() {
+        std::lock_guard lock(mutex_);
+        return received_.size();
+    }
+    // Waits until `count` messages have come or `patience` has passed;
+    // the number that came.
+    std::size_t WaitFor(std::size_t count, std::chrono::milliseconds patience) {
+        const auto until = std::chrono::steady_clock::now() + patience;
+        while (Count() < count && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return Count();
     }
 
 private:
