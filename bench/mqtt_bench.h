@@ -119,14 +119,17 @@ struct Received {
 
 class Subscriber {
 public:
-    // Subscribes to `filter` at the broker on 127.0.0.1:port (QoS 1) and
-    // notes what comes; Ready() once the subscription is acknowledged.
-    Subscriber(int port, const std::string& filter) : filter_(filter) {
+    // Subscribes to `filter` at the broker on 127.0.0.1:port with `qos`
+    // and notes what comes; Ready() once the subscription is acknowledged.
+    Subscriber(int port, const std::string& filter, int qos = 1) : filter_(filter), qos_(qos) {
         mosquitto_lib_init();
         client_ = mosquitto_new(nullptr, true, this);
         if (client_ == nullptr) return;
         mosquitto_connect_callback_set(client_, [](mosquitto* m, void* self, int rc) {
-            if (rc == 0) mosquitto_subscribe(m, nullptr, static_cast<Subscriber*>(self)->filter_.c_str(), 1);
+            if (rc == 0) {
+                auto* me = static_cast<Subscriber*>(self);
+                mosquitto_subscribe(m, nullptr, me->filter_.c_str(), me->qos_);
+            }
         });
         mosquitto_subscribe_callback_set(client_, [](mosquitto*, void* self, int, int, const int*) {
             static_cast<Subscriber*>(self)->subscribed_.store(true);
@@ -167,17 +170,29 @@ public:
         std::lock_guard lock(mutex_);
         return received_.size();
     }
-    // Waits until `count` messages have come or `patience` has passed;
-    // the number that came.
-    std::size_t WaitFor(std::size_t count, std::chrono::milliseconds patience) {
+    // Waits until `count` messages have come, or none came for `quiet`, or
+    // `patience` has passed; the number that came.
+    std::size_t WaitFor(std::size_t count, std::chrono::milliseconds patience,
+                        std::chrono::milliseconds quiet = std::chrono::milliseconds(3000)) {
         const auto until = std::chrono::steady_clock::now() + patience;
-        while (Count() < count && std::chrono::steady_clock::now() < until)
+        std::size_t last = Count();
+        auto lastChange = std::chrono::steady_clock::now();
+        while (last < count && std::chrono::steady_clock::now() < until) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            const std::size_t now = Count();
+            if (now != last) {
+                last = now;
+                lastChange = std::chrono::steady_clock::now();
+            } else if (std::chrono::steady_clock::now() - lastChange >= quiet) {
+                break;
+            }
+        }
         return Count();
     }
 
 private:
     std::string filter_;
+    int qos_ = 1;
     mosquitto* client_ = nullptr;
     bool started_ = false;
     std::atomic<bool> subscribed_{false};
