@@ -111,10 +111,10 @@ void AppendMediumText(std::string& out, const MBTelegram& t) {
 }
 
 void AppendDescription(std::string& out, const MBTelegram& t, const MBDataRecord& rec, bool normalised,
-                       Normalised* n = nullptr) {
+                       Normalised* n, int language) {
     char buf[1000];
     TextBuilder b(buf, sizeof buf);
-    const int language = CurrentLanguage();
+    if (language < 0 || language >= kLanguages) language = CurrentLanguage();
     Normalised r;
     if (normalised) r = DescribeVIBNormalised(rec.VIB(), rec.vibLength, static_cast<int>(t.structureKind), language, b);
     else DescribeVIB(rec.VIB(), rec.vibLength, static_cast<int>(t.structureKind), language, b);
@@ -228,7 +228,7 @@ void AppendRecord(std::string& out, const MBTelegram& t, const MBDataRecord& rec
             std::memcpy(p, DataFieldName(rec.dataField).data(), 5);
             std::memcpy(p + 5, FunctionFieldName(rec.functionField).data(), 5);
             out.append(buf, static_cast<std::size_t>(p + 10 - buf));
-            AppendDescription(out, t, rec, false);
+            AppendDescription(out, t, rec, false, nullptr, -1);
             out += '|';
             AppendValue(out, rec, hex);
             break;
@@ -240,7 +240,7 @@ void AppendRecord(std::string& out, const MBTelegram& t, const MBDataRecord& rec
             break;
         case VariantInfo::Both:
             out.append(buf, static_cast<std::size_t>(p - buf));
-            AppendDescription(out, t, rec, false);
+            AppendDescription(out, t, rec, false, nullptr, -1);
             out += '|';
             p = PutVIBBytes(buf, rec, hex);
             *p++ = '|';
@@ -250,7 +250,7 @@ void AppendRecord(std::string& out, const MBTelegram& t, const MBDataRecord& rec
         case VariantInfo::Normalised:
             std::memcpy(p, FunctionFieldName(rec.functionField).data(), 5);
             out.append(buf, static_cast<std::size_t>(p + 5 - buf));
-            AppendDescription(out, t, rec, true);
+            AppendDescription(out, t, rec, true, nullptr, -1);
             out += '|';
             AppendNormalisedValue(out, t, rec, hex);
             break;
@@ -348,17 +348,17 @@ std::string RecordValueNormalised(const MBTelegram& t, const MBDataRecord& rec, 
     return out;
 }
 
-std::string RecordDescription(const MBTelegram& t, const MBDataRecord& rec) {
+std::string RecordDescription(const MBTelegram& t, const MBDataRecord& rec, int language) {
     std::string out;
-    AppendDescription(out, t, rec, false);
+    AppendDescription(out, t, rec, false, nullptr, language);
     return out;
 }
 
 std::string RecordDescriptionNormalised(const MBTelegram& t, const MBDataRecord& rec, int* quantityClass,
-                                        double* factor) {
+                                        double* factor, int language) {
     std::string out;
     Normalised n;
-    AppendDescription(out, t, rec, true, &n);
+    AppendDescription(out, t, rec, true, &n, language);
     if (quantityClass) *quantityClass = n.quantityClass;
     if (factor) *factor = n.factor;
     return out;

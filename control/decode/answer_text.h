@@ -58,10 +58,11 @@ std::string RecordValueNormalised(const MBTelegram& t, const MBDataRecord& rec, 
 // user column).
 text::CodePage MeterTextPage();
 
-// Descriptions of a record's VIB in the current language, as UTF-8.
-std::string RecordDescription(const MBTelegram& t, const MBDataRecord& rec);
+// Descriptions of a record's VIB as UTF-8, in `language` (0..9), or in the
+// current language when it is negative.
+std::string RecordDescription(const MBTelegram& t, const MBDataRecord& rec, int language = -1);
 std::string RecordDescriptionNormalised(const MBTelegram& t, const MBDataRecord& rec, int* quantityClass = nullptr,
-                                        double* factor = nullptr);
+                                        double* factor = nullptr, int language = -1);
 
 // Header and record accessors (records are numbered from 1).
 namespace answer {

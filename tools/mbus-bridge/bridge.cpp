@@ -317,6 +317,12 @@ void Bridge::StartNext(Bus& bus) {
         Select(bus);
         Log::Info(bus.config.name + ": searching the bus by " +
                   (bus.config.scan == ScanMode::Primary ? "primary" : "secondary") + " address");
+        // A search sends each probe as often and waits after a collision as
+        // long as `mbusctl scan` does at the rate; reads get their own
+        // repetitions back when it ends.
+        const cli::ScanDefaults& d = cli::ScanDefaultsFor(bus.config.baud);
+        control_.Put("COMRetries", d.tries);
+        control_.Put("SCRSlaveSearchDelay", d.searchDelay);
         cli::StartSearch(control_, bus.config.scan == ScanMode::Primary);
         bus.job = Bus::Job::Search;
         bus.scanWanted = false;
@@ -395,6 +401,7 @@ void Bridge::FinishRead(Bus& bus) {
 void Bridge::FinishSearch(Bus& bus) {
     Select(bus);
     bus.job = Bus::Job::None;
+    control_.Put("COMRetries", bus.config.retries + 1);
     if (bus.config.rescanHours > 0) bus.nextScan = Clock::now() + std::chrono::hours(bus.config.rescanHours);
     const std::vector<cli::Slave> slaves = cli::SearchResult(control_);
     int added = 0;

@@ -1,5 +1,7 @@
 #include "tools/mbusctl/output.h"
 
+#include "tools/mbusctl/session_line.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include "control/decode/answer_json.h"
 #include "control/decode/options.h"
 #include "control/decode/vib.h"
+#include "tools/mbusctl/session_line.h"
 
 namespace mbus::cli {
 
@@ -287,24 +290,8 @@ std::string CsvField(const std::string& s) {
     return q + "\"";
 }
 
-std::string JsonString(const std::string& s) {
-    std::string q = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            q += '\\';
-            q += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char e[8];
-            std::snprintf(e, sizeof e, "\\u%04x", c);
-            q += e;
-        } else {
-            q += static_cast<char>(c);
-        }
-    }
-    return q + "\"";
-}
-
 }  // namespace
+
 
 const char* FrameKind(int result) { return FrameKindName(result); }
 
@@ -398,7 +385,7 @@ std::string ReadableMedium(std::string medium) {
     return medium;
 }
 
-ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec) {
+ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec, int language) {
     ReadableValue r;
     const std::string raw = rec.hasValueText ? RecordValue(t, rec, true) : std::string();
     r.value = raw;
@@ -406,7 +393,7 @@ ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec) {
         r.description = SpecialDescription(rec);
         return r;
     }
-    const std::string own = RecordDescription(t, rec);
+    const std::string own = RecordDescription(t, rec, language);
     r.description = own;
     if (!rec.hasValueText || rec.dataField == 0x0F) return r;
     const std::string date = ReadableDate(raw);
@@ -417,7 +404,7 @@ ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec) {
     }
     int quantityClass = kNoQuantityClass;
     double factor = 1.0;
-    const std::string normalised = RecordDescriptionNormalised(t, rec, &quantityClass, &factor);
+    const std::string normalised = RecordDescriptionNormalised(t, rec, &quantityClass, &factor, language);
     std::string description = own, unit;
     if (quantityClass != kNoQuantityClass) {
         description = normalised;

@@ -57,11 +57,12 @@ std::string CsvRows(const std::vector<const MBTelegram*>& telegrams, const std::
 
 // A record as a person reads it: the description without the unit, the
 // value scaled exactly into the natural unit of its quantity (4711 kWh,
-// 55.5 °C, 12345.678 m³), dates as 2026-12-08 or 2026-12-08 14:30.
+// 55.5 °C, 12345.678 m³), dates as 2026-12-08 or 2026-12-08 14:30. The
+// description is in `language` (0..9), or the current one when negative.
 struct ReadableValue {
     std::string description, value, unit;
 };
-ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec);
+ReadableValue Readable(const MBTelegram& t, const MBDataRecord& rec, int language = -1);
 // A medium text with blanks for underscores ("Heat (outlet)").
 std::string ReadableMedium(std::string medium);
 // A time as "2026-12-08 14:30:05", or (iso) "2026-12-08T14:30:05+01:00".
