@@ -122,7 +122,10 @@ public:
     // Subscribes to `filter` at the broker on 127.0.0.1:port with `qos`
     // and notes what comes; Ready() once the subscription is acknowledged.
     Subscriber(int port, const std::string& filter, int qos = 1) : filter_(filter), qos_(qos) {
-        mosquitto_lib_init();
+        // Once a process, as the bridge's link does; never cleaned up, since
+        // a link may still use the library.
+        static std::once_flag once;
+        std::call_once(once, [] { mosquitto_lib_init(); });
         client_ = mosquitto_new(nullptr, true, this);
         if (client_ == nullptr) return;
         mosquitto_connect_callback_set(client_, [](mosquitto* m, void* self, int rc) {
@@ -150,7 +153,6 @@ public:
             if (started_) mosquitto_loop_stop(client_, false);
             mosquitto_destroy(client_);
         }
-        mosquitto_lib_cleanup();
     }
     Subscriber(const Subscriber&) = delete;
     Subscriber& operator=(const Subscriber&) = delete;
