@@ -58,10 +58,8 @@ using namespace mbus;
 using bench::Clock;
 using bench::Exchange;
 using bench::Ms;
+using bench::kStepPollMs;
 using namespace std::chrono_literals;
-
-// The control's script step looks at a running transaction this often.
-constexpr double kStepPollMs = 100;
 
 struct Options {
     int seconds = 50;
@@ -113,7 +111,7 @@ std::vector<ReadTime> ReadsOf(const std::vector<Exchange>& ex, const bench::Line
                 ++i;
             }
             r.line += transaction;
-            r.stepped += std::ceil(transaction / kStepPollMs) * kStepPollMs;
+            r.stepped += bench::Stepped(transaction);
         } while (i < ex.size() && !IsSndNke(ex[i].frame));
         reads.push_back(r);
     }

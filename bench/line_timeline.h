@@ -86,6 +86,12 @@ private:
     std::vector<Exchange> exchanges_;
 };
 
+// The control's script step looks at a running transaction this often
+// (its hosts' default), so a transaction of a script takes a whole number
+// of periods.
+inline constexpr double kStepPollMs = 100;
+inline double Stepped(double ms) { return std::ceil(ms / kStepPollMs) * kStepPollMs; }
+
 // The line settings a channel works with.
 struct LineRules {
     int baud = 0;

@@ -74,6 +74,7 @@ using mbus::bench::Exchange;
 using mbus::bench::Ms;
 using mbus::bench::TracingBus;
 using mbus::bench::Field;
+using mbus::bench::kStepPollMs;
 using mbus::bench::LineRules;
 using mbus::bench::Transmission;
 using mbus::bench::TimeOf;
@@ -81,9 +82,8 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr const char* kBusName = "read-bench";
-// The period at which the script step looks at a running transaction (the
-// control's default for its hosts), and the wait after any other item.
-constexpr double kStepPollMs = 100;
+// The script step's wait after any item that is no transaction (the
+// transactions' period is kStepPollMs).
 constexpr double kAtOnceMs = 1;
 // A job that has not filled its page by then has failed.
 constexpr auto kGiveUp = 30s;
@@ -285,7 +285,7 @@ Timeline TimelineOf(const std::vector<Exchange>& ex, const std::vector<std::vect
                 ++i;
             }
             tl.transactions.push_back(item);
-            const double step = std::ceil(item / kStepPollMs) * kStepPollMs;
+            const double step = mbus::bench::Stepped(item);
             std::snprintf(text, sizeof text, "    %-38s transaction %6.1f ms -> script step %4.0f ms", "", item, step);
             tl.report.push_back(text);
             jt.script += step;

@@ -80,6 +80,7 @@ using mbus::bench::Exchange;
 using mbus::bench::Ms;
 using mbus::bench::TracingBus;
 using mbus::bench::Field;
+using mbus::bench::kStepPollMs;
 using mbus::bench::LineRules;
 using mbus::bench::Transmission;
 using mbus::bench::TimeOf;
@@ -87,9 +88,8 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr const char* kBusName = "meridex-search-bench";
-// The period at which the script step looks at a running transaction (the
-// control's default), and the wait after any other item.
-constexpr double kStepPollMs = 100;
+// The script step's wait after any item that is no transaction (the
+// transactions' period is kStepPollMs).
 constexpr double kAtOnceMs = 1;
 // A search that has not shown its list by then has failed.
 constexpr auto kGiveUp = 600s;
@@ -307,7 +307,7 @@ double PhaseItems(const std::vector<Exchange>& ex, int job, int comRetries, int 
         tl.transmissions += sent;
         tl.transactions.push_back(item);
         if (IsProbe(frame)) ++tl.probes;
-        double step = std::ceil(item / kStepPollMs) * kStepPollMs;
+        double step = mbus::bench::Stepped(item);
         if (job == 1 && collided && !valid) {
             ++tl.collisions;
             step += searchDelay;
