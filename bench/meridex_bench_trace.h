@@ -1,5 +1,5 @@
-// What the configuration program's benchmarks share: a bus wrapper that
-// records every frame the master sends with what came back, and a watch that
+// What the configuration program's benchmarks share beyond the line
+// timeline (bench/line_timeline.h): a watch that
 // polls the control every millisecond for the ends of scripts and the
 // length of each transaction. The program itself never looks at what the
 // watch reads; it only explains where the time of a job went.
@@ -25,6 +25,7 @@
 #include "configurator/shell/control.h"
 #include "control/com/control_object.h"
 #include "control/com/identifiers.h"
+#include "bench/line_timeline.h"
 #include "control/line/layer1.h"
 #include "platform/com/types.h"
 #include "platform/serial/simulated_port.h"
@@ -35,47 +36,6 @@ namespace mbus::bench {
 namespace mx = mbus::meridex;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-inline double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// What went over the line: each master frame, what came back, and the job
-// (or phase) it belongs to.
-struct Exchange {
-    int job = 0;
-    std::vector<uint8_t> frame;
-    std::size_t answerBytes = 0;
-    bool garbled = false;  // bytes with framing or parity marks
-};
-
-class TracingBus final : public mbus::serial::LineDevice {
-public:
-    explicit TracingBus(std::shared_ptr<mbus::sim::SimBus> bus) : bus_(std::move(bus)) {}
-    bool Paced() const override { return bus_->Paced(); }
-    std::vector<mbus::serial::WireByte> OnMasterBytes(const std::vector<uint8_t>& bytes,
-                                                      mbus::serial::SimClock::time_point end,
-                                                      const mbus::serial::SerialConfig& line) override {
-        std::vector<mbus::serial::WireByte> answer = bus_->OnMasterBytes(bytes, end, line);
-        Exchange e;
-        e.job = job_.load();
-        e.frame = bytes;
-        e.answerBytes = answer.size();
-        e.garbled = std::any_of(answer.begin(), answer.end(), [](const auto& b) { return b.framing || b.parity; });
-        std::lock_guard lock(mutex_);
-        exchanges_.push_back(std::move(e));
-        return answer;
-    }
-    void SetJob(int job) { job_.store(job); }
-    std::vector<Exchange> Take() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(exchanges_, {});
-    }
-
-private:
-    std::shared_ptr<mbus::sim::SimBus> bus_;
-    std::atomic<int> job_{0};
-    std::mutex mutex_;
-    std::vector<Exchange> exchanges_;
-};
 
 // Watches the control every millisecond: when a script ends (SCRStatus
 // back to 0) and how long each transaction runs (APPReceiveTest 255), so
@@ -147,27 +107,6 @@ private:
     std::vector<Clock::time_point> scriptEnds_;
     std::vector<double> transactions_;
     std::thread thread_;
-};
-
-// ---- Line rules -----------------------------------------------------------
-
-// The line settings of a connection line's parameter string.
-struct LineRules {
-    int baud = 0;
-    double character = 0;  // ms
-    double reply = 0;      // ms
-    mbus::line::LineTimings t;
-};
-
-inline int Field(const std::string& parameters, const std::string& key, int otherwise) {
-    const std::size_t at = parameters.find("," + key + "=");
-    return at == std::string::npos ? otherwise : std::atoi(parameters.c_str() + at + key.size() + 2);
-}
-
-// One transmission by the line rules, with its parts for the report.
-struct Transmission {
-    double ms = 0;
-    std::string parts;
 };
 
 // The control in-process, with port 1 leading to a simulated bus through a

@@ -74,15 +74,16 @@ using mbus::bench::Exchange;
 using mbus::bench::Ms;
 using mbus::bench::TracingBus;
 using mbus::bench::Field;
+using mbus::bench::kStepPollMs;
 using mbus::bench::LineRules;
 using mbus::bench::Transmission;
+using mbus::bench::TimeOf;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr const char* kBusName = "read-bench";
-// The period at which the script step looks at a running transaction (the
-// control's default for its hosts), and the wait after any other item.
-constexpr double kStepPollMs = 100;
+// The script step's wait after any item that is no transaction (the
+// transactions' period is kStepPollMs).
 constexpr double kAtOnceMs = 1;
 // A job that has not filled its page by then has failed.
 constexpr auto kGiveUp = 30s;
@@ -224,35 +225,10 @@ private:
 
 LineRules RulesOf(int baudIndex) {
     const std::string p = mx::LevelConverterParameters(baudIndex);
-    LineRules r;
-    r.baud = mx::BaudOfIndex(baudIndex);
-    r.character = 11 * 1000.0 / r.baud;
-    r.reply = mbus::sim::SimBus::kDefaultReplyDelayBits * 1000.0 / r.baud;
-    r.t = mbus::line::DeriveTimings(r.baud, Field(p, "TA", 330), Field(p, "TO", 50), Field(p, "TB", 1),
-                                    Field(p, "DT", 11), Field(p, "FF", 1), mbus::line::kPlatformKind);
-    return r;
+    return mbus::bench::RulesFor(mx::BaudOfIndex(baudIndex), Field(p, "TA", 330), Field(p, "TO", 50),
+                                 Field(p, "TB", 1), Field(p, "DT", 11), Field(p, "FF", 1));
 }
 
-
-Transmission TimeOf(const Exchange& e, const LineRules& r) {
-    char text[200];
-    const double out = static_cast<double>(e.frame.size()) * r.character;
-    Transmission t;
-    if (e.answerBytes == 0) {
-        t.ms = out + r.t.deadTime + r.t.answerTimeout;
-        std::snprintf(text, sizeof text, "%2zu B out %5.1f + DT %d + no answer %d", e.frame.size(), out, r.t.deadTime,
-                      r.t.answerTimeout);
-    } else {
-        const double in = static_cast<double>(e.answerBytes) * r.character;
-        const double wait = std::max(r.reply + in, static_cast<double>(r.t.deadTime));
-        const double rest = e.garbled ? 0.0 : std::max(0.0, r.t.answerPart - std::trunc(in) - 1);
-        t.ms = out + wait + r.t.byteTimeout + rest;
-        std::snprintf(text, sizeof text, "%2zu B out %5.1f + reply %4.1f + %3zu B in %5.1f + TB %d + PartWait %3.0f",
-                      e.frame.size(), out, r.reply, e.answerBytes, in, r.t.byteTimeout, rest);
-    }
-    t.parts = text;
-    return t;
-}
 
 std::string FrameName(const std::vector<uint8_t>& frame) {
     std::string name = mbus::sim::DescribeRequest(frame);
@@ -309,7 +285,7 @@ Timeline TimelineOf(const std::vector<Exchange>& ex, const std::vector<std::vect
                 ++i;
             }
             tl.transactions.push_back(item);
-            const double step = std::ceil(item / kStepPollMs) * kStepPollMs;
+            const double step = mbus::bench::Stepped(item);
             std::snprintf(text, sizeof text, "    %-38s transaction %6.1f ms -> script step %4.0f ms", "", item, step);
             tl.report.push_back(text);
             jt.script += step;
