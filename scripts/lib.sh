@@ -24,7 +24,7 @@ ensure_packages() {
 
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev fonts-dejavu-core libtomlplusplus-dev libmosquitto-dev libsystemd-dev)
 TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth groff-base mosquitto mosquitto-clients python3 python3-jsonschema python3-paho-mqtt systemd)
-BENCH_PACKAGES=(libbenchmark-dev valgrind)
+BENCH_PACKAGES=(libbenchmark-dev valgrind mosquitto)
 
 # Configures (when needed) and builds a preset; extra arguments go to the build.
 build_preset() {
