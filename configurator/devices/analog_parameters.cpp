@@ -87,7 +87,8 @@ CalculationResult CalculateParameters(const AnalogParameterContext& context, con
                      FixedText(y1, kTemperatureDecimals, lang), FixedText(y2, kTemperatureDecimals, lang)};
     const Line line = LineThrough(x1, 10 * y1, x2, 10 * y2);
     const Fraction f = BestFraction(line.slope);
-    result.parameters = {std::to_string(f.a), std::to_string(f.b), FixedText(line.offset / 10, kTemperatureDecimals, lang)};
+    result.parameters = {std::to_string(f.a), std::to_string(f.b),
+                         FixedText(line.offset / 10, kTemperatureDecimals, lang)};
     return result;
 }
 

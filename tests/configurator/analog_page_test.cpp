@@ -446,12 +446,13 @@ TEST(AnalogReadout, SubunitOfTheFourthRecordChoosesTheMinMaxInput) {
         AnalogPageFields page;
         ASSERT_TRUE(ReadAnalogAnswer(*readout, kEnglish, page).has_value()) << r.subunit;
         EXPECT_EQ(page.minMax, r.choice) << r.subunit;
-        EXPECT_EQ(page.inputs[0].value + " " + page.inputs[1].value + " " + page.temperature.value, "1.00 2.00 3.0");
+        EXPECT_EQ(page.inputs[0].value + " " + page.inputs[1].value + " " + page.temperature.value,
+                  "1.00 2.00 3.0");
         const AnalogInputFields& a1 = page.inputs[0];
         const AnalogInputFields& a2 = page.inputs[1];
         const TemperatureFields& t = page.temperature;
-        const std::string shown[] = {a1.min + " " + a1.max + " " + a1.average, a2.min + " " + a2.max + " " + a2.average,
-                                     t.min + " " + t.max + " " + t.average};
+        const std::string shown[] = {a1.min + " " + a1.max + " " + a1.average,
+                                     a2.min + " " + a2.max + " " + a2.average, t.min + " " + t.max + " " + t.average};
         // Min, max and average with the decimals of their input: two for A1 and A2, one for °C.
         const int filled = r.choice == MinMaxChoice::kA2 ? 1 : r.choice == MinMaxChoice::kTemperature ? 2 : 0;
         const std::string expected = filled == 2 ? "4.0 5.0 6.0" : "4.00 5.00 6.00";

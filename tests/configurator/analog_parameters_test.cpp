@@ -110,7 +110,7 @@ TEST(AnalogCalculation, TemperatureWithFirmwareAboveZeroWorksInTenths) {
         {kGerman, {"0", "100", "20,5", "30,5"}, {"1", "1", "20,5"}, {"0", "100", "20,5", "30,5"}},
         {kEnglish, {"0", "200", "20.5", "30.5"}, {"1", "2", "20.5"}, {"0", "200", "20.5", "30.5"}},
         {kEnglish, {"100.4", "300", "1", "2"}, {"1", "20", "0.5"}, {"100", "300", "1.0", "2.0"}},
-        // Text 118's example typed in Swedish and Russian, and the other separator in each language.
+        // Text 118's example typed in Swedish and Russian; the other separator is read too.
         {kSwedish, {"0", "100", "123,4", "133,4"}, {"1", "1", "123,4"}, {"0", "100", "123,4", "133,4"}},
         {kRussian, {"0", "100", "123,4", "133,4"}, {"1", "1", "123,4"}, {"0", "100", "123,4", "133,4"}},
         {kRussian, {"0", "100", "123.4", "133.4"}, {"1", "1", "123,4"}, {"0", "100", "123,4", "133,4"}},

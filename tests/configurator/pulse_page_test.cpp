@@ -117,7 +117,8 @@ TEST(PulseFields, LeavingAFactorFieldClampsBothAndRecomputesTheResult) {
         EXPECT_EQ(f.counter, "1000") << what;  // other fields stay
     }
     // The result in the language's notation.
-    for (const auto& [languageId, result] : {std::pair{kGermanId, "3,333"}, std::pair{7, "3,333"}, std::pair{44, "3.333"}}) {
+    for (const auto& [languageId, result] :
+         {std::pair{kGermanId, "3,333"}, std::pair{7, "3,333"}, std::pair{44, "3.333"}}) {
         PulseInputFields f = Fields("12345678", 7, 2, "1000", "10", "3");
         ClampFactor(f, languageId);
         EXPECT_EQ(f.factorResult, result) << languageId;
