@@ -116,7 +116,7 @@ std::optional<int64_t> RecordInteger(const std::string& value) {
 }
 
 // A measured value as the page shows it. The control renders a real
-// record in exponent form ("+5.040000e+02"); the page shows it with the
+// record in exponent form ("5.040000e+02"); the page shows it with the
 // quantity's decimals in the language's notation. The control's text is
 // read without the C library's locale, with a point or a comma before the
 // decimals; a text that is no number is shown as delivered.

@@ -356,7 +356,7 @@ TEST_F(AnalogPage, MeasurementTelegramFillsValuesUnitsAndTheMinMaxInput) {
         ASSERT_TRUE(out.has_value()) << r.minmax;
         EXPECT_EQ(out->telegram, AnalogTelegram::kMeasurement);
         EXPECT_TRUE(out->followUp);
-        // The control renders the values "+5.040000e+02", "-1.477143e+02" and "-1.250000e+01".
+        // The control renders the values "5.040000e+02", "-1.477143e+02" and "-1.250000e+01".
         EXPECT_EQ(page.inputs[0].value, "504.00");  // 1 / 2 x 1000 + 4
         EXPECT_EQ(page.inputs[1].value, "-147.71");  // 3 / -7 x 333 - 5
         EXPECT_EQ(page.temperature.value, "-12.5");

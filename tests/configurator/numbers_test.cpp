@@ -46,7 +46,7 @@ TEST(Numbers, FixedDecimalsForTheValuesThePagesShow) {
         {10.0, 3, "10.000", "10,000"},        // pulse factor 10 / 1
         {1.0 / 3, 3, "0.333", "0,333"},       // pulse factor 1 / 3
         {0.0, 1, "0.0", "0,0"},               // temperature parameter c
-        {504.0, 2, "504.00", "504,00"},       // a measured value the control renders "+5.040000e+02"
+        {504.0, 2, "504.00", "504,00"},       // a measured value the control renders "5.040000e+02"
         {-147.7142857, 2, "-147.71", "-147,71"},
         {-12.5, 1, "-12.5", "-12,5"},         // a temperature
         {-0.04, 1, "0.0", "0,0"},             // no "-0,0"
