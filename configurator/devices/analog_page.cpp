@@ -1,6 +1,7 @@
 #include "configurator/devices/analog_page.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -32,6 +33,14 @@ constexpr std::string_view kSubunitA2 = "00000001";
 constexpr std::string_view kSubunitTemperature = "00000002";
 constexpr uint32_t kSubunitOutput = 3;
 
+// Decimals of the values shown: the inputs' measured values in their unit
+// to the hundredth, temperatures and the temperature parameter c in tenths
+// of a degree (the module keeps c in tenths), the output current in mA to
+// the microampere the module takes.
+constexpr int kInputDecimals = 2;
+constexpr int kTemperatureDecimals = 1;
+constexpr int kCurrentDecimals = 3;
+
 int ValidSensor(int entry) { return entry >= 0 && entry < kSensorCount ? entry : 0; }
 
 std::string Hex2(int byte) {
@@ -50,13 +59,9 @@ int Signed(int value, int bits) {
     return value >= range / 2 ? value - range : value;
 }
 
-// A parameter byte of A1 or A2: the text's integer (a decimal separator of
-// either notation ends it) as its low byte, so negative values go as their
-// two's complement.
-int IntegerOf(const std::string& text) {
-    constexpr int kAnyLanguage = 1;
-    return static_cast<int>(ParseInteger(text, kAnyLanguage).value_or(0) & 0xFF);
-}
+// A parameter byte of A1 or A2: the text's integer (decimals are cut) as
+// its low byte, so negative values go as their two's complement.
+int IntegerOf(const std::string& text) { return static_cast<int>(ParseInteger(text).value_or(0) & 0xFF); }
 
 // The fields of a record descriptor in the Hex2 text: subunit h8, tariff
 // h8, storage h16, data field h2, function field h2, then the VIB bytes.
@@ -110,6 +115,23 @@ std::optional<int64_t> RecordInteger(const std::string& value) {
     return v;
 }
 
+// A measured value as the page shows it. The control renders a real
+// record in exponent form ("5.040000e+02"); the page shows it with the
+// quantity's decimals in the language's notation. The control's text is
+// read without the C library's locale, with a point or a comma before the
+// decimals; a text that is no number is shown as delivered.
+std::string ShownValue(const std::string& delivered, int decimals, int languageId) {
+    std::string text = delivered;
+    std::replace(text.begin(), text.end(), ',', '.');
+    const char* begin = text.data();
+    const char* const end = text.data() + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    double value = 0;
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || stop != end || begin == end) return delivered;
+    return FixedText(value, decimals, languageId);
+}
+
 // The first VIF of a descriptor as a unit-box entry.
 std::optional<int> UnitOfDescriptor(const std::string& descriptor) {
     const std::optional<Descriptor> d = ReadDescriptor(descriptor);
@@ -122,33 +144,35 @@ void ShowTemperatureParameters(AnalogPageFields& page, int languageId) {
         UnpackTemperature(page.v1, page.v2, page.temperature.sensorEntry, page.firmwareNumber);
     page.temperature.a = std::to_string(p.a);
     page.temperature.b = std::to_string(p.b);
-    page.temperature.c = FormatNumber(p.t / 10.0, "%#.1f", languageId);
+    page.temperature.c = ScaledText(p.t, kTemperatureDecimals, languageId);
 }
 
-void ReadMeasurement(const Readout& r, AnalogPageFields& page) {
+void ReadMeasurement(const Readout& r, int languageId, AnalogPageFields& page) {
     const std::vector<RecordText>& rec = r.records;
-    page.inputs[0].value = rec[0].value;
-    page.inputs[1].value = rec[1].value;
-    page.temperature.value = rec[2].value;
+    page.inputs[0].value = ShownValue(rec[0].value, kInputDecimals, languageId);
+    page.inputs[1].value = ShownValue(rec[1].value, kInputDecimals, languageId);
+    page.temperature.value = ShownValue(rec[2].value, kTemperatureDecimals, languageId);
     for (int i = 0; i < 2; ++i)
         if (const std::optional<int> unit = UnitOfDescriptor(rec[static_cast<std::size_t>(i)].descriptor))
             page.inputs[static_cast<std::size_t>(i)].unitEntry = *unit;
 
     const std::string_view subunit = std::string_view(rec[3].descriptor).substr(0, 8);
     std::string *min, *max, *average;
+    int decimals = kInputDecimals;
     if (subunit == kSubunitA2) {
         page.minMax = MinMaxChoice::kA2;
         min = &page.inputs[1].min, max = &page.inputs[1].max, average = &page.inputs[1].average;
     } else if (subunit == kSubunitTemperature) {
         page.minMax = MinMaxChoice::kTemperature;
+        decimals = kTemperatureDecimals;
         min = &page.temperature.min, max = &page.temperature.max, average = &page.temperature.average;
     } else {
         page.minMax = MinMaxChoice::kA1;
         min = &page.inputs[0].min, max = &page.inputs[0].max, average = &page.inputs[0].average;
     }
-    *min = rec[3].value;
-    *max = rec[4].value;
-    *average = rec[5].value;
+    *min = ShownValue(rec[3].value, decimals, languageId);
+    *max = ShownValue(rec[4].value, decimals, languageId);
+    *average = ShownValue(rec[5].value, decimals, languageId);
 
     // The parameters come with the parameter telegram of the follow-up read.
     for (std::string* f : {&page.inputs[0].a, &page.inputs[0].b, &page.inputs[0].c, &page.inputs[1].a,
@@ -176,7 +200,7 @@ void ReadParameters(const Readout& r, int languageId, AnalogPageFields& page) {
             in.b = std::to_string(Signed(w >> 8, 8));
             in.c = std::to_string(Signed(w >> 16, 8));
         } else if (d->dataField == 0x02 && d->subunit == kSubunitOutput && d->vib == std::vector<uint8_t>{0xFD, 0x56}) {
-            page.current = FormatNumber(static_cast<double>(*value) / 1000.0, "%#.3f", languageId);
+            page.current = ScaledText(*value, kCurrentDecimals, languageId);
         } else if (d->dataField == 0x06 && d->subunit == 2 && d->storage <= 1 &&
                    d->vib == std::vector<uint8_t>{0xE6, 0x28}) {
             (d->storage == 0 ? page.v1 : page.v2) = static_cast<uint64_t>(*value) & kCalibrationMask;
@@ -249,14 +273,14 @@ std::string WriteA2Text(const AnalogPageFields& page) {
     return t;
 }
 
-uint16_t CurrentMicroamperes(std::string_view milliamperes, int languageId) {
-    const std::optional<DecimalNumber> n = ParseNumber(milliamperes, languageId);
+uint16_t CurrentMicroamperes(std::string_view milliamperes) {
+    const std::optional<DecimalNumber> n = ParseNumber(milliamperes);
     const int64_t ua = n ? n->Truncated(3) : 0;
     return static_cast<uint16_t>(std::clamp<int64_t>(ua, 0, 0xFFFF));
 }
 
-std::string WriteCurrentText(const AnalogPageFields& page, int languageId) {
-    const uint16_t ua = CurrentMicroamperes(page.current, languageId);
+std::string WriteCurrentText(const AnalogPageFields& page) {
+    const uint16_t ua = CurrentMicroamperes(page.current);
     std::string t(kAddressesUnchanged);
     t += std::string(kModeRecord) + Hex2(ModeByte(page.temperature.sensorEntry, page.minMax));
     t += " 03 FE 28 00 00 00 " + std::string(kA2Unchanged) + std::string(kCurrentRecord);
@@ -286,12 +310,12 @@ std::string CalibrationRecord(bool second, uint64_t value) {
     return t;
 }
 
-TemperatureWrite WriteTemperature(const AnalogPageFields& page, int languageId) {
+TemperatureWrite WriteTemperature(const AnalogPageFields& page) {
     const TemperatureFields& f = page.temperature;
     TemperatureParameters p;
-    p.a = static_cast<int>(std::clamp<int64_t>(ParseInteger(f.a, languageId).value_or(0), -32768, 32767));
-    p.b = static_cast<int>(std::clamp<int64_t>(ParseInteger(f.b, languageId).value_or(0), -32768, 32767));
-    const std::optional<DecimalNumber> c = ParseNumber(f.c, languageId);
+    p.a = static_cast<int>(std::clamp<int64_t>(ParseInteger(f.a).value_or(0), -32768, 32767));
+    p.b = static_cast<int>(std::clamp<int64_t>(ParseInteger(f.b).value_or(0), -32768, 32767));
+    const std::optional<DecimalNumber> c = ParseNumber(f.c);
     p.t = static_cast<int>(std::clamp<int64_t>(c ? c->Truncated(1) : 0, -(1 << 24), 1 << 24));
 
     const int slot = CalibrationSlot(f.sensorEntry);
@@ -340,7 +364,7 @@ std::optional<AnalogReadoutResult> ReadAnalogAnswer(const Readout& readout, int 
     result.telegram = AnalogTelegram::kMeasurement;
     result.followUp = readout.followUp;
     page.firmwareNumber = readout.header.firmwareNumber;
-    ReadMeasurement(readout, page);
+    ReadMeasurement(readout, languageId, page);
     return result;
 }
 

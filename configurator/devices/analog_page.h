@@ -78,14 +78,14 @@ int UnitEntryOfVif(uint8_t vif);
 // ---- Page fields -------------------------------------------------------------
 
 struct AnalogInputFields {
-    std::string value, min, max, average;  // as the answer delivers them
+    std::string value, min, max, average;  // two decimals in the language's notation
     int unitEntry = 2;                     // the unit box; -1 for no selection
     std::string a, b, c;                   // decimal texts
     bool operator==(const AnalogInputFields&) const = default;
 };
 
 struct TemperatureFields {
-    std::string value, min, max, average;  // °C
+    std::string value, min, max, average;  // °C, one decimal in the language's notation
     int sensorEntry = kSensorPt100;
     std::string a, b, c;  // c with one decimal in the language's notation
     bool operator==(const TemperatureFields&) const = default;
@@ -95,7 +95,7 @@ struct AnalogPageFields {
     std::array<AnalogInputFields, 2> inputs;  // A1, A2
     TemperatureFields temperature;
     MinMaxChoice minMax = MinMaxChoice::kNone;
-    std::string current;  // the current output in mA, "%#.3f"
+    std::string current;  // the current output in mA, three decimals in the language's notation
     // Kept with the page: the calibration values of the last parameter
     // telegram (48 bits each) and the module's firmware number (-1 unknown).
     uint64_t v1 = 0;
@@ -111,10 +111,10 @@ struct AnalogPageFields {
 // complement); a text without a number sends 00.
 std::string WriteA1Text(const AnalogPageFields& page);
 std::string WriteA2Text(const AnalogPageFields& page);
-// The current (mA, in the language's notation) as microamperes, truncated
-// and held at 0..65535, low byte first.
-std::string WriteCurrentText(const AnalogPageFields& page, int languageId);
-uint16_t CurrentMicroamperes(std::string_view milliamperes, int languageId);
+// The current (mA, with a comma or a point before its decimals) as
+// microamperes, truncated and held at 0..65535, low byte first.
+std::string WriteCurrentText(const AnalogPageFields& page);
+uint16_t CurrentMicroamperes(std::string_view milliamperes);
 
 // The temperature write queues two texts: the calibration records first,
 // the parameter set with the new sensor code after them.
@@ -122,7 +122,7 @@ struct TemperatureWrite {
     std::string pendingRecords2;  // V1, and V2 for firmware above 0
     std::string pendingRecords1;  // the mode byte, all other blocks unchanged
 };
-TemperatureWrite WriteTemperature(const AnalogPageFields& page, int languageId);
+TemperatureWrite WriteTemperature(const AnalogPageFields& page);
 
 // ---- Calibration values ---------------------------------------------------------
 
@@ -175,14 +175,16 @@ struct AnalogReadoutResult {
 // records 4 to 6 are minimum, maximum and average of the input named by the
 // subunit of record 4 ("00000001" A2, "00000002" temperature, else A1),
 // whose "Min / Max" box becomes the choice; every parameter field and the
-// current are cleared. Fewer than six records: nothing.
+// current are cleared. Fewer than six records: nothing. The values are
+// shown with two decimals (A1, A2) or one (°C) in the notation of
+// `languageId`; a value that is no number as delivered.
 //
 // Parameter telegram (first record the parameter set, whose value is the
 // mode byte): sensor and min/max choice from the mode byte; the other
 // records are recognised by their descriptors wherever they stand: A1 and
 // A2 parameters (data field 03, subunit 0 / 1, VIFE 28) as a 24-bit w with
 // a = w mod 256, b the middle and c the top byte signed; the current
-// (subunit 3, FD 56) / 1000 as "%#.3f" mA; V1 and V2 (subunit 2, E6 28,
+// (subunit 3, FD 56) / 1000 in mA with three decimals; V1 and V2 (subunit 2, E6 28,
 // storage 0 / 1) stored, and the selected sensor's a, b, c unpacked from
 // them. The measured values stay as they are.
 //

@@ -1,7 +1,6 @@
 #include "configurator/devices/analog_parameters.h"
 
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "configurator/devices/field_check.h"
@@ -10,103 +9,19 @@
 namespace mbus::meridex {
 namespace {
 
-// Digits a number text may carry; the fields hold at most ten characters.
-constexpr int kMaxDigits = 15;
-
 constexpr int kMaxNumerator = 255;
 constexpr int kMinDenominator = -128, kMaxDenominator = 127;
 
-int64_t Power10(int n) {
-    int64_t p = 1;
-    for (int i = 0; i < n; ++i) p *= 10;
-    return p;
-}
-
-// value x 10^n for n >= 0, held at the int64 range.
-int64_t ScaleUp(int64_t value, int n) {
-    for (int i = 0; i < n; ++i) {
-        if (value > std::numeric_limits<int64_t>::max() / 10) return std::numeric_limits<int64_t>::max();
-        if (value < std::numeric_limits<int64_t>::min() / 10) return std::numeric_limits<int64_t>::min();
-        value *= 10;
-    }
-    return value;
-}
+// The decimals the dialog shows: raw values none, temperatures and the
+// offset c of the temperature input one (tenths of a degree).
+constexpr int kRawDecimals = 0;
+constexpr int kTemperatureDecimals = 1;
 
 // An integer as text without a detour through an integer type (a slope
 // of two nearly equal raw values can exceed every integer type).
-std::string IntegerText(double value) {
-    char text[400];
-    std::snprintf(text, sizeof text, "%.0f", value + 0.0);  // + 0.0: no "-0"
-    return text;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+std::string IntegerText(double value) { return FixedText(value, 0, 1); }
 
 }  // namespace
-
-double DecimalNumber::Value() const { return static_cast<double>(scaled) / static_cast<double>(Power10(places)); }
-
-int64_t DecimalNumber::Truncated(int toPlaces) const {
-    if (toPlaces >= places) return ScaleUp(scaled, toPlaces - places);
-    return scaled / Power10(places - toPlaces);  // C++ division truncates toward zero
-}
-
-bool DecimalNumber::Within(int64_t lo, int64_t hi, int boundPlaces) const {
-    // value x 10^boundPlaces = q + r with q its integer part and r a
-    // fraction of the sign of the value.
-    const int64_t q = Truncated(boundPlaces);
-    int64_t r = 0;
-    if (places > boundPlaces) r = scaled % Power10(places - boundPlaces);
-    const bool aboveLo = q > lo || (q == lo && r >= 0);
-    const bool belowHi = q < hi || (q == hi && r <= 0);
-    return aboveLo && belowHi;
-}
-
-char DecimalSeparator(int languageId) { return UsesDecimalComma(languageId) ? ',' : '.'; }
-
-std::optional<DecimalNumber> ParseNumber(std::string_view text, int languageId) {
-    const char separator = DecimalSeparator(languageId);
-    std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    DecimalNumber n;
-    int digits = 0;
-    bool fraction = false;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == separator && !fraction) {
-            fraction = true;
-            continue;
-        }
-        if (c < '0' || c > '9' || digits == kMaxDigits) break;
-        n.scaled = n.scaled * 10 + (c - '0');
-        ++digits;
-        if (fraction) ++n.places;
-    }
-    if (digits == 0) return std::nullopt;
-    if (negative) n.scaled = -n.scaled;
-    return n;
-}
-
-std::optional<int64_t> ParseInteger(std::string_view text, int languageId) {
-    const std::optional<DecimalNumber> n = ParseNumber(text, languageId);
-    if (!n) return std::nullopt;
-    return n->Truncated(0);
-}
-
-std::string FormatNumber(double value, const char* format, int languageId) {
-    char text[400];
-    std::snprintf(text, sizeof text, format, value);
-    std::string out = text;
-    if (UsesDecimalComma(languageId))
-        for (char& c : out)
-            if (c == '.') c = ',';
-    return out;
-}
 
 Line LineThrough(double x1, double y1, double x2, double y2) {
     if (x1 == x2) return {};
@@ -141,15 +56,15 @@ CalculationResult CalculateParameters(const AnalogParameterContext& context, con
     CalculationResult result;
     result.points = points;
     const int lang = context.languageId;
-    auto number = [lang](const std::string& text) {
-        const std::optional<DecimalNumber> n = ParseNumber(text, lang);
+    auto number = [](const std::string& text) {
+        const std::optional<DecimalNumber> n = ParseNumber(text);
         return n ? n->Value() : 0.0;
     };
 
     if (context.input != AnalogInputKind::kTemperature) {
         // Raw and measured values of an analog input are integers.
-        auto integer = [lang](const std::string& text) {
-            return static_cast<double>(ParseInteger(text, lang).value_or(0));
+        auto integer = [](const std::string& text) {
+            return static_cast<double>(ParseInteger(text).value_or(0));
         };
         const Line line = LineThrough(integer(points.x1), integer(points.y1), integer(points.x2), integer(points.y2));
         const Fraction f = BestFraction(line.slope);
@@ -163,22 +78,23 @@ CalculationResult CalculateParameters(const AnalogParameterContext& context, con
         const Line line = LineThrough(x1, y1, x2, y2);
         const int m = TemperatureFactor(context.sensorEntry);
         const double s = line.slope * m - m;
-        result.parameters = {IntegerText(std::floor(s)), "0", FormatNumber(line.offset, "%#.1f", lang)};
+        result.parameters = {IntegerText(std::floor(s)), "0", FixedText(line.offset, kTemperatureDecimals, lang)};
         return result;
     }
 
     // In tenths of a degree.
-    result.points = {FormatNumber(x1, "%.0f", lang), FormatNumber(x2, "%.0f", lang), FormatNumber(y1, "%#.1f", lang),
-                     FormatNumber(y2, "%#.1f", lang)};
+    result.points = {FixedText(x1, kRawDecimals, lang), FixedText(x2, kRawDecimals, lang),
+                     FixedText(y1, kTemperatureDecimals, lang), FixedText(y2, kTemperatureDecimals, lang)};
     const Line line = LineThrough(x1, 10 * y1, x2, 10 * y2);
     const Fraction f = BestFraction(line.slope);
-    result.parameters = {std::to_string(f.a), std::to_string(f.b), FormatNumber(line.offset / 10, "%#.1f", lang)};
+    result.parameters = {std::to_string(f.a), std::to_string(f.b),
+                         FixedText(line.offset / 10, kTemperatureDecimals, lang)};
     return result;
 }
 
 ParameterTexts ResetParameters(const AnalogParameterContext& context) {
     if (context.input == AnalogInputKind::kTemperature)
-        return {"0", "0", FormatNumber(0.0, "%#.1f", context.languageId)};
+        return {"0", "0", FixedText(0.0, kTemperatureDecimals, context.languageId)};
     return {"1", "1", "0"};
 }
 
@@ -188,10 +104,9 @@ bool CheckParameters(const AnalogParameterContext& context, ParameterTexts& para
                       std::string(kEmptyParameterMark)};
         return false;
     }
-    const int lang = context.languageId;
-    const std::optional<DecimalNumber> a = ParseNumber(parameters.a, lang);
-    const std::optional<DecimalNumber> b = ParseNumber(parameters.b, lang);
-    const std::optional<DecimalNumber> c = ParseNumber(parameters.c, lang);
+    const std::optional<DecimalNumber> a = ParseNumber(parameters.a);
+    const std::optional<DecimalNumber> b = ParseNumber(parameters.b);
+    const std::optional<DecimalNumber> c = ParseNumber(parameters.c);
     if (!a || !b || !c) return false;
     // The limits of the page's fields, which a write checks again.
     const bool temperature = context.input == AnalogInputKind::kTemperature;

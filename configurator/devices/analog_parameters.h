@@ -11,11 +11,10 @@
 // - the temperature input of firmware 0: one 4-bit correction a from the
 //   slope scaled by a factor of the sensor, b = 0.
 //
-// Numbers are texts as the user types them: with a decimal comma for the
-// languages that write one (UsesDecimalComma), with a point otherwise.
-// Reading takes the longest leading number of a text (blanks before it,
-// a sign, digits, the language's separator and digits) and ignores what
-// follows; a text without digits there is no number.
+// Numbers are texts as the user types them (ParseNumber: the leading
+// number, with a comma or a point before its decimals; what follows is
+// ignored) and as the program shows them (FixedText: the language's
+// separator and the decimals of the quantity).
 
 #pragma once
 
@@ -23,6 +22,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "configurator/shell/numbers.h"
 
 namespace mbus::meridex {
 
@@ -43,34 +44,6 @@ inline constexpr int kSensorCount = 5;
 inline constexpr int kTextParametersOutOfRange = 117;
 // What an empty parameter field becomes on OK (and fails the check with).
 inline constexpr std::string_view kEmptyParameterMark = "9999";
-
-// ---- Number texts -----------------------------------------------------------
-
-// A number read from a text exactly: value = scaled / 10^places.
-struct DecimalNumber {
-    int64_t scaled = 0;
-    int places = 0;
-
-    double Value() const;
-    // value x 10^places, truncated toward zero (places 0..9).
-    int64_t Truncated(int toPlaces) const;
-    // Whether lo / 10^boundPlaces <= value <= hi / 10^boundPlaces.
-    bool Within(int64_t lo, int64_t hi, int boundPlaces) const;
-};
-
-// "," for the languages with a decimal comma, "." for all others.
-char DecimalSeparator(int languageId);
-
-// The leading number of a text in the language's notation; nothing when
-// the text has no digit there. At most 15 digits are taken; the rest of a
-// longer run of digits is ignored as any other trailing text.
-std::optional<DecimalNumber> ParseNumber(std::string_view text, int languageId);
-// The same truncated to an integer ("12,7" -> 12 in German).
-std::optional<int64_t> ParseInteger(std::string_view text, int languageId);
-
-// printf of one double with `format` ("%#.1f", "%.0f"), the point turned
-// into the language's separator.
-std::string FormatNumber(double value, const char* format, int languageId);
 
 // ---- The calculation --------------------------------------------------------
 
@@ -124,7 +97,8 @@ int TemperatureFactor(int sensorEntry);
 
 // Parameters from the calibration points, and the points as the dialog
 // shows them afterwards (the temperature input of firmware above 0 shows
-// X without and Y with one decimal; the others keep the texts).
+// X without and Y with one decimal; the others keep the texts). c of the
+// temperature input has one decimal, in the language's notation.
 struct CalculationResult {
     ParameterTexts parameters;
     CalibrationTexts points;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "configurator/shell/numbers.h"
+
 namespace mbus::meridex {
 namespace {
 
@@ -47,9 +49,17 @@ bool HasFirmware0Limits(FieldKind kind) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-enum class Reading { kNumber, kEmpty, kNoNumber, kTooManyDecimals, kTooManyDigits };
+enum class Reading {
+    kNumber,
+    kEmpty,
+    kNoNumber,
+    kTooManyDecimals,
+    kTooManyDigits,
+    kSeparatorInWholeNumber,  // "1.000" in a field of whole numbers
+    kTwoSeparators,           // "1.234,5"
+};
 
-Reading Read(std::string_view text, int places, int languageId, DecimalNumber* out) {
+Reading Read(std::string_view text, int places, DecimalNumber* out) {
     std::size_t begin = 0, end = text.size();
     while (begin < end && IsBlank(text[begin])) ++begin;
     while (end > begin && IsBlank(text[end - 1])) --end;
@@ -57,13 +67,14 @@ Reading Read(std::string_view text, int places, int languageId, DecimalNumber* o
     std::size_t i = begin;
     bool negative = false;
     if (text[i] == '+' || text[i] == '-') negative = text[i++] == '-';
-    const char separator = DecimalSeparator(languageId);
     DecimalNumber n;
     int digits = 0, significant = 0, decimals = 0;
     bool fraction = false;
     for (; i < end; ++i) {
         const char c = text[i];
-        if (c == separator && !fraction && places > 0) {
+        if (IsDecimalSeparator(c)) {
+            if (fraction) return Reading::kTwoSeparators;
+            if (places == 0) return Reading::kSeparatorInWholeNumber;
             fraction = true;
             continue;
         }
@@ -85,25 +96,13 @@ Reading Read(std::string_view text, int places, int languageId, DecimalNumber* o
     return Reading::kNumber;
 }
 
-// A limit as the field would show it: "-12.8", "4,000".
-std::string LimitText(int64_t value, int places, int languageId) {
-    const bool negative = value < 0;
-    std::string digits = std::to_string(negative ? -value : value);
-    if (places > 0) {
-        if (digits.size() <= static_cast<std::size_t>(places))
-            digits.insert(0, static_cast<std::size_t>(places) + 1 - digits.size(), '0');
-        digits.insert(digits.size() - static_cast<std::size_t>(places), 1, DecimalSeparator(languageId));
-    }
-    return (negative ? "-" : "") + digits;
-}
-
 std::string Accepted(const FieldEntry& f, int languageId) {
     const FieldLimits& l = f.limits;
     std::string text = std::string(l.places == 0 ? "a whole number" : "a number") + " from " +
-                       LimitText(l.lo, l.places, languageId) + " to " + LimitText(l.hi, l.places, languageId);
+                       ScaledText(l.lo, l.places, languageId) + " to " + ScaledText(l.hi, l.places, languageId);
     if (l.places > 0)
         text += " with at most " + std::to_string(l.places) + (l.places == 1 ? " decimal" : " decimals") +
-                " after \"" + DecimalSeparator(languageId) + "\"";
+                " after \",\" or \".\"";
     if (!f.because.empty()) text += " (" + f.because + ")";
     return text;
 }
@@ -121,7 +120,7 @@ FieldEntry Entry(FieldKind kind, std::string input, std::string text, int firmwa
 
 // The value of a field that passes its check, as a whole number.
 std::optional<int64_t> WholeValue(const FieldEntry& f) {
-    const std::optional<DecimalNumber> n = FieldNumber(f.text, 0, 1);
+    const std::optional<DecimalNumber> n = FieldNumber(f.text, 0);
     if (!n || !n->Within(f.limits.lo, f.limits.hi, 0)) return std::nullopt;
     return n->Truncated(0);
 }
@@ -133,16 +132,16 @@ FieldLimits LimitsOf(FieldKind kind, int firmwareNumber) {
     return HasFirmware0Limits(kind) && firmwareNumber <= 0 ? row.firmware0 : row.limits;
 }
 
-std::optional<DecimalNumber> FieldNumber(std::string_view text, int places, int languageId) {
+std::optional<DecimalNumber> FieldNumber(std::string_view text, int places) {
     DecimalNumber n;
-    if (Read(text, places, languageId, &n) != Reading::kNumber) return std::nullopt;
+    if (Read(text, places, &n) != Reading::kNumber) return std::nullopt;
     return n;
 }
 
 std::optional<std::string> RefusedField(const std::vector<FieldEntry>& fields, int languageId) {
     for (const FieldEntry& f : fields) {
         DecimalNumber n;
-        const Reading reading = Read(f.text, f.limits.places, languageId, &n);
+        const Reading reading = Read(f.text, f.limits.places, &n);
         std::string what;
         switch (reading) {
             case Reading::kNumber:
@@ -153,6 +152,12 @@ std::optional<std::string> RefusedField(const std::vector<FieldEntry>& fields, i
             case Reading::kNoNumber: what = "is not a number"; break;
             case Reading::kTooManyDecimals: what = "has too many decimals"; break;
             case Reading::kTooManyDigits: what = "is out of range"; break;
+            case Reading::kSeparatorInWholeNumber:
+                what = "has a separator; the field takes no decimals and no thousands separator";
+                break;
+            case Reading::kTwoSeparators:
+                what = "has two separators; a thousands separator is not accepted";
+                break;
         }
         return Label(f) + ": \"" + f.text + "\" " + what + "; give " + Accepted(f, languageId) +
                ".\nNothing was written to the module.";

@@ -5,9 +5,10 @@
 // with a message, and nothing is sent.
 //
 // A field's whole text must be the number: blanks around it, a sign,
-// digits and, for fields with decimals, the language's separator and at
-// most the field's number of decimals. "12ab-3.5e", "" and "1e3" are no
-// numbers; "12,5" is one only where the language writes a decimal comma.
+// digits and, for fields with decimals, one separator (a comma or a point,
+// in every language) and at most the field's number of decimals.
+// "12ab-3.5e", "" and "1e3" are no numbers; neither is "1.234,5": a
+// thousands separator is not taken, and the message says so.
 
 #pragma once
 
@@ -52,7 +53,7 @@ FieldLimits LimitsOf(FieldKind kind, int firmwareNumber = 1);
 
 // A number as a field holds it, when its whole text is one: see above.
 // More than 18 significant digits are no number a field can hold.
-std::optional<DecimalNumber> FieldNumber(std::string_view text, int places, int languageId);
+std::optional<DecimalNumber> FieldNumber(std::string_view text, int places);
 
 // One field of a write.
 struct FieldEntry {
@@ -65,8 +66,8 @@ struct FieldEntry {
 
 // The message for the first field that is not a number within its limits;
 // nothing when every field passes. It names the field, quotes its text,
-// says what is wrong and what would be taken, in the notation of
-// `languageId`, and that nothing was written.
+// says what is wrong and what would be taken (its limits in the notation
+// of `languageId`), and that nothing was written.
 std::optional<std::string> RefusedField(const std::vector<FieldEntry>& fields, int languageId);
 
 // The fields of each write. Pulse "Write All" of input 1 or 2: counter and

@@ -226,7 +226,7 @@ void ModulePages::ConnectPulse(int input) {
             [&w] { w.serial->setText(QString::fromStdString(NormalisedSerial(w.serial->text().toStdString()))); });
     auto clamp = [this, input] {
         PulseInputFields f = TakePulseFields(input);
-        ClampFactor(f);
+        ClampFactor(f, languageId_);
         PulseInputWidgets& w = pulse[input];
         w.numerator->setText(QString::fromStdString(f.numerator));
         w.denominator->setText(QString::fromStdString(f.denominator));
@@ -330,13 +330,13 @@ void ModulePages::ConnectAnalog() {
     connect(temperature.write, &QPushButton::clicked, this, [this] {
         TakeAnalogFields();
         if (Refused(AnalogParameterFields(AnalogInputKind::kTemperature, analogFields_))) return;
-        const TemperatureWrite w = WriteTemperature(analogFields_, languageId_);
+        const TemperatureWrite w = WriteTemperature(analogFields_);
         Write(w.pendingRecords1, w.pendingRecords2);
     });
     connect(writeOutput, &QPushButton::clicked, this, [this] {
         TakeAnalogFields();
         if (Refused(OutputCurrentFields(analogFields_))) return;
-        Write(WriteCurrentText(analogFields_, languageId_));
+        Write(WriteCurrentText(analogFields_));
     });
 }
 
@@ -489,8 +489,8 @@ void ModulePages::BuildAnalogInput(AnalogInputWidgets& w, int captionText, bool 
     const int labels[] = {kTextValue, kTextMin, kTextMax, kTextAverage};
     QLineEdit* fields[] = {w.value, w.min, w.max, w.average};
     for (int i = 0; i < 4; ++i) {
-        // Values come as the control renders them ("+5.040000e+02"): room for them all.
-        fields[i]->setMinimumWidth(fields[i]->fontMetrics().horizontalAdvance("+0.000000e+000") + 12);
+        // Values show with their decimals ("-1234567,89"): room for a large one.
+        fields[i]->setMinimumWidth(fields[i]->fontMetrics().horizontalAdvance("-0000000000.00") + 12);
         g->addWidget(new QLabel(T(labels[i])), i, 0);
         g->addWidget(fields[i], i, 1, 1, 3);
         if (isTemperature) g->addWidget(new QLabel(T(kTextDegrees)), i, 4);

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "configurator/devices/field_check.h"
+#include "configurator/shell/numbers.h"
 
 namespace mbus::meridex {
 namespace {
@@ -13,6 +14,9 @@ constexpr uint64_t kMask48 = (uint64_t{1} << 48) - 1;
 // A Pulse answer that carries both inputs has this much text after record 2.
 constexpr std::size_t kBothInputsRest = 61;
 constexpr std::size_t kMinRecordText = 40;
+// The factor result's decimals: a factor of up to 255 / 127 is read to
+// the thousandth.
+constexpr int kFactorDecimals = 3;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -118,7 +122,8 @@ const RecordText* RecordAt(const Readout& r, std::size_t n) {
 
 // Counter and unit from a counter record, numerator and denominator from a
 // factor record (N + 256 x D).
-void ReadCounterAndFactor(const RecordText* counter, const RecordText* factor, PulseInputReadout& in) {
+void ReadCounterAndFactor(const RecordText* counter, const RecordText* factor, int languageId,
+                          PulseInputReadout& in) {
     if (counter != nullptr) {
         in.counter = counter->value;
         const std::string& d = counter->descriptor;
@@ -130,7 +135,7 @@ void ReadCounterAndFactor(const RecordText* counter, const RecordText* factor, P
         const int n = static_cast<int>(w % 256), d = static_cast<int>(w / 256 % 256);
         in.numerator = std::to_string(n);
         in.denominator = std::to_string(d);
-        in.factorResult = FactorResultText(n, d);
+        in.factorResult = FactorResultText(n, d, languageId);
     }
 }
 
@@ -151,21 +156,19 @@ int FactorFieldValue(std::string_view text) {
     return static_cast<int>(std::clamp<int64_t>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
-std::string FactorResultText(int numerator, int denominator) {
+std::string FactorResultText(int numerator, int denominator, int languageId) {
     if (denominator == 0) return {};
-    char text[64];
-    std::snprintf(text, sizeof text, "%#.3f", static_cast<double>(numerator) / denominator);
-    return text;
+    return FixedText(static_cast<double>(numerator) / denominator, kFactorDecimals, languageId);
 }
 
-void ClampFactor(PulseInputFields& fields) {
-    const bool numerator = FieldNumber(fields.numerator, 0, 1).has_value();
-    const bool denominator = FieldNumber(fields.denominator, 0, 1).has_value();
+void ClampFactor(PulseInputFields& fields, int languageId) {
+    const bool numerator = FieldNumber(fields.numerator, 0).has_value();
+    const bool denominator = FieldNumber(fields.denominator, 0).has_value();
     const int n = ClampedNumerator(fields);
     const int d = ClampedDenominator(fields);
     if (numerator) fields.numerator = std::to_string(n);
     if (denominator) fields.denominator = std::to_string(d);
-    fields.factorResult = numerator && denominator ? FactorResultText(n, d) : std::string();
+    fields.factorResult = numerator && denominator ? FactorResultText(n, d, languageId) : std::string();
 }
 
 int UnitEntryToVif(int entry) {
@@ -230,7 +233,7 @@ std::string PulseWriteAllText(int input, const PulseInputFields& f) {
            " 82 40 86 28 00 00 06 " + U + C + " 86 40 06 FF FF FF FF FF FF";
 }
 
-std::optional<PulseReadout> ReadPulse(const Readout& r) {
+std::optional<PulseReadout> ReadPulse(const Readout& r, int languageId) {
     if (r.kind != kModulePulse || r.recordText.size() < kMinRecordText) return std::nullopt;
     PulseReadout out;
     const bool both = AfterRecords(r.recordText, 2).size() >= kBothInputsRest;
@@ -241,12 +244,12 @@ std::optional<PulseReadout> ReadPulse(const Readout& r) {
     in.filled = true;
     in.serial = r.header.identification;
     in.mediumEntry = HexByte(r.header.medium);
-    ReadCounterAndFactor(RecordAt(r, 0), RecordAt(r, 1), in);
+    ReadCounterAndFactor(RecordAt(r, 0), RecordAt(r, 1), languageId, in);
 
     if (both) {
         PulseInputReadout& second = out.input[1];
         second.filled = true;
-        ReadCounterAndFactor(RecordAt(r, 2), RecordAt(r, 3), second);
+        ReadCounterAndFactor(RecordAt(r, 2), RecordAt(r, 3), languageId, second);
         // Record 5: input 2's secondary address as one number (id, maker,
         // version, medium from the lowest byte up).
         if (const RecordText* address = RecordAt(r, 4)) {

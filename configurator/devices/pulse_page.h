@@ -50,7 +50,7 @@ struct PulseInputFields {
     std::string counter;      // decimal counter value
     std::string numerator;    // factor numerator, decimal
     std::string denominator;  // factor denominator, decimal
-    std::string factorResult; // numerator / denominator, "%#.3f" (read-only field)
+    std::string factorResult; // numerator / denominator, FactorResultText (read-only field)
 };
 
 // ---------------------------------------------------------------------------
@@ -70,9 +70,10 @@ std::string LimitedCounter(std::string_view text);
 // limit 1.
 int FactorFieldValue(std::string_view text);
 
-// "%#.3f" of numerator / denominator ("10.000", "0.333"); empty when the
+// numerator / denominator with three decimals in the language's notation
+// ("10.000", "0.333" in English, "10,000" in German); empty when the
 // denominator is 0 (a readout of a factor the module should not have).
-std::string FactorResultText(int numerator, int denominator);
+std::string FactorResultText(int numerator, int denominator, int languageId);
 
 // Leaving a factor field of an input: its numerator is clamped to 1..255
 // and its denominator to 1..127 (both fields, whichever was left), both
@@ -80,7 +81,7 @@ std::string FactorResultText(int numerator, int denominator);
 // A field whose text is no whole number (FieldNumber) stays as typed, so
 // that a write refuses it instead of sending a number nobody gave; the
 // factor result is then empty.
-void ClampFactor(PulseInputFields& fields);
+void ClampFactor(PulseInputFields& fields, int languageId);
 
 // ---------------------------------------------------------------------------
 // Boxes
@@ -136,7 +137,7 @@ struct PulseInputReadout {
     std::string counter;       // the counter record's value text
     std::string numerator;     // decimal texts; empty when the answer has no factor record
     std::string denominator;
-    std::string factorResult;  // "%#.3f"; empty without a factor or with denominator 0
+    std::string factorResult;  // FactorResultText; empty without a factor or with denominator 0
 };
 
 struct PulseReadout {
@@ -153,7 +154,8 @@ struct PulseReadout {
 // Otherwise the answer carries one input, input 2 when the header's status
 // is "01" and input 1 else, and the header's fields belong to it.
 // Empty (the job fails) when the answer is no Pulse answer or its records
-// make fewer than 40 characters.
-std::optional<PulseReadout> ReadPulse(const Readout& r);
+// make fewer than 40 characters. The factor result is in the notation of
+// `languageId`.
+std::optional<PulseReadout> ReadPulse(const Readout& r, int languageId);
 
 }  // namespace mbus::meridex

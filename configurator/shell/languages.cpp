@@ -17,15 +17,15 @@ constexpr IdColumn kIdColumns[] = {
 struct ColumnTraits {
     int controlLanguage;
     std::string_view helpFolder;
-    bool decimalComma;
+    char decimalSeparator;
 };
 constexpr ColumnTraits kTraits[kColumnCount] = {
-    {1, "Deutsch", true},   // German
-    {0, "English", false},  // English
-    {2, "English", true},   // French
-    {3, "English", true},   // Portuguese
-    {0, "English", false},  // Swedish
-    {4, "English", false},  // Russian
+    {1, "Deutsch", ','},  // German
+    {0, "English", '.'},  // English
+    {2, "English", ','},  // French
+    {3, "English", ','},  // Portuguese
+    {0, "English", ','},  // Swedish
+    {4, "English", ','},  // Russian
 };
 
 const ColumnTraits& TraitsOf(int languageId) { return kTraits[ColumnOfLanguage(languageId)]; }
@@ -48,7 +48,7 @@ int ControlLanguageOf(int languageId) { return TraitsOf(languageId).controlLangu
 
 std::string_view HelpFolderOf(int languageId) { return TraitsOf(languageId).helpFolder; }
 
-bool UsesDecimalComma(int languageId) { return TraitsOf(languageId).decimalComma; }
+char DecimalSeparator(int languageId) { return TraitsOf(languageId).decimalSeparator; }
 
 std::string Text(const TextTable& table, int number, int languageId) {
     return table.Utf8(number, ColumnOfLanguage(languageId));

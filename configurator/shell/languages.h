@@ -7,7 +7,8 @@
 //
 // From the id follow the text-table column, the language number handed to the
 // control (`LNGLanguage`), the folder of the help pages and the decimal
-// separator of number fields; all but the column follow from the column.
+// separator of the numbers the program shows; all but the column follow from
+// the column.
 
 #pragma once
 
@@ -51,9 +52,11 @@ int ControlLanguageOf(int languageId);
 // "English" for all others.
 std::string_view HelpFolderOf(int languageId);
 
-// Whether number fields read and show a decimal comma (German, French and
-// Portuguese ids) rather than a decimal point.
-bool UsesDecimalComma(int languageId);
+// The decimal separator of the numbers the program shows: a comma for
+// German, French, Portuguese, Swedish and Russian, a point for English (and
+// so for every id without a column of its own). Typed numbers take either
+// (configurator/shell/numbers.h).
+char DecimalSeparator(int languageId);
 
 // Text `number` in the language of `languageId`, as UTF-8; empty for a number
 // outside 0..123.

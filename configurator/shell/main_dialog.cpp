@@ -714,7 +714,7 @@ bool CMERIDEXDlg::ShowReadout(const Readout& r) {
     switch (r.kind) {
         case kModulePulse: {
             // The header's serial number and medium are read with the records.
-            const std::optional<PulseReadout> pulse = ReadPulse(r);
+            const std::optional<PulseReadout> pulse = ReadPulse(r, languageId_);
             if (!pulse) return false;
             pages_->ShowPage(pulse->page, r.header.versionText);
             pages_->ShowPulse(*pulse);

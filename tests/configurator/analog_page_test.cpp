@@ -135,22 +135,19 @@ TEST(AnalogWrites, InputTextsByteForByte) {
 TEST(AnalogWrites, CurrentInMicroamperesLowByteFirst) {
     const struct {
         const char* current;
-        int languageId;
         const char* bytes;
     } rows[] = {
-        {"20", kEnglish, "20 4E"},      {"20.000", kEnglish, "20 4E"}, {"4", kEnglish, "A0 0F"},
-        {"12,5", kGerman, "D4 30"},     {"12.5", kEnglish, "D4 30"},   {"12.5", kGerman, "E0 2E"},  // 12 mA
-        {"4.0009", kEnglish, "A0 0F"},  // truncated
-        {"70", kEnglish, "FF FF"},      {"-1", kEnglish, "00 00"},     {"", kEnglish, "00 00"},
+        {"20", "20 4E"},     {"20.000", "20 4E"}, {"4", "A0 0F"},
+        {"12,5", "D4 30"},   {"12.5", "D4 30"},   // either separator, in every language
+        {"4.0009", "A0 0F"},  // truncated
+        {"70", "FF FF"},     {"-1", "00 00"},     {"", "00 00"},
     };
     for (const auto& r : rows) {
         AnalogPageFields p = Page(kSensorPt100, MinMaxChoice::kNone);
         p.current = r.current;
-        EXPECT_EQ(WriteCurrentText(p, r.languageId), kAddresses +
-                                                         "01 FD 0B 02 03 FE 28 00 00 00 83 40 FE 28 00 00 00 82 C0 40 "
-                                                         "FD 56 " +
-                                                         r.bytes + " ")
-            << r.current << " " << r.languageId;
+        EXPECT_EQ(WriteCurrentText(p),
+                  kAddresses + "01 FD 0B 02 03 FE 28 00 00 00 83 40 FE 28 00 00 00 82 C0 40 FD 56 " + r.bytes + " ")
+            << r.current;
     }
 }
 
@@ -161,20 +158,19 @@ TEST(AnalogWrites, TemperatureQueuesCalibrationAndParameterSet) {
         int sensor;
         int firmware;
         const char *a, *b, *c;
-        int languageId;
         std::string records2;
     } rows[] = {
         // V1 = 0123456789ABh, V2 = 0A0B0C0D0E0Fh; PT1000 owns bytes 4-5.
-        {"PT1000, firmware 1.1", kSensorPt1000, 11, "200", "-100", "-123.4", kEnglish,
+        {"PT1000, firmware 1.1", kSensorPt1000, 11, "200", "-100", "-123.4",
          "86 80 40 E6 28 AB 89 67 45 8C 2E C6 80 40 E6 28 0F 0E 0D 0C C9 FB "},
-        {"PT1000, firmware 0", kSensorPt1000, 0, "-3", "-5", "-12.3", kEnglish,
+        {"PT1000, firmware 0", kSensorPt1000, 0, "-3", "-5", "-12.3",
          "86 80 40 E6 28 AB 89 67 45 DB 85 "},
-        {"PT1000, firmware unknown", kSensorPt1000, -1, "-3", "-5", "-12,3", kGerman,
+        {"PT1000, firmware unknown", kSensorPt1000, -1, "-3", "-5", "-12,3",
          "86 80 40 E6 28 AB 89 67 45 DB 85 "},
         // t is the integer part of 10 c: -12.35 gives -123 as -12.3 does.
-        {"PT1000, c with two decimals", kSensorPt1000, 0, "-3", "-5", "-12.35", kEnglish,
+        {"PT1000, c with two decimals", kSensorPt1000, 0, "-3", "-5", "-12.35",
          "86 80 40 E6 28 AB 89 67 45 DB 85 "},
-        {"PT1000, positive", kSensorPt1000, 11, "1", "2", "0.5", kEnglish,
+        {"PT1000, positive", kSensorPt1000, 11, "1", "2", "0.5",
          "86 80 40 E6 28 AB 89 67 45 12 05 C6 80 40 E6 28 0F 0E 0D 0C 00 00 "},
     };
     for (const auto& r : rows) {
@@ -185,7 +181,7 @@ TEST(AnalogWrites, TemperatureQueuesCalibrationAndParameterSet) {
         p.temperature.a = r.a;
         p.temperature.b = r.b;
         p.temperature.c = r.c;
-        const TemperatureWrite w = WriteTemperature(p, r.languageId);
+        const TemperatureWrite w = WriteTemperature(p);
         EXPECT_EQ(w.pendingRecords2, r.records2) << r.name;
         EXPECT_EQ(w.pendingRecords1, kAddresses + set) << r.name;
     }
@@ -210,7 +206,7 @@ TEST(AnalogWrites, EachSensorWritesItsOwnSlot) {
         p.temperature.a = "-3";
         p.temperature.b = "-5";
         p.temperature.c = "-12.3";
-        const TemperatureWrite w = WriteTemperature(p, kEnglish);
+        const TemperatureWrite w = WriteTemperature(p);
         EXPECT_EQ(w.pendingRecords2, "86 80 40 E6 28 " + r.v1) << r.sensor;
         EXPECT_EQ(w.pendingRecords1.substr(kAddresses.size(), 12), std::string("01 FD 0B ") + r.mode + " ") << r.sensor;
     }
@@ -360,15 +356,16 @@ TEST_F(AnalogPage, MeasurementTelegramFillsValuesUnitsAndTheMinMaxInput) {
         ASSERT_TRUE(out.has_value()) << r.minmax;
         EXPECT_EQ(out->telegram, AnalogTelegram::kMeasurement);
         EXPECT_TRUE(out->followUp);
-        EXPECT_EQ(page.inputs[0].value, "5.040000e+02");  // 1 / 2 x 1000 + 4
-        EXPECT_EQ(page.inputs[1].value, "-1.477143e+02");  // 3 / -7 x 333 - 5
-        EXPECT_EQ(page.temperature.value, "-1.250000e+01");
+        // The control renders the values "5.040000e+02", "-1.477143e+02" and "-1.250000e+01".
+        EXPECT_EQ(page.inputs[0].value, "504.00");  // 1 / 2 x 1000 + 4
+        EXPECT_EQ(page.inputs[1].value, "-147.71");  // 3 / -7 x 333 - 5
+        EXPECT_EQ(page.temperature.value, "-12.5");
         EXPECT_EQ(page.inputs[0].unitEntry, 0x3B);
         EXPECT_EQ(page.inputs[1].unitEntry, 0x5B);
         EXPECT_EQ(page.minMax, r.choice);
         EXPECT_EQ(page.firmwareNumber, 11);
 
-        const std::string values[] = {"5.040000e+02", "-1.477143e+02", "-1.250000e+01"};
+        const std::string values[] = {"504.00", "-147.71", "-12.5"};
         const std::string* fields[][3] = {
             {&page.inputs[0].min, &page.inputs[0].max, &page.inputs[0].average},
             {&page.inputs[1].min, &page.inputs[1].max, &page.inputs[1].average},
@@ -391,6 +388,31 @@ TEST_F(AnalogPage, MeasurementAnsweringTheFollowUpAsksForNothingMore) {
     ASSERT_TRUE(out.has_value());
     EXPECT_EQ(out->telegram, AnalogTelegram::kMeasurement);
     EXPECT_FALSE(out->followUp);
+}
+
+// Every number a German page shows has the decimal comma, none a point;
+// values and parameters typed with either separator are read alike.
+TEST_F(AnalogPage, AGermanPageShowsOneSeparator) {
+    AddSlave("module=analog man=VND primary=3 firmware=11 x1=1000 a1=1/2/4 x2=333 a2=3/-7/-5 temp=-12.5 minmax=temp "
+             "sensor=pt1000 current=12000 v1=2E8C00000000 v2=FBC900000000");
+    AnalogPageFields page;
+    ASSERT_TRUE(ReadAnalogAnswer(Measurement(), kGerman, page).has_value());
+    ASSERT_TRUE(ReadAnalogAnswer(Parameters(), kGerman, page).has_value());
+    const TemperatureFields& t = page.temperature;
+    const struct {
+        const char* field;
+        const std::string& shown;
+        const char* expected;
+    } rows[] = {
+        {"A1 value", page.inputs[0].value, "504,00"},  {"A2 value", page.inputs[1].value, "-147,71"},
+        {"temperature", t.value, "-12,5"},             {"temperature min", t.min, "-12,5"},
+        {"temperature max", t.max, "-12,5"},           {"temperature average", t.average, "-12,5"},
+        {"temperature c", t.c, "-123,4"},              {"output current", page.current, "12,000"},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(r.shown, r.expected) << r.field;
+        EXPECT_EQ(r.shown.find('.'), std::string::npos) << r.field;
+    }
 }
 
 // A record of a literal answer line: descriptor (subunit, tariff 0, storage,
@@ -424,15 +446,18 @@ TEST(AnalogReadout, SubunitOfTheFourthRecordChoosesTheMinMaxInput) {
         AnalogPageFields page;
         ASSERT_TRUE(ReadAnalogAnswer(*readout, kEnglish, page).has_value()) << r.subunit;
         EXPECT_EQ(page.minMax, r.choice) << r.subunit;
-        EXPECT_EQ(page.inputs[0].value + page.inputs[1].value + page.temperature.value, "123");
+        EXPECT_EQ(page.inputs[0].value + " " + page.inputs[1].value + " " + page.temperature.value,
+                  "1.00 2.00 3.0");
         const AnalogInputFields& a1 = page.inputs[0];
         const AnalogInputFields& a2 = page.inputs[1];
         const TemperatureFields& t = page.temperature;
-        const std::string shown[] = {a1.min + a1.max + a1.average, a2.min + a2.max + a2.average,
-                                     t.min + t.max + t.average};
+        const std::string shown[] = {a1.min + " " + a1.max + " " + a1.average,
+                                     a2.min + " " + a2.max + " " + a2.average, t.min + " " + t.max + " " + t.average};
+        // Min, max and average with the decimals of their input: two for A1 and A2, one for °C.
         const int filled = r.choice == MinMaxChoice::kA2 ? 1 : r.choice == MinMaxChoice::kTemperature ? 2 : 0;
+        const std::string expected = filled == 2 ? "4.0 5.0 6.0" : "4.00 5.00 6.00";
         for (int input = 0; input < 3; ++input)
-            EXPECT_EQ(shown[input], input == filled ? "456" : "") << r.subunit << " input " << input;
+            EXPECT_EQ(shown[input], input == filled ? expected : "  ") << r.subunit << " input " << input;
     }
     // Fewer than six records are no measurement telegram.
     const std::optional<Readout> shortAnswer = ParseAnswerLine(head + three);
@@ -524,7 +549,7 @@ TEST_F(AnalogPage, InputWritesReadBack) {
     AnalogPageFields back = ReadBack();
     EXPECT_EQ(back.inputs[0].unitEntry, 0x3B);
     EXPECT_EQ(back.inputs[0].a + "/" + back.inputs[0].b + "/" + back.inputs[0].c, "1/-2/-5");
-    EXPECT_EQ(back.inputs[0].value, "-5.050000e+02");  // 1 / -2 x 1000 - 5
+    EXPECT_EQ(back.inputs[0].value, "-505.00");  // 1 / -2 x 1000 - 5
     EXPECT_EQ(back.temperature.sensorEntry, kSensorPt1000);
     EXPECT_EQ(back.minMax, MinMaxChoice::kA2);
     EXPECT_EQ(back.inputs[1].a + "/" + back.inputs[1].b + "/" + back.inputs[1].c, "1/1/0") << "A2 unchanged";
@@ -554,7 +579,7 @@ TEST_F(AnalogPage, CurrentWriteReadsBack) {
           std::tuple{"7.5", kEnglish, "7.500"}}) {
         AnalogPageFields page = Page(kSensorPt100, MinMaxChoice::kA1);
         page.current = written;
-        Apply(WriteCurrentText(page, language));
+        Apply(WriteCurrentText(page));
         EXPECT_EQ(ReadBack(language).current, read) << written;
     }
 }
@@ -586,7 +611,7 @@ TEST_F(AnalogPage, TemperatureWriteReadsBackForEachSensorAndFirmware) {
         page.temperature.a = r.a;
         page.temperature.b = r.b;
         page.temperature.c = r.c;
-        const TemperatureWrite w = WriteTemperature(page, kEnglish);
+        const TemperatureWrite w = WriteTemperature(page);
         Apply(w.pendingRecords2);
         Apply(w.pendingRecords1);
 

@@ -1,7 +1,6 @@
-// The Analog module's parameter calculation: number texts in both
-// notations, the straight line through two points, the nearest fraction,
-// the three calculations, the reset values and the limits of the OK check
-// on both sides of every bound.
+// The Analog module's parameter calculation: the straight line through two
+// points, the nearest fraction, the three calculations, the reset values and
+// the limits of the OK check on both sides of every bound.
 
 #include "configurator/devices/analog_parameters.h"
 
@@ -14,6 +13,8 @@ namespace {
 
 constexpr int kEnglish = 1;
 constexpr int kGerman = 49;
+constexpr int kSwedish = 46;
+constexpr int kRussian = 7;
 
 AnalogParameterContext Context(AnalogInputKind input, int firmware = 1, int sensor = kSensorPt100,
                                int languageId = kEnglish) {
@@ -23,82 +24,6 @@ AnalogParameterContext Context(AnalogInputKind input, int firmware = 1, int sens
     c.sensorEntry = sensor;
     c.languageId = languageId;
     return c;
-}
-
-// ---------------------------------------------------------------------------
-// Number texts
-
-TEST(AnalogNumbers, DecimalCommaForItsLanguagesAndAPointForAllOthers) {
-    for (int id : {33, 41, 43, 49, 55, 351}) {
-        EXPECT_EQ(DecimalSeparator(id), ',') << id;
-        EXPECT_EQ(FormatNumber(12.5, "%#.1f", id), "12,5") << id;
-        EXPECT_DOUBLE_EQ(ParseNumber("12,5", id)->Value(), 12.5) << id;
-        // A point ends the number there.
-        EXPECT_DOUBLE_EQ(ParseNumber("12.5", id)->Value(), 12.0) << id;
-    }
-    for (int id : {1, 7, 46, 44, 0, 999}) {
-        EXPECT_EQ(DecimalSeparator(id), '.') << id;
-        EXPECT_EQ(FormatNumber(12.5, "%#.1f", id), "12.5") << id;
-        EXPECT_DOUBLE_EQ(ParseNumber("12.5", id)->Value(), 12.5) << id;
-        EXPECT_DOUBLE_EQ(ParseNumber("12,5", id)->Value(), 12.0) << id;
-    }
-}
-
-TEST(AnalogNumbers, LeadingNumberOfAText) {
-    const struct {
-        const char* text;
-        int languageId;
-        bool number;
-        int64_t scaled;
-        int places;
-    } rows[] = {
-        {"0", kEnglish, true, 0, 0},
-        {"-128", kEnglish, true, -128, 0},
-        {"+7", kEnglish, true, 7, 0},
-        {"  42", kEnglish, true, 42, 0},
-        {"12.34", kEnglish, true, 1234, 2},
-        {"-0.5", kEnglish, true, -5, 1},
-        {".5", kEnglish, true, 5, 1},
-        {"7.", kEnglish, true, 7, 0},
-        {"3abc", kEnglish, true, 3, 0},
-        {"1.2.3", kEnglish, true, 12, 1},
-        {"-12,8", kGerman, true, -128, 1},
-        {"4,0005", kGerman, true, 40005, 4},
-        {"", kEnglish, false, 0, 0},
-        {"-", kEnglish, false, 0, 0},
-        {".", kEnglish, false, 0, 0},
-        {"abc", kEnglish, false, 0, 0},
-        {"9999", kEnglish, true, 9999, 0},
-    };
-    for (const auto& r : rows) {
-        const std::optional<DecimalNumber> n = ParseNumber(r.text, r.languageId);
-        ASSERT_EQ(n.has_value(), r.number) << r.text;
-        if (!n) continue;
-        EXPECT_EQ(n->scaled, r.scaled) << r.text;
-        EXPECT_EQ(n->places, r.places) << r.text;
-    }
-    EXPECT_EQ(ParseInteger("12,7", kGerman), 12);
-    EXPECT_EQ(ParseInteger("-12.7", kEnglish), -12);
-    EXPECT_EQ(ParseInteger("x", kEnglish), std::nullopt);
-}
-
-TEST(AnalogNumbers, TruncationAndBoundsAreExact) {
-    // 10 x 2.3 in doubles is 22.999999999999996; the text's digits are not.
-    EXPECT_EQ(ParseNumber("2.3", kEnglish)->Truncated(1), 23);
-    EXPECT_EQ(ParseNumber("-12.35", kEnglish)->Truncated(1), -123);
-    EXPECT_EQ(ParseNumber("20", kEnglish)->Truncated(3), 20000);
-    EXPECT_EQ(ParseNumber("4.0009", kEnglish)->Truncated(3), 4000);
-    EXPECT_EQ(ParseNumber("-0.05", kEnglish)->Truncated(1), 0);
-
-    const struct {
-        const char* text;
-        bool within;  // -12.8 .. 12.7
-    } rows[] = {
-        {"-12.8", true}, {"-12.80", true}, {"-12.81", false}, {"-12.9", false}, {"-13", false},
-        {"12.7", true},  {"12.70", true},  {"12.71", false},  {"12.75", false}, {"12.8", false},
-        {"0", true},     {"-0.0", true},   {"12", true},      {"-12", true},
-    };
-    for (const auto& r : rows) EXPECT_EQ(ParseNumber(r.text, kEnglish)->Within(-128, 127, 1), r.within) << r.text;
 }
 
 // ---------------------------------------------------------------------------
@@ -185,6 +110,11 @@ TEST(AnalogCalculation, TemperatureWithFirmwareAboveZeroWorksInTenths) {
         {kGerman, {"0", "100", "20,5", "30,5"}, {"1", "1", "20,5"}, {"0", "100", "20,5", "30,5"}},
         {kEnglish, {"0", "200", "20.5", "30.5"}, {"1", "2", "20.5"}, {"0", "200", "20.5", "30.5"}},
         {kEnglish, {"100.4", "300", "1", "2"}, {"1", "20", "0.5"}, {"100", "300", "1.0", "2.0"}},
+        // Text 118's example typed in Swedish and Russian; the other separator is read too.
+        {kSwedish, {"0", "100", "123,4", "133,4"}, {"1", "1", "123,4"}, {"0", "100", "123,4", "133,4"}},
+        {kRussian, {"0", "100", "123,4", "133,4"}, {"1", "1", "123,4"}, {"0", "100", "123,4", "133,4"}},
+        {kRussian, {"0", "100", "123.4", "133.4"}, {"1", "1", "123,4"}, {"0", "100", "123,4", "133,4"}},
+        {kEnglish, {"0", "100", "123,4", "133,4"}, {"1", "1", "123.4"}, {"0", "100", "123.4", "133.4"}},
     };
     for (const auto& r : rows) {
         const CalculationResult out =

@@ -43,6 +43,7 @@ TEST(FieldCheck, OnlyAWholeNumberOfTheFieldsRangePasses) {
         {FieldKind::kMeterCount, "-", kEnglish, 1, false},
         {FieldKind::kMeterCount, "-1", kEnglish, 1, false},
         {FieldKind::kMeterCount, "1.5", kEnglish, 1, false},
+        {FieldKind::kMeterCount, "1.000", kGerman, 1, false},
         {FieldKind::kMeterCount, "1e3", kEnglish, 1, false},
         {FieldKind::kMeterCount, "1 000", kEnglish, 1, false},
         {FieldKind::kMeterCount, "0x10", kEnglish, 1, false},
@@ -70,9 +71,12 @@ TEST(FieldCheck, OnlyAWholeNumberOfTheFieldsRangePasses) {
         {FieldKind::kTemperatureC, "3276.8", kEnglish, 11, false},
         {FieldKind::kTemperatureC, "-12.8", kEnglish, 0, true},
         {FieldKind::kTemperatureC, "12.8", kEnglish, 0, false},
+        // A comma and a point both separate the decimals, in every language; never both.
         {FieldKind::kTemperatureC, "12,5", kGerman, 0, true},
-        {FieldKind::kTemperatureC, "12,5", kEnglish, 0, false},
-        {FieldKind::kTemperatureC, "12.5", kGerman, 0, false},
+        {FieldKind::kTemperatureC, "12,5", kEnglish, 0, true},
+        {FieldKind::kTemperatureC, "12.5", kGerman, 0, true},
+        {FieldKind::kTemperatureC, "1,2.5", kEnglish, 11, false},
+        {FieldKind::kTemperatureC, "1,2,5", kGerman, 11, false},
         {FieldKind::kTemperatureC, "1.25", kEnglish, 11, false},
         {FieldKind::kTemperatureC, "1.", kEnglish, 11, true},
         {FieldKind::kTemperatureC, ".5", kEnglish, 11, true},
@@ -83,6 +87,8 @@ TEST(FieldCheck, OnlyAWholeNumberOfTheFieldsRangePasses) {
         {FieldKind::kOutputCurrent, "20.001", kEnglish, 1, false},
         {FieldKind::kOutputCurrent, "3.999", kEnglish, 1, false},
         {FieldKind::kOutputCurrent, "12,345", kGerman, 1, true},
+        {FieldKind::kOutputCurrent, "12.345", kGerman, 1, true},
+        {FieldKind::kOutputCurrent, "12,345", kEnglish, 1, true},
         {FieldKind::kOutputCurrent, "12.3456", kEnglish, 1, false},
         {FieldKind::kOutputCurrent, "12.3000", kEnglish, 1, false},
     };
@@ -107,11 +113,19 @@ TEST(FieldCheck, TheMessageNamesTheFieldWhatIsWrongAndWhatWouldBeTaken) {
         {{FieldKind::kTemperatureC, "Temperature input", "13", LimitsOf(FieldKind::kTemperatureC, 0), {}},
          kGerman,
          "Temperature input parameter c: \"13\" is out of range; give a number from -12,8 to 12,7 with at most 1 "
-         "decimal after \",\"."},
+         "decimal after \",\" or \".\"."},
         {{FieldKind::kOutputCurrent, "", "7.1234", LimitsOf(FieldKind::kOutputCurrent), {}},
          kEnglish,
          "Output current in mA: \"7.1234\" has too many decimals; give a number from 4.000 to 20.000 with at most "
-         "3 decimals after \".\"."},
+         "3 decimals after \",\" or \".\"."},
+        {{FieldKind::kOutputCurrent, "", "1.012,5", LimitsOf(FieldKind::kOutputCurrent), {}},
+         kGerman,
+         "Output current in mA: \"1.012,5\" has two separators; a thousands separator is not accepted; give a number "
+         "from 4,000 to 20,000 with at most 3 decimals after \",\" or \".\"."},
+        {{FieldKind::kMeterCount, "P2 / Z1", "1.000", LimitsOf(FieldKind::kMeterCount), {}},
+         kGerman,
+         "P2 / Z1 meter count: \"1.000\" has a separator; the field takes no decimals and no thousands separator; "
+         "give a whole number from 0 to 999999999999999999."},
     };
     for (const auto& r : rows) {
         const std::optional<std::string> m = RefusedField({r.field}, r.languageId);

@@ -12,6 +12,9 @@
 namespace mbus::meridex {
 namespace {
 
+constexpr int kEnglishId = 1;
+constexpr int kGermanId = 49;
+
 // Subunit, tariff and storage of a record descriptor, all zero.
 #define ZEROS "00000000" "00000000" "0000000000000000"
 
@@ -106,12 +109,19 @@ TEST(PulseFields, LeavingAFactorFieldClampsBothAndRecomputesTheResult) {
     };
     for (const auto& r : rows) {
         PulseInputFields f = Fields("12345678", 7, 2, "1000", r.numerator, r.denominator);
-        ClampFactor(f);
+        ClampFactor(f, kEnglishId);
         const std::string what = std::string(r.numerator) + "/" + r.denominator;
         EXPECT_EQ(f.numerator, r.n) << what;
         EXPECT_EQ(f.denominator, r.d) << what;
         EXPECT_EQ(f.factorResult, r.result) << what;
         EXPECT_EQ(f.counter, "1000") << what;  // other fields stay
+    }
+    // The result in the language's notation.
+    for (const auto& [languageId, result] :
+         {std::pair{kGermanId, "3,333"}, std::pair{7, "3,333"}, std::pair{44, "3.333"}}) {
+        PulseInputFields f = Fields("12345678", 7, 2, "1000", "10", "3");
+        ClampFactor(f, languageId);
+        EXPECT_EQ(f.factorResult, result) << languageId;
     }
 }
 
@@ -258,7 +268,7 @@ protected:
         const std::optional<Readout> r = ParseAnswerLine(line);
         EXPECT_TRUE(r.has_value()) << line;
         if (!r) return std::nullopt;
-        std::optional<PulseReadout> out = ReadPulse(*r);
+        std::optional<PulseReadout> out = ReadPulse(*r, kEnglishId);
         EXPECT_TRUE(out.has_value()) << line;
         if (out) {
             EXPECT_EQ(out->page, r->page) << line;
@@ -369,7 +379,7 @@ TEST(ReadPulse, LiteralAnswersAtTheEdges) {
         readout.header.status = r.status;
         readout.recordText = r.records;
         readout.records = SplitRecords(r.records);
-        const std::optional<PulseReadout> out = ReadPulse(readout);
+        const std::optional<PulseReadout> out = ReadPulse(readout, kEnglishId);
         ASSERT_EQ(out.has_value(), r.page.has_value()) << r.name;
         if (!out) continue;
         EXPECT_EQ(out->page, *r.page) << r.name;
@@ -389,7 +399,7 @@ TEST(ReadPulse, OnlyAPulseAnswerIsRead) {
         r.kind = kind;
         r.recordText = records;
         r.records = SplitRecords(records);
-        EXPECT_FALSE(ReadPulse(r).has_value()) << kind;
+        EXPECT_FALSE(ReadPulse(r, kEnglishId).has_value()) << kind;
     }
 }
 

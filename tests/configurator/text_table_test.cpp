@@ -279,23 +279,23 @@ TEST(Languages, IdsMapToColumnControlLanguageHelpAndDecimalSeparator) {
         Column column;
         int controlLanguage;
         std::string helpFolder;
-        bool decimalComma;
+        char decimalSeparator;
         std::string text3;  // "Break!" in the id's language
     };
     const std::vector<Case> cases = {
-        {49, kGerman, 1, "Deutsch", true, "Abbruch!"},
-        {43, kGerman, 1, "Deutsch", true, "Abbruch!"},
-        {41, kGerman, 1, "Deutsch", true, "Abbruch!"},
-        {33, kFrench, 2, "English", true, "Interrompu !"},
-        {55, kPortuguese, 3, "English", true, "Interrompido!"},
-        {351, kPortuguese, 3, "English", true, "Interrompido!"},
-        {46, kSwedish, 0, "English", false, "Avbrutet!"},
-        {7, kRussian, 4, "English", false, "Прервано!"},
-        {1, kEnglish, 0, "English", false, "Break!"},
-        {44, kEnglish, 0, "English", false, "Break!"},
-        {0, kEnglish, 0, "English", false, "Break!"},
-        {-49, kEnglish, 0, "English", false, "Break!"},
-        {4900, kEnglish, 0, "English", false, "Break!"},
+        {49, kGerman, 1, "Deutsch", ',', "Abbruch!"},
+        {43, kGerman, 1, "Deutsch", ',', "Abbruch!"},
+        {41, kGerman, 1, "Deutsch", ',', "Abbruch!"},
+        {33, kFrench, 2, "English", ',', "Interrompu !"},
+        {55, kPortuguese, 3, "English", ',', "Interrompido!"},
+        {351, kPortuguese, 3, "English", ',', "Interrompido!"},
+        {46, kSwedish, 0, "English", ',', "Avbrutet!"},
+        {7, kRussian, 4, "English", ',', "Прервано!"},
+        {1, kEnglish, 0, "English", '.', "Break!"},
+        {44, kEnglish, 0, "English", '.', "Break!"},
+        {0, kEnglish, 0, "English", '.', "Break!"},
+        {-49, kEnglish, 0, "English", '.', "Break!"},
+        {4900, kEnglish, 0, "English", '.', "Break!"},
     };
     const TextTable table;
     for (const Case& c : cases) {
@@ -303,7 +303,7 @@ TEST(Languages, IdsMapToColumnControlLanguageHelpAndDecimalSeparator) {
         EXPECT_EQ(ColumnOfLanguage(c.id), c.column);
         EXPECT_EQ(ControlLanguageOf(c.id), c.controlLanguage);
         EXPECT_EQ(HelpFolderOf(c.id), c.helpFolder);
-        EXPECT_EQ(UsesDecimalComma(c.id), c.decimalComma);
+        EXPECT_EQ(DecimalSeparator(c.id), c.decimalSeparator);
         EXPECT_EQ(Text(table, 3, c.id), c.text3);
     }
 }

@@ -1,7 +1,7 @@
 // The Analog module's parameter dialog under Qt's offscreen platform: the
 // buttons fill and reset the fields, OK refuses parameters out of range
-// through the message hook, German reads and writes a decimal comma, and
-// no caption is cut in any of the six languages.
+// through the message hook, each language shows its one decimal separator
+// and reads either, and no caption is cut in any of the six languages.
 //
 // With MERIDEX_SHOT_DIR set, the caption test also saves a picture of the
 // dialog for each language and input there.
@@ -95,6 +95,25 @@ TEST_F(AnalogParametersDialog, ResetPutsTheNeutralParametersBackAndClearsThePoin
     t->ResetButton()->click();
     EXPECT_EQ(t->Parameters(), (ParameterTexts{"0", "0", "0,0"}));
     EXPECT_EQ(t->Points(), CalibrationTexts{});
+}
+
+// The example after the explanation (text 118), the numbers the dialog
+// shows and the numbers typed in the example's notation agree on one
+// separator in every language: a point in English, a comma in the others.
+TEST_F(AnalogParametersDialog, TheExampleAndTheNumbersShareOneSeparator) {
+    for (int id : kAllLanguages) {
+        const std::string separator = id == kEnglish ? "." : ",";
+        const std::string example = "123" + separator + "4";
+        auto d = Make(id, AnalogInputKind::kTemperature, 13, {"5", "7", "-3"});
+        const auto* explanation = d->findChild<QLabel*>(QStringLiteral("explanation"));
+        ASSERT_NE(explanation, nullptr);
+        EXPECT_TRUE(explanation->text().contains(QString::fromStdString(example))) << id;
+        d->ResetButton()->click();
+        EXPECT_EQ(d->Parameters().c, "0" + separator + "0") << id;
+        Type(*d, "0", "100", example.c_str(), ("133" + separator + "4").c_str());
+        d->CalculateButton()->click();
+        EXPECT_EQ(d->Parameters(), (ParameterTexts{"1", "1", example})) << id;
+    }
 }
 
 TEST_F(AnalogParametersDialog, OkWithBadValuesWarnsAndStaysOpen) {
