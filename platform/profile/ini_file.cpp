@@ -319,6 +319,9 @@ void IniFile::OrderKeys(std::string_view section, const std::vector<std::string>
     }
     for (std::size_t i = firstKey; i < end; ++i)
         if (!moved[i - firstKey]) ordered.push_back(std::move(lines_[i]));
+    // The file's last line may have no line end; moved up, it needs one.
+    for (std::size_t k = 0; k + 1 < ordered.size(); ++k)
+        if (ordered[k].end.empty()) ordered[k].end = lineEnd_;
     std::move(ordered.begin(), ordered.end(), lines_.begin() + static_cast<std::ptrdiff_t>(firstKey));
 }
 
