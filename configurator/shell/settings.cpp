@@ -21,6 +21,7 @@ constexpr const char* kBaudrateKeys[4] = {"Baudrate0", "Baudrate1", "Baudrate2",
 constexpr const char* kComPortKeys[4] = {"COMPort0", "COMPort1", "COMPort2", "COMPort3"};
 constexpr std::string_view kNumberKey = "PhoneListNumber";
 constexpr std::string_view kDescriptionKey = "PhoneListDescription";
+constexpr const char* kTimeoutKey = "PhoneConnectionTimeout";
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view s) {
@@ -128,8 +129,6 @@ std::string FirstUnwritable(std::string_view value, text::CodePage page) {
     }
     return {};
 }
-
-constexpr const char* kTimeoutKey = "PhoneConnectionTimeout";
 
 }  // namespace
 
