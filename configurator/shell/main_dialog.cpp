@@ -883,7 +883,9 @@ void CMERIDEXDlg::SaveSettings() {
     TakeFields();
     std::optional<int> timeout;
     if (control_.Present()) timeout = control_.TELConnectTimeout();
-    const std::string problem = SaveSettingsAtClose(options_.iniPath, settings_, timeout);
+    std::string notice;
+    const std::string problem = SaveSettingsAtClose(options_.iniPath, settings_, timeout, &notice);
+    if (!notice.empty()) std::fprintf(stderr, "MERIDEX: %s\n", notice.c_str());
     if (problem.empty()) return;
     std::fprintf(stderr, "MERIDEX: %s\n", problem.c_str());
     options_.messageBox(QString::fromStdString(problem), QString::fromLatin1(kTitle));

@@ -28,7 +28,7 @@ class QTreeWidget;
 namespace mbus::meridex {
 
 // One record, new or edited: "Description:" (at most 50 characters) and
-// "Phonenumber:" (at most 40), each at most kPhoneFieldBytes bytes in UTF-8.
+// "Phonenumber:" (at most 40), each within the record's kPhoneFieldCharacters.
 // A record read from the INI file may be longer than the character limits;
 // its fields keep it, and typing cannot make it longer.
 class CPhoneNumberEdit : public QDialog {

@@ -1,5 +1,6 @@
 #include "configurator/shell/phone_list.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/text/codepage.h"
@@ -30,12 +31,12 @@ std::size_t Utf8CharacterCount(std::string_view utf8) {
 }
 
 bool PhoneFieldAccepts(std::string_view text, std::size_t maxCharacters) {
-    return text.size() <= kPhoneFieldBytes && Utf8CharacterCount(text) <= maxCharacters;
+    return Utf8CharacterCount(text) <= std::min(maxCharacters, kPhoneFieldCharacters);
 }
 
 PhoneListEntry FittedEntry(PhoneListEntry entry) {
-    entry.description = std::string(text::CutUtf8(entry.description, kPhoneFieldBytes));
-    entry.number = std::string(text::CutUtf8(entry.number, kPhoneFieldBytes));
+    entry.description = std::string(text::CutUtf8Characters(entry.description, kPhoneFieldCharacters));
+    entry.number = std::string(text::CutUtf8Characters(entry.number, kPhoneFieldCharacters));
     return entry;
 }
 

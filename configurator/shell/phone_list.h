@@ -8,7 +8,7 @@
 // with the list rebuilt from its rows, so edits survive Cancel; only OK
 // hands a chosen number to the main dialog.
 //
-// Texts are UTF-8. A record's fields hold at most kPhoneFieldBytes bytes;
+// Texts are UTF-8. A record's fields hold at most kPhoneFieldCharacters characters;
 // the edit dialog takes at most kDescriptionMaxCharacters and
 // kNumberMaxCharacters characters as well.
 
@@ -33,10 +33,10 @@ inline constexpr std::size_t kNumberMaxCharacters = 40;
 std::size_t Utf8CharacterCount(std::string_view utf8);
 
 // Whether an edit field may hold `text`: at most `maxCharacters` characters
-// and at most kPhoneFieldBytes bytes.
+// and at most kPhoneFieldCharacters.
 bool PhoneFieldAccepts(std::string_view text, std::size_t maxCharacters);
 
-// The record with each field cut to kPhoneFieldBytes at a character boundary.
+// The record with each field cut to kPhoneFieldCharacters characters.
 PhoneListEntry FittedEntry(PhoneListEntry entry);
 
 // How the phone-number dialog ended.

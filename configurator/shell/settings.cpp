@@ -21,6 +21,7 @@ constexpr const char* kBaudrateKeys[4] = {"Baudrate0", "Baudrate1", "Baudrate2",
 constexpr const char* kComPortKeys[4] = {"COMPort0", "COMPort1", "COMPort2", "COMPort3"};
 constexpr std::string_view kNumberKey = "PhoneListNumber";
 constexpr std::string_view kDescriptionKey = "PhoneListDescription";
+constexpr const char* kTimeoutKey = "PhoneConnectionTimeout";
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view s) {
@@ -58,6 +59,7 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
+// Code points of valid UTF-8.
 std::size_t CharacterCount(std::string_view utf8) {
     std::size_t n = 0;
     for (char ch : utf8)
@@ -65,29 +67,31 @@ std::size_t CharacterCount(std::string_view utf8) {
     return n;
 }
 
+// The encoding of a file's texts: UTF-8 when the whole file is valid UTF-8
+// (a new, empty one too), else Windows-1252, as the Windows program wrote it.
+text::CodePage EncodingOf(const IniFile& ini) {
+    return IsValidUtf8(ini.Text()) ? text::CodePage::Utf8 : text::CodePage::Windows1252;
+}
+
 // A text ends at its first NUL, CR or LF: it is one line of a C string.
 std::string_view OneLine(std::string_view s) { return s.substr(0, s.find_first_of(std::string_view("\0\r\n", 3))); }
 
-// A text value as the program keeps it: UTF-8 as it is, anything else read as Windows-1252.
-std::string TextOf(std::string_view raw) {
-    raw = OneLine(raw);
-    if (IsValidUtf8(raw)) return std::string(raw);
-    return text::ToUtf8(raw, text::CodePage::Windows1252);
+// A text value as the program keeps it (UTF-8) from the file's encoding.
+std::string TextOf(std::string_view raw, text::CodePage encoding) {
+    return text::ToUtf8(OneLine(raw), encoding);
 }
 
 std::string Warning(int line, const std::string& message) { return "line " + std::to_string(line) + ": " + message; }
 
-// Cuts `value` to `maxBytes` at a character boundary, with a warning when it was longer.
-std::string Limited(std::string value, std::size_t maxBytes, const std::string& key, int line,
+// Cuts `value` to `maxCharacters` code points, with a warning when it was longer.
+std::string Limited(std::string value, std::size_t maxCharacters, const std::string& key, int line,
                     std::vector<std::string>* warnings) {
-    if (value.size() <= maxBytes) return value;
-    std::string cut(text::CutUtf8(value, maxBytes));
+    const std::size_t length = CharacterCount(value);
+    if (length <= maxCharacters) return value;
     if (warnings != nullptr)
-        warnings->push_back(Warning(line, key + " is " + std::to_string(CharacterCount(value)) +
-                                              " characters long; only the first " +
-                                              std::to_string(CharacterCount(cut)) + " are used (the field holds " +
-                                              std::to_string(maxBytes) + " bytes)"));
-    return cut;
+        warnings->push_back(Warning(line, key + " is " + std::to_string(length) + " characters long; only the first " +
+                                              std::to_string(maxCharacters) + " are used"));
+    return std::string(text::CutUtf8Characters(value, maxCharacters));
 }
 
 std::string Lowered(std::string_view s) { return text::AsciiLowered(s); }
@@ -113,8 +117,18 @@ bool IsDecimalNumber(std::string_view s) {
     return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-// A text for the file: one line, so that it cannot break the file's structure.
-std::string Writable(const std::string& value) { return std::string(OneLine(value)); }
+// The first character of UTF-8 `value` that `page` cannot hold; empty when it holds them all.
+std::string FirstUnwritable(std::string_view value, text::CodePage page) {
+    for (std::size_t i = 0; i < value.size();) {
+        std::size_t n = 1;
+        while (i + n < value.size() && (static_cast<unsigned char>(value[i + n]) & 0xC0) == 0x80) ++n;
+        bool lossless = true;
+        text::FromUtf8(value.substr(i, n), page, &lossless);
+        if (!lossless) return std::string(value.substr(i, n));
+        i += n;
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -124,10 +138,11 @@ Settings LoadSettings(const IniFile& ini, std::vector<std::string>* warnings) {
     Settings s;
     const char* sec = kSettingsSection;
     auto integer = [&](const char* key, int fallback) { return ini.GetInt(sec, key, fallback); };
-    auto textOf = [&](const char* key, const std::string& fallback, std::size_t maxBytes) {
+    const text::CodePage encoding = EncodingOf(ini);
+    auto textOf = [&](const char* key, const std::string& fallback, std::size_t maxCharacters) {
         const std::optional<IniEntry> entry = ini.Find(sec, key);
         if (!entry) return fallback;
-        return Limited(TextOf(entry->value), maxBytes, key, entry->line, warnings);
+        return Limited(TextOf(entry->value, encoding), maxCharacters, key, entry->line, warnings);
     };
     constexpr std::size_t kUnlimited = std::string::npos;
 
@@ -145,8 +160,8 @@ Settings LoadSettings(const IniFile& ini, std::vector<std::string>* warnings) {
         s.comPorts[i] = integer(kComPortKeys[i], s.comPorts[i]);
     }
     s.addressType = integer("AddressType", s.addressType);
-    s.phoneConnectionTimeout = integer("PhoneConnectionTimeout", s.phoneConnectionTimeout);
-    s.modemInitString = textOf("ModemInitString", s.modemInitString, kModemInitBytes);
+    s.phoneConnectionTimeout = integer(kTimeoutKey, s.phoneConnectionTimeout);
+    s.modemInitString = textOf("ModemInitString", s.modemInitString, kModemInitCharacters);
     s.secAddress = textOf("SecAddress", s.secAddress, kUnlimited);
     s.primAddress = textOf("PrimAddress", s.primAddress, kUnlimited);
     s.medium = integer("Medium", s.medium);
@@ -195,7 +210,7 @@ Settings LoadSettings(const IniFile& ini, std::vector<std::string>* warnings) {
         const std::string key = std::string(prefix) + std::to_string(i);
         const auto it = byName.find(Lowered(key));
         if (it == byName.end()) return std::string();
-        return Limited(TextOf(it->second->value), kPhoneFieldBytes, key, it->second->line, warnings);
+        return Limited(TextOf(it->second->value, encoding), kPhoneFieldCharacters, key, it->second->line, warnings);
     };
     for (int i = 0; i < count; ++i) {
         s.phoneList[static_cast<std::size_t>(i)].description = field(kDescriptionKey, i);
@@ -204,10 +219,16 @@ Settings LoadSettings(const IniFile& ini, std::vector<std::string>* warnings) {
     return s;
 }
 
-void SaveSettings(const Settings& s, std::optional<int> phoneConnectionTimeout, IniFile* ini) {
-    std::vector<std::pair<std::string, std::string>> keys;
-    auto integer = [&](const char* key, int value) { keys.emplace_back(key, std::to_string(value)); };
-    auto textOf = [&](const char* key, const std::string& value) { keys.emplace_back(key, Writable(value)); };
+std::string SaveSettings(const Settings& s, std::optional<int> phoneConnectionTimeout, IniFile* ini) {
+    // The keys of both sections, in the order a new file lists them.
+    std::vector<std::pair<std::string, std::string>> settingsKeys;
+    std::vector<std::pair<std::string, std::string>> phoneKeys;
+    std::vector<std::pair<std::string, std::string>>* keys = &settingsKeys;
+    auto integer = [&](const char* key, int value) { keys->emplace_back(key, std::to_string(value)); };
+    // A text is one line, so that it cannot break the file's structure.
+    auto textOf = [&](std::string key, const std::string& value) {
+        keys->emplace_back(std::move(key), std::string(OneLine(value)));
+    };
 
     integer("VersionsInfo", kSettingsVersion);
     integer("FiFoBuffer", s.fifoBuffer);
@@ -225,24 +246,76 @@ void SaveSettings(const Settings& s, std::optional<int> phoneConnectionTimeout, 
     textOf("SecAddress", s.secAddress);
     textOf("PrimAddress", s.primAddress);
     integer("Medium", s.medium);
-    if (phoneConnectionTimeout) integer("PhoneConnectionTimeout", *phoneConnectionTimeout);
-    // The keys are fixed names and the texts single lines: nothing can be refused.
-    ini->WriteStrings(kSettingsSection, keys);
+    if (phoneConnectionTimeout) integer(kTimeoutKey, *phoneConnectionTimeout);
 
-    keys.clear();
+    keys = &phoneKeys;
     const int count = static_cast<int>(s.phoneList.size());
     integer("PhoneListEntries", count);
     for (int i = 0; i < count; ++i) {
         const PhoneListEntry& entry = s.phoneList[static_cast<std::size_t>(i)];
-        keys.emplace_back(std::string(kNumberKey) + std::to_string(i), Writable(entry.number));
-        keys.emplace_back(std::string(kDescriptionKey) + std::to_string(i), Writable(entry.description));
+        textOf(std::string(kNumberKey) + std::to_string(i), entry.number);
+        textOf(std::string(kDescriptionKey) + std::to_string(i), entry.description);
     }
-    ini->WriteStrings(kPhoneListSection, keys);
-    // Entries a longer list left behind would still be read by programs that
-    // look beyond the count.
-    ini->DeleteKeys(kPhoneListSection, [count](std::string_view key) {
-        return std::max(PhoneKeyIndex(key, kNumberKey), PhoneKeyIndex(key, kDescriptionKey)) >= count;
-    });
+
+    // A file of the old format gets its keys in the order of a new file;
+    // a file of this format keeps each key on its line.
+    const bool oldFormat = ini->GetInt(kSettingsSection, "VersionsInfo", Settings().versionsInfo) <= 10;
+    auto write = [&](IniFile* file, text::CodePage encoding) {
+        auto encoded = [encoding](std::vector<std::pair<std::string, std::string>> section) {
+            for (auto& entry : section) entry.second = text::FromUtf8(entry.second, encoding);
+            return section;
+        };
+        // The keys are fixed names and the texts single lines: nothing can be refused.
+        file->WriteStrings(kSettingsSection, encoded(settingsKeys));
+        file->WriteStrings(kPhoneListSection, encoded(phoneKeys));
+        // Entries a longer list left behind would still be read by programs
+        // that look beyond the count.
+        file->DeleteKeys(kPhoneListSection, [count](std::string_view key) {
+            return std::max(PhoneKeyIndex(key, kNumberKey), PhoneKeyIndex(key, kDescriptionKey)) >= count;
+        });
+        if (!oldFormat) return;
+        auto namesOf = [](const std::vector<std::pair<std::string, std::string>>& section) {
+            std::vector<std::string> names;
+            for (const auto& entry : section) names.push_back(entry.first);
+            return names;
+        };
+        std::vector<std::string> order = namesOf(settingsKeys);
+        if (!phoneConnectionTimeout) order.push_back(kTimeoutKey);  // kept from the file, in its place
+        file->OrderKeys(kSettingsSection, order);
+        file->OrderKeys(kPhoneListSection, namesOf(phoneKeys));
+    };
+
+    // The texts go into the file in its own encoding. A file in
+    // Windows-1252 that cannot hold one of them becomes UTF-8 as a whole:
+    // nothing is lost, and no '?' stands in for a character. So does one
+    // whose Windows-1252 texts would read as UTF-8 once written (when what
+    // was not UTF-8 in it has gone with the save).
+    if (EncodingOf(*ini) == text::CodePage::Utf8) {
+        write(ini, text::CodePage::Utf8);
+        return {};
+    }
+    std::string notice;
+    for (const auto* section : {&settingsKeys, &phoneKeys})
+        for (const auto& [key, value] : *section) {
+            const std::string unwritable = FirstUnwritable(value, text::CodePage::Windows1252);
+            if (notice.empty() && !unwritable.empty())
+                notice = key + " holds \"" + unwritable +
+                         "\", which Windows-1252 cannot hold; the file is now written in UTF-8 as a whole";
+        }
+    if (notice.empty()) {
+        IniFile candidate = *ini;
+        write(&candidate, text::CodePage::Windows1252);
+        const std::string written = candidate.Text();
+        const bool ascii = std::all_of(written.begin(), written.end(), [](char c) { return (c & 0x80) == 0; });
+        if (ascii || EncodingOf(candidate) == text::CodePage::Windows1252) {
+            *ini = std::move(candidate);
+            return {};
+        }
+        notice = "its Windows-1252 texts would read as UTF-8; the file is now written in UTF-8 as a whole";
+    }
+    *ini = IniFile::Parse(text::ToUtf8(ini->Text(), text::CodePage::Windows1252));
+    write(ini, text::CodePage::Utf8);
+    return notice;
 }
 
 bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<std::string>* warnings) {
@@ -266,7 +339,7 @@ bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<s
 }
 
 bool SaveSettingsFile(const std::string& path, const Settings& settings, std::optional<int> phoneConnectionTimeout,
-                      std::string* error) {
+                      std::string* error, std::string* notice) {
     if (path.empty()) {
         *error = "the place of MERIDEX.INI is not known (set MERIDEX_INI or HOME); the settings were not saved";
         return false;
@@ -277,14 +350,16 @@ bool SaveSettingsFile(const std::string& path, const Settings& settings, std::op
         *error += "; the settings were not saved";
         return false;
     }
-    SaveSettings(settings, phoneConnectionTimeout, &ini);
-    return profile::SaveIniFile(path, ini, error);
+    const std::string changed = SaveSettings(settings, phoneConnectionTimeout, &ini);
+    if (!profile::SaveIniFile(path, ini, error)) return false;
+    if (notice != nullptr) *notice = changed.empty() ? std::string() : path + ": " + changed;
+    return true;
 }
 
 std::string SaveSettingsAtClose(const std::string& path, const Settings& settings,
-                                std::optional<int> phoneConnectionTimeout) {
+                                std::optional<int> phoneConnectionTimeout, std::string* notice) {
     std::string error;
-    if (SaveSettingsFile(path, settings, phoneConnectionTimeout, &error)) return {};
+    if (SaveSettingsFile(path, settings, phoneConnectionTimeout, &error, notice)) return {};
     return "The settings could not be saved:\n" + error;
 }
 

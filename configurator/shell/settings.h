@@ -9,14 +9,17 @@
 //   the FIFO is then switched off; each of COMPort0..COMPort3 above 5 is
 //   reduced by 6 as well. Saving always writes VersionsInfo 12.
 // - Texts: the program works in UTF-8, while files of the Windows program
-//   are in Windows-1252. A value that is valid UTF-8 is taken as it is; any
-//   other is decoded as Windows-1252. A text ends at its first NUL or CR
-//   (the values of the Windows program were C strings on one line, and the
-//   texts go into one-line script commands).
-// - The phone-list fields hold at most kPhoneFieldBytes bytes and the modem
-//   init string kModemInitBytes (the field sizes of the Windows program
-//   without their terminating zero). A longer value is cut at a UTF-8
-//   character boundary and a warning names the key and its line.
+//   are in Windows-1252. A file that is valid UTF-8 as a whole (one of pure
+//   ASCII too) is UTF-8; any other is Windows-1252, and all its texts are
+//   decoded as such. A text ends at its first NUL or CR (the values of the
+//   Windows program were C strings on one line, and the texts go into
+//   one-line script commands).
+// - The phone-list fields hold at most kPhoneFieldCharacters characters and
+//   the modem init string kModemInitCharacters (the field sizes of the
+//   Windows program without their terminating zero, where a byte was a
+//   character). Characters are those of the file: bytes in Windows-1252,
+//   code points in UTF-8. A longer value is cut after its last character
+//   that fits and a warning names the key and its line.
 // - A PhoneListEntries below 0 reads as 0, one above kMaxPhoneListEntries
 //   as that (with a warning); entries whose keys are missing are empty.
 //   When PhoneListEntries is missing or not a number, the entries present
@@ -24,10 +27,22 @@
 //   PhoneListDescription key (with a warning), so that the next save
 //   writes all of them back.
 //
-// Saving writes the keys in a fixed order (a new file therefore lists them
-// in that order; in an existing file each key keeps its line), texts in
-// UTF-8, and keeps every other key and section of the file. Phone-list keys
-// of entries beyond the new count are removed.
+// Saving writes the keys in a fixed order: a new file lists them in that
+// order, and so does a file of the old format once converted (the keys of
+// both sections move into that order, lines of other keys after them); in
+// a file of this format each key keeps its line. Every other key and
+// section of the file is kept, byte for byte. Phone-list keys of entries
+// beyond the new count are removed.
+//
+// Saving writes the texts in the file's encoding: a new file is UTF-8, a
+// Windows-1252 file stays Windows-1252, so that the Windows program reads
+// it back, and every line the save does not change keeps its bytes. When a
+// Windows-1252 file cannot hold a text (Cyrillic typed into it, say), the
+// whole file is converted to UTF-8 and written so: nothing is lost and no
+// '?' stands in for a character, while the Windows program then shows its
+// umlauts wrongly. The same happens when the Windows-1252 texts written
+// would read as UTF-8 (the save having removed what was not UTF-8 in the
+// file). The save says so in a notice.
 
 #pragma once
 
@@ -47,13 +62,13 @@ inline constexpr const char* kPhoneListSection = "MERIDEX PhoneList";
 // VersionsInfo as this program writes it.
 inline constexpr int kSettingsVersion = 12;
 
-inline constexpr std::size_t kPhoneFieldBytes = 59;
-inline constexpr std::size_t kModemInitBytes = 100;
+inline constexpr std::size_t kPhoneFieldCharacters = 59;
+inline constexpr std::size_t kModemInitCharacters = 100;
 inline constexpr int kMaxPhoneListEntries = 1000;
 
 struct PhoneListEntry {
-    std::string description;  // UTF-8, at most kPhoneFieldBytes bytes
-    std::string number;       // UTF-8, at most kPhoneFieldBytes bytes
+    std::string description;  // UTF-8, at most kPhoneFieldCharacters characters
+    std::string number;       // UTF-8, at most kPhoneFieldCharacters characters
     bool operator==(const PhoneListEntry&) const = default;
 };
 
@@ -72,7 +87,7 @@ struct Settings {
     std::array<int, 4> comPorts{0, 0, 0, 0};   // COMPort0..3: port index per communication type
     int addressType = 1;             // 0..4
     int phoneConnectionTimeout = 60; // seconds, for the control's TELConnectTimeout
-    std::string modemInitString;     // at most kModemInitBytes bytes
+    std::string modemInitString;     // at most kModemInitCharacters characters
     std::string secAddress = "FFFFFFFF";
     std::string primAddress = "0";
     int medium = 0;                  // 0 all media, n medium n - 1
@@ -92,8 +107,10 @@ Settings LoadSettings(const profile::IniFile& ini, std::vector<std::string>* war
 
 // Writes the settings into a profile. `phoneConnectionTimeout` is the
 // control's current TELConnectTimeout; without a value (no control) the key
-// PhoneConnectionTimeout is left as the file has it.
-void SaveSettings(const Settings& settings, std::optional<int> phoneConnectionTimeout, profile::IniFile* ini);
+// PhoneConnectionTimeout is left as the file has it. Returns a notice when
+// a Windows-1252 profile had to become UTF-8 (naming the key and the
+// character that did not fit), else an empty text.
+std::string SaveSettings(const Settings& settings, std::optional<int> phoneConnectionTimeout, profile::IniFile* ini);
 
 // Reads the settings file. A missing file gives the defaults. Temporary
 // files that a killed save left beside it ("MERIDEX.INI.XXXXXX", this
@@ -105,14 +122,16 @@ bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<s
 
 // Writes the settings file: the file is read again first, so that keys that
 // other programs wrote meanwhile are kept. False with *error when it cannot
-// be read (it is then left alone) or written.
+// be read (it is then left alone) or written. After a save, *notice (when
+// given) holds SaveSettings' notice with the path, or is empty.
 bool SaveSettingsFile(const std::string& path, const Settings& settings, std::optional<int> phoneConnectionTimeout,
-                      std::string* error);
+                      std::string* error, std::string* notice = nullptr);
 
 // Saves the settings file at close and returns what to tell the user when
 // that failed: the text of a message box, "The settings could not be
-// saved:" and the reason naming the file; empty when they were saved.
+// saved:" and the reason naming the file; empty when they were saved
+// (*notice, when given, then as SaveSettingsFile gives it).
 std::string SaveSettingsAtClose(const std::string& path, const Settings& settings,
-                                std::optional<int> phoneConnectionTimeout);
+                                std::optional<int> phoneConnectionTimeout, std::string* notice = nullptr);
 
 }  // namespace mbus::meridex

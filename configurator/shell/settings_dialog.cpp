@@ -93,19 +93,6 @@ private:
     bool pressed_ = false;
 };
 
-// Refuses texts longer than `maxBytes` in UTF-8: the modem init string is
-// kept in a field of so many bytes.
-class Utf8LengthValidator : public QValidator {
-public:
-    Utf8LengthValidator(qsizetype maxBytes, QObject* parent) : QValidator(parent), maxBytes_(maxBytes) {}
-    State validate(QString& input, int&) const override {
-        return input.toUtf8().size() <= maxBytes_ ? Acceptable : Invalid;
-    }
-
-private:
-    qsizetype maxBytes_;
-};
-
 QLabel* PlainLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
@@ -182,8 +169,8 @@ MERIDEXSettings::MERIDEXSettings(const TextTable& texts, int runningLanguageId, 
     auto* modemLayout = new QHBoxLayout(modemGroup);
     auto* modemLabel = PlainLabel(T(kTextModemLabel), modemGroup);
     modemInit_ = new QLineEdit(modemGroup);
-    modemInit_->setMaxLength(static_cast<int>(kModemInitBytes));
-    modemInit_->setValidator(new Utf8LengthValidator(static_cast<qsizetype>(kModemInitBytes), modemInit_));
+    // UTF-16 units: never more characters than the field holds.
+    modemInit_->setMaxLength(static_cast<int>(kModemInitCharacters));
     modemInit_->setText(QString::fromStdString(initial.modemInit));
     modemInit_->installEventFilter(this);
     modemLabel->setBuddy(modemInit_);

@@ -43,7 +43,7 @@ namespace mbus::meridex {
 struct SettingsChoice {
     int languageId = 49;       // language id for the next start
     int phoneTimeout = 60;     // seconds, 5..600 (TELConnectTimeout)
-    std::string modemInit;     // UTF-8, at most kModemInitBytes bytes
+    std::string modemInit;     // UTF-8, at most kModemInitCharacters characters
     bool fifo = true;          // FiFoBuffer
     bool btOpto = false;       // BTOpto
     int manufacturerCode = 0;  // 0 VND, 1 KTR

@@ -304,6 +304,27 @@ bool IniFile::DeleteSection(std::string_view section) {
     }
 }
 
+void IniFile::OrderKeys(std::string_view section, const std::vector<std::string>& order) {
+    const auto [header, end] = FindSection(section);
+    if (header == kNone) return;
+    std::size_t firstKey = header + 1;
+    while (firstKey < end && lines_[firstKey].kind != Kind::Key) ++firstKey;
+    std::vector<bool> moved(end - firstKey, false);
+    std::vector<Line> ordered;
+    for (const std::string& key : order) {
+        const std::size_t i = FindKey(firstKey, end, Trim(key));
+        if (i == kNone || moved[i - firstKey]) continue;
+        moved[i - firstKey] = true;
+        ordered.push_back(lines_[i]);
+    }
+    for (std::size_t i = firstKey; i < end; ++i)
+        if (!moved[i - firstKey]) ordered.push_back(std::move(lines_[i]));
+    // The file's last line may have no line end; moved up, it needs one.
+    for (std::size_t k = 0; k + 1 < ordered.size(); ++k)
+        if (ordered[k].end.empty()) ordered[k].end = lineEnd_;
+    std::move(ordered.begin(), ordered.end(), lines_.begin() + static_cast<std::ptrdiff_t>(firstKey));
+}
+
 // ---- Files ---------------------------------------------------------------
 
 namespace {

@@ -107,6 +107,12 @@ public:
     int DeleteKeys(std::string_view section, const std::function<bool(std::string_view key)>& which);
     // Removes every section of that name with all its lines. False when there was none.
     bool DeleteSection(std::string_view section);
+    // Puts the first line of each key of `order` found in the (first)
+    // section, in that order, where the section's first key line is; the
+    // other lines of the section keep their order after them (the lines
+    // before its first key line stay before them). Every line keeps its
+    // text; nothing happens when the section is missing.
+    void OrderKeys(std::string_view section, const std::vector<std::string>& order);
 
 private:
     enum class Kind { Other, Section, Key };

@@ -137,7 +137,7 @@ TEST(PhoneListClose, DeletingEveryRowSavesAnEmptyList) {
     EXPECT_TRUE(LoadSettings(ini).phoneList.empty());
 }
 
-TEST(PhoneListFields, EditFieldsTakeTheirCharactersWithinTheRecordsBytes) {
+TEST(PhoneListFields, EditFieldsTakeTheirCharactersWithinTheRecord) {
     const std::string cyrillic = "\xD0\x96";  // one character, two bytes
     const struct {
         std::string text;
@@ -149,11 +149,11 @@ TEST(PhoneListFields, EditFieldsTakeTheirCharactersWithinTheRecordsBytes) {
         {std::string(41, '1'), kNumberMaxCharacters, false},
         {std::string(50, 'd'), kDescriptionMaxCharacters, true},
         {std::string(51, 'd'), kDescriptionMaxCharacters, false},
-        // 29 two-byte characters are 58 bytes; 30 would be 60, more than a record holds.
-        {[&] { std::string s; for (int i = 0; i < 29; ++i) s += cyrillic; return s; }(), kDescriptionMaxCharacters, true},
-        {[&] { std::string s; for (int i = 0; i < 30; ++i) s += cyrillic; return s; }(), kDescriptionMaxCharacters, false},
-        {std::string(57, 'x') + cyrillic, 59, true},
-        {std::string(58, 'x') + cyrillic, 59, false},
+        // Characters count, whatever their bytes; the record holds 59 of them.
+        {[&] { std::string s; for (int i = 0; i < 50; ++i) s += cyrillic; return s; }(), kDescriptionMaxCharacters, true},
+        {[&] { std::string s; for (int i = 0; i < 51; ++i) s += cyrillic; return s; }(), kDescriptionMaxCharacters, false},
+        {std::string(58, 'x') + cyrillic, 70, true},
+        {std::string(59, 'x') + cyrillic, 70, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(PhoneFieldAccepts(c.text, c.maxCharacters), c.accepted)
@@ -172,17 +172,17 @@ TEST(PhoneListFields, CharactersAreCountedAsCodePoints) {
 
 TEST(PhoneListFields, RecordsAreFittedToTheFieldSize) {
     const std::string longNumber(70, '7');
-    // 58 ASCII bytes and then a two-byte character: the character does not fit.
+    // 58 ASCII characters, a two-byte one and one more: the 59th is kept whole.
     const std::string longDescription = std::string(58, 'a') + "\xC3\xA4" "b";
     const PhoneListEntry fitted = FittedEntry({longDescription, longNumber});
-    EXPECT_EQ(fitted.number, std::string(kPhoneFieldBytes, '7'));
-    EXPECT_EQ(fitted.description, std::string(58, 'a'));
+    EXPECT_EQ(fitted.number, std::string(kPhoneFieldCharacters, '7'));
+    EXPECT_EQ(fitted.description, std::string(58, 'a') + "\xC3\xA4");
 
     PhoneList list;
     ASSERT_TRUE(list.New({longDescription, longNumber}));
     EXPECT_EQ(list.Rows()[0], fitted);
     ASSERT_TRUE(list.Edit(0, {"short", longNumber + "8"}));
-    EXPECT_EQ(list.Rows()[0], (PhoneListEntry{"short", std::string(kPhoneFieldBytes, '7')}));
+    EXPECT_EQ(list.Rows()[0], (PhoneListEntry{"short", std::string(kPhoneFieldCharacters, '7')}));
     // Records handed in as they are (loaded ones are fitted by the loader) are kept.
     EXPECT_EQ(PhoneList(kThree).Close(true, 0).list, kThree);
 }

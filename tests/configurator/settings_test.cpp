@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/profile/ini_file.h"
+#include "platform/text/codepage.h"
 #include "tests/support/scratch.h"
 
 namespace mbus::meridex {
@@ -111,8 +112,7 @@ TEST(SettingsLoad, OldFormatFileIsSavedInTheNewFormatOnce) {
     EXPECT_EQ(again.fifoBuffer, 0);
 }
 
-TEST(SettingsSave, FreshFileListsEveryKeyInItsOrder) {
-    EXPECT_EQ(Saved(Sample(), 45),
+const char* const kFreshSample =
               "[MERIDEX]\r\n"
               "VersionsInfo=12\r\n"
               "FiFoBuffer=0\r\n"
@@ -142,7 +142,23 @@ TEST(SettingsSave, FreshFileListsEveryKeyInItsOrder) {
               "PhoneListNumber0=0891\r\n"
               "PhoneListDescription0=Z\xC3\xA4hler S\xC3\xBC" "d\r\n"
               "PhoneListNumber1=+49 30 5\r\n"
-              "PhoneListDescription1=\" B\xC3\xBCro \"\r\n");
+              "PhoneListDescription1=\" B\xC3\xBCro \"\r\n";
+
+TEST(SettingsSave, FreshFileListsEveryKeyInItsOrder) { EXPECT_EQ(Saved(Sample(), 45), kFreshSample); }
+
+// Once converted, a file of the old format lists the keys as a fresh one
+// does; what else its sections hold follows them, and other sections stay.
+TEST(SettingsSave, OldFormatFileIsWrittenInTheOrderOfAFreshOne) {
+    const std::string fresh = kFreshSample;
+    const std::string phoneList = fresh.substr(fresh.find("[MERIDEX PhoneList]"));
+    const std::string before =
+        "[Other]\r\nX=1\r\n[MERIDEX]\r\n; kept above the keys\r\nMedium=3\r\nUnknown=keep me\r\nCOMPort=22\r\n"
+        "Language=49\r\nPhoneConnectionTimeout=30\r\n[MERIDEX PhoneList]\r\nPhoneListDescription1=x\r\n"
+        "Note=n\r\nPhoneListEntries=2\r\nPhoneListNumber0=9\r\n";
+    const std::string expected = "[Other]\r\nX=1\r\n[MERIDEX]\r\n; kept above the keys\r\n" +
+                                 fresh.substr(11, fresh.find("[MERIDEX PhoneList]") - 11) + "Unknown=keep me\r\n" +
+                                 phoneList + "Note=n\r\n";
+    EXPECT_EQ(Saved(Sample(), 45, before), expected);
 }
 
 TEST(SettingsSave, EverySettingSurvivesARoundTrip) {
@@ -152,13 +168,13 @@ TEST(SettingsSave, EverySettingSurvivesARoundTrip) {
 
 TEST(SettingsSave, OtherSectionsAndUnknownKeysAreKeptByteForByte) {
     const std::string before =
-        "; MERIDEX settings\n[Other]\nX = 1\n\n[MERIDEX]\nLanguage = 49\nUnknownKey=keep me\n\n"
+        "; MERIDEX settings\n[Other]\nX = 1\n\n[MERIDEX]\nLanguage = 49\nVersionsInfo = 11\nUnknownKey=keep me\n\n"
         "[MERIDEX PhoneList]\nPhoneListEntries=0\nNote=\"quoted\"\n";
     Settings s;
     s.language = 1;
     EXPECT_EQ(Saved(s, std::nullopt, before),
-              "; MERIDEX settings\n[Other]\nX = 1\n\n[MERIDEX]\nLanguage = 1\nUnknownKey=keep me\n"
-              "VersionsInfo=12\nFiFoBuffer=1\nBTOpto=0\nManufacturerCode=0\nCommunicationType=0\nBaudrate=1\n"
+              "; MERIDEX settings\n[Other]\nX = 1\n\n[MERIDEX]\nLanguage = 1\nVersionsInfo = 12\nUnknownKey=keep me\n"
+              "FiFoBuffer=1\nBTOpto=0\nManufacturerCode=0\nCommunicationType=0\nBaudrate=1\n"
               "COMPort=0\nPhonenumber=\nBaudrate0=1\nBaudrate1=3\nBaudrate2=1\nBaudrate3=1\nCOMPort0=0\nCOMPort1=0\n"
               "COMPort2=0\nCOMPort3=0\nAddressType=1\nModemInitString=\nSecAddress=FFFFFFFF\nPrimAddress=0\n"
               "Medium=0\n\n[MERIDEX PhoneList]\nPhoneListEntries=0\nNote=\"quoted\"\n");
@@ -228,47 +244,122 @@ TEST(SettingsSave, TextsAreWrittenAsOneLine) {
 }
 
 TEST(SettingsLoad, OverlongValuesAreCutWithAWarning) {
-    const std::string umlauts40 = [] {
+    // A UTF-8 file: its characters are code points.
+    const std::string umlauts70 = [] {
         std::string s;
-        for (int i = 0; i < 40; ++i) s += "\xC3\xA4";
+        for (int i = 0; i < 70; ++i) s += "\xC3\xA4";
         return s;
     }();
     std::vector<std::string> warnings;
     const Settings s = Load("[MERIDEX]\nModemInitString=" + std::string(120, 'A') +
-                                "\n[MERIDEX PhoneList]\nPhoneListEntries=5\nPhoneListDescription0=" + umlauts40 +
+                                "\n[MERIDEX PhoneList]\nPhoneListEntries=5\nPhoneListDescription0=" + umlauts70 +
                                 "\nPhoneListNumber3=" + std::string(72, '1') + "\nPhoneListNumber1=" +
                                 std::string(59, '2') + "\nPhoneListNumber2=" + std::string(60, '3') + "\n",
                             &warnings);
     EXPECT_EQ(s.modemInitString, std::string(100, 'A'));
     ASSERT_EQ(s.phoneList.size(), 5u);
-    EXPECT_EQ(s.phoneList[0].description, umlauts40.substr(0, 58));
+    EXPECT_EQ(s.phoneList[0].description, umlauts70.substr(0, 2 * 59));
     EXPECT_EQ(s.phoneList[1].number, std::string(59, '2'));
     EXPECT_EQ(s.phoneList[2].number, std::string(59, '3'));
     EXPECT_EQ(s.phoneList[3].number, std::string(59, '1'));
     EXPECT_EQ(warnings, (std::vector<std::string>{
-                            "line 2: ModemInitString is 120 characters long; only the first 100 are used "
-                            "(the field holds 100 bytes)",
-                            "line 5: PhoneListDescription0 is 40 characters long; only the first 29 are used "
-                            "(the field holds 59 bytes)",
-                            "line 8: PhoneListNumber2 is 60 characters long; only the first 59 are used "
-                            "(the field holds 59 bytes)",
-                            "line 6: PhoneListNumber3 is 72 characters long; only the first 59 are used "
-                            "(the field holds 59 bytes)",
+                            "line 2: ModemInitString is 120 characters long; only the first 100 are used",
+                            "line 5: PhoneListDescription0 is 70 characters long; only the first 59 are used",
+                            "line 8: PhoneListNumber2 is 60 characters long; only the first 59 are used",
+                            "line 6: PhoneListNumber3 is 72 characters long; only the first 59 are used",
                         }));
 }
 
-TEST(SettingsLoad, Windows1252TextsAreReadAsUtf8AndWrittenAsUtf8) {
-    const std::string before =
-        "[MERIDEX]\r\nModemInitString=AT\xA7\r\n[MERIDEX PhoneList]\r\nPhoneListEntries=2\r\n"
-        "PhoneListDescription0=M\xFCller\r\nPhoneListNumber0=1\r\nPhoneListDescription1=M\xC3\xBCller\r\n";
-    const Settings s = Load(before);
-    EXPECT_EQ(s.modemInitString, "AT\xC2\xA7");
-    ASSERT_EQ(s.phoneList.size(), 2u);
-    EXPECT_EQ(s.phoneList[0].description, "M\xC3\xBCller");
-    EXPECT_EQ(s.phoneList[1].description, "M\xC3\xBCller");
-    const std::string saved = Saved(s, 60, before);
-    EXPECT_NE(saved.find("\r\nPhoneListDescription0=M\xC3\xBCller\r\n"), std::string::npos) << saved;
-    EXPECT_NE(saved.find("\r\nModemInitString=AT\xC2\xA7\r\n"), std::string::npos) << saved;
+// A file as the Windows program writes it: Windows-1252, CR LF, the keys in
+// the order of a save. "Phonenumber" holds every upper-half byte.
+std::string Windows1252File() {
+    std::string upperHalf;
+    for (int b = 0x80; b <= 0xFF; ++b) upperHalf += static_cast<char>(b);
+    return "[MERIDEX]\r\nVersionsInfo=12\r\nFiFoBuffer=1\r\nBTOpto=0\r\nManufacturerCode=0\r\nLanguage=49\r\n"
+           "CommunicationType=1\r\nBaudrate=1\r\nCOMPort=0\r\nPhonenumber=" + upperHalf + "\r\n"
+           "Baudrate0=1\r\nBaudrate1=3\r\nBaudrate2=1\r\nBaudrate3=1\r\nCOMPort0=0\r\nCOMPort1=0\r\nCOMPort2=0\r\n"
+           "COMPort3=0\r\nAddressType=1\r\nModemInitString=AT\xA7" "1\r\nSecAddress=FFFFFFFF\r\nPrimAddress=0\r\n"
+           "Medium=0\r\nPhoneConnectionTimeout=60\r\n"
+           "[MERIDEX PhoneList]\r\nPhoneListEntries=2\r\n"
+           "PhoneListNumber0=0891\r\nPhoneListDescription0=Z\xE4hler S\xFC" "d\r\n"
+           "PhoneListNumber1=030 5\r\nPhoneListDescription1=Hauptstra\xDF" "e\r\n"
+           "[Other]\r\nNote=Gr\xFC\xDF" "e\r\n";
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(SettingsEncoding, Windows1252FileKeepsEveryByteButTheChangedLine) {
+    const std::string before = Windows1252File();
+    Settings s = Load(before);
+    EXPECT_EQ(s.modemInitString, "AT\xC2\xA7" "1");
+    EXPECT_EQ(s.phoneList, (std::vector<PhoneListEntry>{{"Z\xC3\xA4hler S\xC3\xBC" "d", "0891"},
+                                                        {"Hauptstra\xC3\x9F" "e", "030 5"}}));
+    s.language = 33;
+    IniFile ini = IniFile::Parse(before);
+    EXPECT_EQ(SaveSettings(s, 60, &ini), "");
+    std::vector<std::string> expected = Lines(before);
+    ASSERT_EQ(expected[5], "Language=49\r");
+    expected[5] = "Language=33\r";
+    EXPECT_EQ(Lines(ini.Text()), expected);
+    EXPECT_EQ(ini.Text().size(), before.size());
+}
+
+// In Windows-1252 a byte is a character: a field takes 59 of them, umlauts too.
+TEST(SettingsEncoding, Windows1252FieldsHoldFiftyNineCharacters) {
+    std::string description;
+    for (int i = 0; i < 7; ++i) description += "S\xFC" "d-Stra\xDF" "e";  // 70 characters, 70 bytes
+    const std::string before = "[MERIDEX PhoneList]\r\nPhoneListEntries=1\r\nPhoneListNumber0=1\r\n"
+                               "PhoneListDescription0=" + description + "\r\n";
+    std::vector<std::string> warnings;
+    const Settings s = Load(before, &warnings);
+    ASSERT_EQ(s.phoneList.size(), 1u);
+    EXPECT_EQ(s.phoneList[0].description, text::ToUtf8(description.substr(0, 59), text::CodePage::Windows1252));
+    EXPECT_EQ(warnings, std::vector<std::string>{
+                            "line 4: PhoneListDescription0 is 70 characters long; only the first 59 are used"});
+    const IniFile saved = IniFile::Parse(Saved(s, 60, before));
+    EXPECT_EQ(saved.GetString("MERIDEX PhoneList", "PhoneListDescription0"), description.substr(0, 59));
+}
+
+TEST(SettingsEncoding, Utf8FileStaysUtf8) {
+    const std::string before = "[MERIDEX]\r\nVersionsInfo=12\r\nPhonenumber=S\xC3\xBC" "d\r\n[Other]\r\nNote=\xC3\x9F\r\n";
+    Settings s = Load(before);
+    EXPECT_EQ(s.phonenumber, "S\xC3\xBC" "d");
+    s.modemInitString = "Stra\xC3\x9F" "e";
+    const std::string after = Saved(s, 60, before);
+    EXPECT_EQ(after.rfind(before.substr(0, before.find("[Other]")), 0), 0u) << after;
+    EXPECT_NE(after.find("\r\nModemInitString=Stra\xC3\x9F" "e\r\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("[Other]\r\nNote=\xC3\x9F\r\n"), std::string::npos) << after;
+}
+
+// What Windows-1252 cannot hold turns the whole file into UTF-8: every text
+// of it keeps its characters, none becomes '?', and the notice says why.
+TEST(SettingsEncoding, Windows1252FileThatCannotHoldATextBecomesUtf8) {
+    const std::string before = Windows1252File();
+    Settings s = Load(before);
+    s.phoneList.push_back({"\xD0\x9C\xD0\xB8\xD1\x80", "7"});  // Cyrillic
+    IniFile ini = IniFile::Parse(before);
+    EXPECT_EQ(SaveSettings(s, 60, &ini),
+              "PhoneListDescription2 holds \"\xD0\x9C\", which Windows-1252 cannot hold; "
+              "the file is now written in UTF-8 as a whole");
+    const std::string after = ini.Text();
+    EXPECT_EQ(after.find('?'), std::string::npos);
+    EXPECT_NE(after.find("[Other]\r\nNote=Gr\xC3\xBC\xC3\x9F" "e\r\n"), std::string::npos) << after;
+    EXPECT_EQ(Load(after), s);
+
+    // A file whose only text that is not UTF-8 goes with the save: the
+    // Windows-1252 texts written would read as UTF-8 ("\xC3\xBC" as one character).
+    const std::string mixed = "[MERIDEX PhoneList]\r\nPhoneListEntries=1\r\nPhoneListNumber0=1\r\n"
+                              "PhoneListDescription0=\xC3\xBC\r\nPhoneListDescription1=\xFC\r\n";
+    const Settings two = Load(mixed);
+    ASSERT_EQ(two.phoneList.size(), 1u);
+    ini = IniFile::Parse(mixed);
+    EXPECT_NE(SaveSettings(two, 60, &ini), "");
+    EXPECT_EQ(Load(ini.Text()).phoneList, two.phoneList);
 }
 
 TEST(SettingsLoad, TextsEndAtTheirFirstNulOrCarriageReturn) {
@@ -379,7 +470,7 @@ TEST(SettingsFile, WarningsOfTheFileCarryItsPath) {
     std::vector<std::string> warnings;
     EXPECT_TRUE(LoadSettingsFile(path, &s, &warnings));
     EXPECT_EQ(warnings, std::vector<std::string>{path + ": line 3: PhoneListNumber0 is 61 characters long; "
-                                                        "only the first 59 are used (the field holds 59 bytes)"});
+                                                        "only the first 59 are used"});
 }
 
 TEST(SettingsFile, SaveKeepsWhatOthersWroteSinceLoading) {

@@ -384,11 +384,11 @@ TEST(PhoneNumberEditTest, TypingStopsAtTheFieldLimits) {
     QTest::keyClicks(dialog.NumberEdit(), QString(45, QLatin1Char('7')));
     EXPECT_EQ(dialog.Entry(), (PhoneListEntry{std::string(50, 'd'), std::string(40, '7')}));
 
-    // Two-byte characters: the record's 59 bytes end the field first.
+    // Characters, not bytes: fifty of two bytes each in UTF-8 fit.
     dialog.DescriptionEdit()->clear();
-    TypeText(dialog.DescriptionEdit(), QString(35, QChar(0x0416)));
-    EXPECT_EQ(dialog.DescriptionEdit()->text(), QString(29, QChar(0x0416)));
-    EXPECT_EQ(dialog.Entry().description.size(), 58u);
+    TypeText(dialog.DescriptionEdit(), QString(60, QChar(0x0416)));
+    EXPECT_EQ(dialog.DescriptionEdit()->text(), QString(50, QChar(0x0416)));
+    EXPECT_EQ(dialog.Entry().description.size(), 100u);
 }
 
 TEST(PhoneNumberEditTest, ALongerLoadedRecordIsKeptButCannotGrow) {

@@ -606,7 +606,7 @@ TEST_F(SettingsDialogTest, AnInitStringThatWouldChangeTheDialScriptIsRefused) {
     EXPECT_EQ(dialog->Choice().modemInit, "ATZ5");
 }
 
-TEST_F(SettingsDialogTest, ModemInitStringHoldsAtMostOneHundredBytes) {
+TEST_F(SettingsDialogTest, ModemInitStringHoldsAtMostOneHundredCharacters) {
     auto dialog = Make(1, Initial(1));
     dialog->show();
     QLineEdit* edit = dialog->ModemInitEdit();
@@ -618,11 +618,11 @@ TEST_F(SettingsDialogTest, ModemInitStringHoldsAtMostOneHundredBytes) {
     QTest::keyClicks(edit, QString(120, QLatin1Char('B')));
     EXPECT_EQ(edit->text(), QString(100, QLatin1Char('B')));
 
-    // Two bytes each in UTF-8: fifty fit.
+    // Characters, not bytes: a hundred of two bytes each in UTF-8 fit.
     edit->clear();
-    TypeText(edit, QString(60, QChar(0x00E4)));
-    EXPECT_EQ(edit->text(), QString(50, QChar(0x00E4)));
-    EXPECT_LE(dialog->Choice().modemInit.size(), 100u);
+    TypeText(edit, QString(120, QChar(0x00E4)));
+    EXPECT_EQ(edit->text(), QString(100, QChar(0x00E4)));
+    EXPECT_EQ(dialog->Choice().modemInit.size(), 200u);
 }
 
 TEST_F(SettingsDialogTest, ModemInitStringIsSelectedWholeOnFocus) {

@@ -200,6 +200,18 @@ TEST(IniFileDelete, SectionGoesWithAllItsLinesAndItsDuplicates) {
     EXPECT_FALSE(ini.DeleteSection("A"));
 }
 
+// The named keys' first lines lead, in the order given, from where the
+// section's first key was; duplicates, other keys, comments and other
+// sections stay in their order. A last line without line end moved up gets one.
+TEST(IniFileOrder, NamedKeysLeadTheSectionInTheGivenOrder) {
+    IniFile ini = IniFile::Parse("[B]\nz=0\n[A]\n; about A\nk=1\nother=x\n; c\nK = 2\nm =3\n\nn=4");
+    ini.OrderKeys("a", {"n", "missing", "M", "k", "n"});
+    EXPECT_EQ(ini.Text(), "[B]\nz=0\n[A]\n; about A\nn=4\nm =3\nk=1\nother=x\n; c\nK = 2\n\n");
+    EXPECT_EQ(ini.GetString("A", "k"), "1");
+    ini.OrderKeys("none", {"k"});
+    EXPECT_EQ(ini.Sections(), (std::vector<std::string>{"B", "A"}));
+}
+
 TEST(IniFileFiles, MissingFileIsAnEmptyProfile) {
     ScratchDirectory dir;
     IniFile ini = IniFile::Parse("[A]\nk=1\n");
