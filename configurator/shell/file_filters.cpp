@@ -38,6 +38,7 @@ QString Run(QFileDialog& dialog, const FileDialogRequest& request) {
     const QString filter = QtFilter(request.windowsFilter);
     if (!filter.isEmpty()) dialog.setNameFilters(filter.split(QStringLiteral(";;")));
     dialog.setDefaultSuffix(request.defaultSuffix);
+    if (!request.folder.isEmpty()) dialog.setDirectory(request.folder);
     if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted) return QString();
     return dialog.selectedFiles().value(0);

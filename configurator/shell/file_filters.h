@@ -31,6 +31,7 @@ struct FileDialogRequest {
     QString fileName;       // name proposed in the dialog, e.g. "MERIDEX"; may be empty
     QString windowsFilter;  // in the table's form, e.g. text 20
     QString defaultSuffix;  // added to a name given without extension, e.g. "TXT"
+    QString folder;         // the folder the dialog starts in; empty: the platform's choice
 };
 
 // Runs a modal save-file dialog; the chosen path, or an empty text when the

@@ -1,6 +1,8 @@
 #include "configurator/shell/language_dialog.h"
 
 #include <QGridLayout>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QIcon>
 #include <QLabel>
 #include <QToolButton>
@@ -37,6 +39,12 @@ MERIDEXLanguage::MERIDEXLanguage(const TextTable& texts, int languageId, QWidget
         button->setAutoRaise(true);
         button->setAccessibleName(NativeLanguageName(language.column));
         button->setObjectName(QStringLiteral("languageFlag%1").arg(language.languageId));
+        // The language the dialog was opened with is pre-selected.
+        if (language.column == ColumnOfLanguage(languageId)) {
+            button->setCheckable(true);
+            button->setChecked(true);
+            button->setFocus();
+        }
         connect(button, &QToolButton::clicked, this, [this, id = language.languageId] {
             languageId_ = id;
             accept();
@@ -55,6 +63,28 @@ MERIDEXLanguage::MERIDEXLanguage(const TextTable& texts, int languageId, QWidget
     }
     grid->setColumnStretch(1, 1);
     grid->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void MERIDEXLanguage::showEvent(QShowEvent* event) {
+    // Qt centres a dialog on a parent window only once that window is
+    // placed; at start the main dialog is not shown yet, so the screen is
+    // the reference then.
+    const QWidget* parent = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    QRect area;
+    if (parent != nullptr && parent->isVisible()) {
+        area = parent->frameGeometry();
+    } else {
+        const QScreen* screen = parent != nullptr ? parent->screen() : this->screen();
+        if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+        if (screen != nullptr) area = screen->availableGeometry();
+    }
+    if (area.isValid()) {
+        adjustSize();
+        QRect frame = frameGeometry();
+        frame.moveCenter(area.center());
+        move(frame.topLeft());
+    }
+    QDialog::showEvent(event);
 }
 
 }  // namespace mbus::meridex

@@ -3,7 +3,10 @@
 // "Select a language:" in its own language (text 55 of that language's
 // column). A click on a flag chooses that language and closes the dialog.
 // There is no Cancel button; closing the window otherwise (Escape, the window
-// manager) keeps the language the dialog was opened with.
+// manager) keeps the language the dialog was opened with. That language's
+// flag is pre-selected: shown pressed and with the keyboard focus, so that
+// Space takes it. The dialog opens centred on its parent window when that is
+// shown, else on the screen.
 
 #pragma once
 
@@ -34,6 +37,9 @@ public:
     // The flag buttons and prompt labels in the order of kLanguageButtons.
     QToolButton* FlagButton(int index) const { return buttons_.at(index); }
     QLabel* PromptLabel(int index) const { return prompts_.at(index); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     int languageId_;

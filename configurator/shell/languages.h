@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,17 @@ std::string_view HelpFolderOf(int languageId);
 // so for every id without a column of its own). Typed numbers take either
 // (configurator/shell/numbers.h).
 char DecimalSeparator(int languageId);
+
+// The locale of Qt's translation of its own texts (file dialogs, standard
+// buttons) for this language: "de", "fr", "pt_BR", "sv", "ru"; empty for
+// English, the language Qt's texts are written in (and so for every id
+// without a column of its own).
+std::string_view QtTranslationLocale(int languageId);
+
+// The id of the language button for a desktop locale name ("de_DE.UTF-8",
+// "pt-BR", "ru"), by its language alone; nothing when the locale's language
+// is none of the program's six.
+std::optional<int> LanguageIdOfLocale(std::string_view localeName);
 
 // Text `number` in the language of `languageId`, as UTF-8; empty for a number
 // outside 0..123.

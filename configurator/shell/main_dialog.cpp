@@ -7,11 +7,13 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -114,9 +116,8 @@ CMERIDEXDlg::CMERIDEXDlg(DialogOptions options, QWidget* parent) : QDialog(paren
         };
     if (options_.iniPath.empty()) options_.iniPath = SettingsPath();
     if (!options_.askFileName)
-        options_.askFileName = [this](bool save, const QString& filter, const QString& suffix) {
-            const FileDialogRequest request{{}, {}, filter, suffix};
-            return save ? RunSaveFileDialog(this, request) : RunOpenFileDialog(this, request);
+        options_.askFileName = [](QWidget* parent, bool save, const FileDialogRequest& request) {
+            return save ? RunSaveFileDialog(parent, request) : RunOpenFileDialog(parent, request);
         };
     if (!options_.editPhoneList)
         options_.editPhoneList = [this](const std::vector<PhoneListEntry>& list) {
@@ -154,7 +155,8 @@ CMERIDEXDlg::~CMERIDEXDlg() = default;
 
 QString CMERIDEXDlg::T(int number) const { return QText(texts_, number, languageId_); }
 
-// Language file, first-start marker and the INI's language.
+// Language file and settings; the language of the INI, or the one asked for
+// at a first start (no INI, or the marker file). Qt's own texts follow it.
 void CMERIDEXDlg::LoadTexts() {
     if (!options_.programPath.empty()) {
         std::string problem;
@@ -163,18 +165,30 @@ void CMERIDEXDlg::LoadTexts() {
     }
 
     std::vector<std::string> warnings;
-    LoadSettingsFile(options_.iniPath, &settings_, &warnings);
+    bool firstStart = false;
+    LoadSettingsFile(options_.iniPath, &settings_, &warnings, &firstStart);
     for (const std::string& w : warnings) std::fprintf(stderr, "MERIDEX: %s\n", w.c_str());
 
     languageId_ = settings_.language;
+    // Without MERIDEX.INI the user has never chosen a language: the
+    // desktop's is offered when the program has it.
+    if (firstStart) {
+        const std::string locale =
+            options_.desktopLocale.empty() ? QLocale::system().name().toStdString() : options_.desktopLocale;
+        languageId_ = LanguageIdOfLocale(locale).value_or(languageId_);
+    }
+    // The marker file asks once more, with the INI's language offered.
     const std::string marker = options_.programPath.empty() ? std::string()
                                                             : WithExtension(options_.programPath, ".XYZ");
     std::error_code ec;
+    bool ask = firstStart;
     if (!marker.empty() && std::filesystem::exists(marker, ec)) {
         std::filesystem::remove(marker, ec);
-        languageId_ = options_.askLanguage(texts_, languageId_);
+        ask = true;
     }
+    if (ask) languageId_ = options_.askLanguage(texts_, languageId_);
     languageToSave_ = languageId_;
+    UseQtTranslation(languageId_);
 }
 
 std::string CMERIDEXDlg::HelpPath() const {
@@ -782,15 +796,22 @@ void CMERIDEXDlg::DeviceSearch() {
 }
 
 void CMERIDEXDlg::SaveDeviceList() {
-    const QString path = options_.askFileName(true, T(kTextDeviceFiles), "MDX");
+    const QString path = AskFileName(this, true, {{}, {}, T(kTextDeviceFiles), QStringLiteral("MDX"), {}});
     if (path.isEmpty()) return;
     std::string error;
     if (!devices_.Save(path.toStdString(), &error))
         options_.messageBox(QString::fromStdString(error), QString::fromLatin1(kTitle));
 }
 
+QString CMERIDEXDlg::AskFileName(QWidget* parent, bool save, FileDialogRequest request) {
+    request.folder = QString::fromStdString(StartFolder(settings_.lastFolder));
+    const QString path = options_.askFileName(parent, save, request);
+    if (!path.isEmpty()) settings_.lastFolder = QFileInfo(path).absolutePath().toStdString();
+    return path;
+}
+
 void CMERIDEXDlg::OpenDeviceList() {
-    const QString path = options_.askFileName(false, T(kTextDeviceFiles), "MDX");
+    const QString path = AskFileName(this, false, {{}, {}, T(kTextDeviceFiles), QStringLiteral("MDX"), {}});
     if (path.isEmpty()) return;
     std::string error;
     if (!devices_.Open(path.toStdString(), &error)) {
@@ -836,7 +857,10 @@ void CMERIDEXDlg::OpenSettings() {
     initial.fifo = settings_.fifoBuffer != 0;
     initial.btOpto = settings_.btOpto != 0;
     initial.manufacturerCode = settings_.manufacturerCode;
-    MERIDEXSettings dialog(texts_, languageId_, initial, control_, this);
+    SettingsDialogHooks hooks = SettingsDialogHooks::Defaults();
+    hooks.saveFileName = [this](QWidget* parent, const FileDialogRequest& r) { return AskFileName(parent, true, r); };
+    hooks.openFileName = [this](QWidget* parent, const FileDialogRequest& r) { return AskFileName(parent, false, r); };
+    MERIDEXSettings dialog(texts_, languageId_, initial, control_, this, std::move(hooks));
     if (dialog.exec() != QDialog::Accepted) return;
     const SettingsChoice c = dialog.Choice();
     languageToSave_ = c.languageId;

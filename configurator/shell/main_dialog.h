@@ -22,6 +22,7 @@
 #include "configurator/devices/result_parser.h"
 #include "configurator/shell/connection_lines.h"
 #include "configurator/shell/control.h"
+#include "configurator/shell/file_filters.h"
 #include "configurator/shell/job_cycle.h"
 #include "configurator/shell/phone_list.h"
 #include "configurator/shell/settings.h"
@@ -58,12 +59,19 @@ struct DialogOptions {
     // Shows a message box (text, title); by default QMessageBox. Tests
     // replace it, since a modal box would wait for a click.
     std::function<void(const QString& text, const QString& title)> messageBox;
-    // Asks for the language at the first start; by default MERIDEXLanguage.
-    // Returns the chosen language id.
+    // Asks for the language at the first start (no MERIDEX.INI, or the
+    // marker file); by default MERIDEXLanguage. `languageId` is the one to
+    // pre-select. Returns the chosen language id.
     std::function<int(const TextTable& texts, int languageId)> askLanguage;
-    // Asks for a file name (save or open of device lists); by default the
-    // file dialogs. Empty: cancelled.
-    std::function<QString(bool save, const QString& filter, const QString& suffix)> askFileName;
+    // The desktop's locale name ("de_DE"), whose language is pre-selected at
+    // a start without MERIDEX.INI when it is one of the program's; empty:
+    // QLocale::system()'s.
+    std::string desktopLocale;
+    // Asks for a file name (save or open of device lists, the settings
+    // dialog's files) over `parent`; by default the file dialogs. The
+    // request's folder is where the last file was chosen (StartFolder).
+    // Empty: cancelled.
+    std::function<QString(QWidget* parent, bool save, const FileDialogRequest& request)> askFileName;
     // Asks for the baud rate of a device search over a modem; by default
     // MERIDEXSearchBaudrate. Returns the search baud index (0 or 1).
     std::function<int()> askSearchBaudrate;
@@ -163,6 +171,9 @@ private:
     void SaveSettings();
     QString T(int number) const;
     void ShowTitle();
+    // Runs options_.askFileName in the folder last used and remembers the
+    // folder of the file chosen. Empty when cancelled.
+    QString AskFileName(QWidget* parent, bool save, FileDialogRequest request);
     // The description field: the description of the number's first record in
     // the phone list, or empty when no record has that number.
     void LookUpDescription();

@@ -1,5 +1,11 @@
 #include "configurator/shell/qt_texts.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QPointer>
+#include <QTranslator>
+
 #include "configurator/shell/languages.h"
 
 namespace mbus::meridex {
@@ -22,6 +28,30 @@ QString QTextPlain(const TextTable& table, int number, int languageId) {
         out += text[i];
     }
     return out;
+}
+
+bool UseQtTranslation(int languageId) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return false;
+    // One translator at a time, owned by the application: a new language
+    // replaces it rather than stacking another one on top.
+    static QPointer<QTranslator> installed;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+    }
+    const std::string_view locale = QtTranslationLocale(languageId);
+    if (locale.empty()) return false;
+    auto* translator = new QTranslator(app);
+    const QLocale qtLocale(QString::fromUtf8(locale.data(), static_cast<qsizetype>(locale.size())));
+    if (!translator->load(qtLocale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    installed = translator;
+    return true;
 }
 
 }  // namespace mbus::meridex

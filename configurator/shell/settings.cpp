@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <string_view>
 #include <unordered_map>
 
@@ -22,6 +25,7 @@ constexpr const char* kComPortKeys[4] = {"COMPort0", "COMPort1", "COMPort2", "CO
 constexpr std::string_view kNumberKey = "PhoneListNumber";
 constexpr std::string_view kDescriptionKey = "PhoneListDescription";
 constexpr const char* kTimeoutKey = "PhoneConnectionTimeout";
+constexpr const char* kLastFolderKey = "LastFolder";
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view s) {
@@ -132,6 +136,19 @@ std::string FirstUnwritable(std::string_view value, text::CodePage page) {
 
 }  // namespace
 
+Settings NewUserSettings() {
+    Settings s;
+    s.addressType = 3;  // M-Bus primary address
+    return s;
+}
+
+std::string StartFolder(const std::string& lastFolder) {
+    std::error_code ec;
+    if (!lastFolder.empty() && std::filesystem::is_directory(lastFolder, ec)) return lastFolder;
+    const char* home = std::getenv("HOME");
+    return home != nullptr ? std::string(home) : std::string();
+}
+
 std::string SettingsPath() { return profile::UserConfigFile("MERIDEX_INI", "MERIDEX.INI"); }
 
 Settings LoadSettings(const IniFile& ini, std::vector<std::string>* warnings) {
@@ -165,6 +182,8 @@ Settings LoadSettings(const IniFile& ini, std::vector<std::string>* warnings) {
     s.secAddress = textOf("SecAddress", s.secAddress, kUnlimited);
     s.primAddress = textOf("PrimAddress", s.primAddress, kUnlimited);
     s.medium = integer("Medium", s.medium);
+    if (const std::optional<IniEntry> folder = ini.Find(kFoldersSection, kLastFolderKey))
+        s.lastFolder = TextOf(folder->value, encoding);
 
     // Files of the old format numbered the ports from 6.
     if (s.versionsInfo <= 10) {
@@ -223,6 +242,7 @@ std::string SaveSettings(const Settings& s, std::optional<int> phoneConnectionTi
     // The keys of both sections, in the order a new file lists them.
     std::vector<std::pair<std::string, std::string>> settingsKeys;
     std::vector<std::pair<std::string, std::string>> phoneKeys;
+    std::vector<std::pair<std::string, std::string>> folderKeys;
     std::vector<std::pair<std::string, std::string>>* keys = &settingsKeys;
     auto integer = [&](const char* key, int value) { keys->emplace_back(key, std::to_string(value)); };
     // A text is one line, so that it cannot break the file's structure.
@@ -257,6 +277,10 @@ std::string SaveSettings(const Settings& s, std::optional<int> phoneConnectionTi
         textOf(std::string(kDescriptionKey) + std::to_string(i), entry.description);
     }
 
+    // No folder chosen yet: no section for it.
+    keys = &folderKeys;
+    if (!s.lastFolder.empty()) textOf(kLastFolderKey, s.lastFolder);
+
     // A file of the old format gets its keys in the order of a new file;
     // a file of this format keeps each key on its line.
     const bool oldFormat = ini->GetInt(kSettingsSection, "VersionsInfo", Settings().versionsInfo) <= 10;
@@ -268,6 +292,7 @@ std::string SaveSettings(const Settings& s, std::optional<int> phoneConnectionTi
         // The keys are fixed names and the texts single lines: nothing can be refused.
         file->WriteStrings(kSettingsSection, encoded(settingsKeys));
         file->WriteStrings(kPhoneListSection, encoded(phoneKeys));
+        if (!folderKeys.empty()) file->WriteStrings(kFoldersSection, encoded(folderKeys));
         // Entries a longer list left behind would still be read by programs
         // that look beyond the count.
         file->DeleteKeys(kPhoneListSection, [count](std::string_view key) {
@@ -295,7 +320,7 @@ std::string SaveSettings(const Settings& s, std::optional<int> phoneConnectionTi
         return {};
     }
     std::string notice;
-    for (const auto* section : {&settingsKeys, &phoneKeys})
+    for (const auto* section : {&settingsKeys, &phoneKeys, &folderKeys})
         for (const auto& [key, value] : *section) {
             const std::string unwritable = FirstUnwritable(value, text::CodePage::Windows1252);
             if (notice.empty() && !unwritable.empty())
@@ -318,19 +343,30 @@ std::string SaveSettings(const Settings& s, std::optional<int> phoneConnectionTi
     return notice;
 }
 
-bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<std::string>* warnings) {
+bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<std::string>* warnings,
+                      bool* firstStart) {
     *settings = Settings();
+    if (firstStart != nullptr) *firstStart = false;
     if (path.empty()) {
         warnings->push_back("the place of MERIDEX.INI is not known (set MERIDEX_INI or HOME); the defaults are used");
         return false;
     }
     // What a save that was killed left behind goes, at start and at each save.
     profile::RemoveStaleTemporaries(profile::ResolvedPath(path));
+    // Only a file that is certainly not there makes a first start; one that
+    // cannot be looked at is reported by the load below.
+    std::error_code ec;
+    const bool missing = !std::filesystem::exists(path, ec) && !ec;
     IniFile ini;
     std::string error;
     if (!profile::LoadIniFile(path, &ini, &error)) {
         warnings->push_back(error + "; the defaults are used");
         return false;
+    }
+    if (missing) {
+        *settings = NewUserSettings();
+        if (firstStart != nullptr) *firstStart = true;
+        return true;
     }
     std::vector<std::string> found;
     *settings = LoadSettings(ini, &found);

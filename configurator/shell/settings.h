@@ -1,6 +1,11 @@
 // The settings of MERIDEX, kept in the file MERIDEX.INI: section "MERIDEX"
-// with one key per setting and section "MERIDEX PhoneList" with the phone
-// list. The file is read once at start and written once at close.
+// with one key per setting, section "MERIDEX PhoneList" with the phone list
+// and section "Folders" with the folder the file dialogs start in (a section
+// of its own, which the Windows program neither reads nor writes). The file
+// is read once at start and written once at close.
+//
+// A missing file is a first start: the settings are those of a new user
+// (NewUserSettings), and the program asks for the language.
 //
 // Loading:
 // - Every key takes its default when it is missing.
@@ -59,6 +64,7 @@ namespace mbus::meridex {
 
 inline constexpr const char* kSettingsSection = "MERIDEX";
 inline constexpr const char* kPhoneListSection = "MERIDEX PhoneList";
+inline constexpr const char* kFoldersSection = "Folders";
 // VersionsInfo as this program writes it.
 inline constexpr int kSettingsVersion = 12;
 
@@ -92,9 +98,20 @@ struct Settings {
     std::string primAddress = "0";
     int medium = 0;                  // 0 all media, n medium n - 1
     std::vector<PhoneListEntry> phoneList;
+    std::string lastFolder;          // [Folders] LastFolder: where a file was last chosen; empty: none yet
 
     bool operator==(const Settings&) const = default;
 };
+
+// The settings of a user who starts the program for the first time (no
+// MERIDEX.INI): the defaults, but addressed by primary address (address
+// type 3) rather than by broadcast, which only suits a single module on its
+// own bus.
+Settings NewUserSettings();
+
+// The folder a file dialog starts in: `lastFolder` when it is still a
+// folder, else the home folder ($HOME; empty when that is not set either).
+std::string StartFolder(const std::string& lastFolder);
 
 // Where MERIDEX.INI is: $MERIDEX_INI when set, else the user's configuration
 // directory (~/.config/mbus/MERIDEX.INI). Empty when there is no home directory.
@@ -112,13 +129,15 @@ Settings LoadSettings(const profile::IniFile& ini, std::vector<std::string>* war
 // character that did not fit), else an empty text.
 std::string SaveSettings(const Settings& settings, std::optional<int> phoneConnectionTimeout, profile::IniFile* ini);
 
-// Reads the settings file. A missing file gives the defaults. Temporary
+// Reads the settings file. A missing file gives NewUserSettings() and sets
+// *firstStart (when given; it is cleared otherwise). Temporary
 // files that a killed save left beside it ("MERIDEX.INI.XXXXXX", this
 // user's, not changed for a while) are removed, here and by
 // SaveSettingsFile. False when the
 // file exists but cannot be read (or no path is known): *settings then holds
 // the defaults and *warnings the reason. Warnings carry the path.
-bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<std::string>* warnings);
+bool LoadSettingsFile(const std::string& path, Settings* settings, std::vector<std::string>* warnings,
+                      bool* firstStart = nullptr);
 
 // Writes the settings file: the file is read again first, so that keys that
 // other programs wrote meanwhile are kept. False with *error when it cannot

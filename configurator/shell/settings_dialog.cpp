@@ -285,8 +285,9 @@ void MERIDEXSettings::accept() {
 
 void MERIDEXSettings::ExportLanguageFilesClicked() {
     if (!hooks_.saveFileName) return;
+    // The folder is the caller's to fill in (the main dialog: the one last used).
     const FileDialogRequest request{QString(), QStringLiteral("MERIDEX"), T(kTextLanguageFileFilter),
-                                    QStringLiteral("TXT")};
+                                    QStringLiteral("TXT"), QString()};
     const QString path = hooks_.saveFileName(this, request);
     if (path.isEmpty()) return;
     const LanguageExport result = ExportLanguageFiles(texts_, path.toStdString());
@@ -298,7 +299,7 @@ void MERIDEXSettings::ExportLanguageFilesClicked() {
 }
 
 void MERIDEXSettings::DebugFileClicked() {
-    const FileDialogRequest request{QString(), QString(), T(kTextAllFilesFilter), QStringLiteral("TXT")};
+    const FileDialogRequest request{QString(), QString(), T(kTextAllFilesFilter), QStringLiteral("TXT"), QString()};
     const QString path = hooks_.openFileName ? hooks_.openFileName(this, request) : QString();
     // Cancelling gives an empty name, which switches the debug file off.
     control_.SetAPPDebugFileName(path.trimmed().toStdString());

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "platform/profile/ini_file.h"
@@ -52,6 +53,7 @@ Settings Sample() {
     s.primAddress = "17";
     s.medium = 8;
     s.phoneList = {{"Z\xC3\xA4hler S\xC3\xBC" "d", "0891"}, {" B\xC3\xBCro ", "+49 30 5"}};
+    s.lastFolder = "/home/m/Z\xC3\xA4hler";
     return s;
 }
 
@@ -76,6 +78,7 @@ TEST(SettingsLoad, EmptyFileGivesTheDefaults) {
     EXPECT_EQ(s.primAddress, "0");
     EXPECT_EQ(s.medium, 0);
     EXPECT_TRUE(s.phoneList.empty());
+    EXPECT_EQ(s.lastFolder, "");
     EXPECT_TRUE(warnings.empty());
 }
 
@@ -142,7 +145,9 @@ const char* const kFreshSample =
               "PhoneListNumber0=0891\r\n"
               "PhoneListDescription0=Z\xC3\xA4hler S\xC3\xBC" "d\r\n"
               "PhoneListNumber1=+49 30 5\r\n"
-              "PhoneListDescription1=\" B\xC3\xBCro \"\r\n";
+              "PhoneListDescription1=\" B\xC3\xBCro \"\r\n"
+              "[Folders]\r\n"
+              "LastFolder=/home/m/Z\xC3\xA4hler\r\n";
 
 TEST(SettingsSave, FreshFileListsEveryKeyInItsOrder) { EXPECT_EQ(Saved(Sample(), 45), kFreshSample); }
 
@@ -150,14 +155,16 @@ TEST(SettingsSave, FreshFileListsEveryKeyInItsOrder) { EXPECT_EQ(Saved(Sample(),
 // does; what else its sections hold follows them, and other sections stay.
 TEST(SettingsSave, OldFormatFileIsWrittenInTheOrderOfAFreshOne) {
     const std::string fresh = kFreshSample;
-    const std::string phoneList = fresh.substr(fresh.find("[MERIDEX PhoneList]"));
+    const std::size_t phoneListAt = fresh.find("[MERIDEX PhoneList]");
+    const std::size_t foldersAt = fresh.find("[Folders]");
+    const std::string phoneList = fresh.substr(phoneListAt, foldersAt - phoneListAt);
     const std::string before =
         "[Other]\r\nX=1\r\n[MERIDEX]\r\n; kept above the keys\r\nMedium=3\r\nUnknown=keep me\r\nCOMPort=22\r\n"
         "Language=49\r\nPhoneConnectionTimeout=30\r\n[MERIDEX PhoneList]\r\nPhoneListDescription1=x\r\n"
         "Note=n\r\nPhoneListEntries=2\r\nPhoneListNumber0=9\r\n";
     const std::string expected = "[Other]\r\nX=1\r\n[MERIDEX]\r\n; kept above the keys\r\n" +
                                  fresh.substr(11, fresh.find("[MERIDEX PhoneList]") - 11) + "Unknown=keep me\r\n" +
-                                 phoneList + "Note=n\r\n";
+                                 phoneList + "Note=n\r\n" + fresh.substr(foldersAt);
     EXPECT_EQ(Saved(Sample(), 45, before), expected);
 }
 
@@ -442,23 +449,66 @@ TEST(SettingsFile, PathFollowsMeridexIni) {
     EXPECT_EQ(SettingsPath(), "/cfg/mbus/MERIDEX.INI");
 }
 
-TEST(SettingsFile, MissingFileLoadsTheDefaultsAndUnreadableOneIsReported) {
+TEST(SettingsFile, MissingFileIsAFirstStartAndUnreadableOneIsReported) {
     ScratchDirectory dir;
     Settings s = Sample();
     std::vector<std::string> warnings;
-    EXPECT_TRUE(LoadSettingsFile(dir.File("MERIDEX.INI"), &s, &warnings));
-    EXPECT_EQ(s, Settings());
+    bool firstStart = false;
+    EXPECT_TRUE(LoadSettingsFile(dir.File("MERIDEX.INI"), &s, &warnings, &firstStart));
+    EXPECT_TRUE(firstStart);
+    Settings newUser;
+    newUser.addressType = 3;  // primary address rather than broadcast
+    EXPECT_EQ(s, newUser);
+    EXPECT_EQ(NewUserSettings(), newUser);
     EXPECT_TRUE(warnings.empty());
+    // An empty file is no first start: the user's program wrote it.
+    EXPECT_TRUE(LoadSettingsFile(dir.WriteFile("empty.ini", ""), &s, &warnings, &firstStart));
+    EXPECT_FALSE(firstStart);
+    EXPECT_EQ(s, Settings());
 
     const std::string path = dir.File("dir.ini");
     ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
     s = Sample();
-    EXPECT_FALSE(LoadSettingsFile(path, &s, &warnings));
+    EXPECT_FALSE(LoadSettingsFile(path, &s, &warnings, &firstStart));
+    EXPECT_FALSE(firstStart);
     EXPECT_EQ(s, Settings());
     EXPECT_EQ(warnings, std::vector<std::string>{path + ": is a directory; the defaults are used"});
     std::string error;
     EXPECT_FALSE(SaveSettingsFile(path, Settings(), 60, &error));
     EXPECT_EQ(error, path + ": is a directory; the settings were not saved");
+}
+
+// The last folder: its own section, no section before a file was chosen,
+// and a start folder that exists.
+TEST(SettingsFile, LastFolderRoundTripsAndAFolderThatIsGoneFallsBackToHome) {
+    ScratchDirectory dir;
+    const std::string path = dir.File("MERIDEX.INI");
+    std::string error;
+    ASSERT_TRUE(SaveSettingsFile(path, Settings(), 60, &error)) << error;
+    Settings s;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(LoadSettingsFile(path, &s, &warnings));
+    EXPECT_EQ(s.lastFolder, "");
+    std::ifstream fresh(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(fresh), {}).find("[Folders]"), std::string::npos);
+
+    const std::string folder = dir.File("devices");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    s.lastFolder = folder;
+    ASSERT_TRUE(SaveSettingsFile(path, s, 60, &error)) << error;
+    Settings again;
+    ASSERT_TRUE(LoadSettingsFile(path, &again, &warnings));
+    EXPECT_EQ(again.lastFolder, folder);
+    EXPECT_EQ(Load("[folders]\r\nlastfolder=/x y\r\n").lastFolder, "/x y");
+
+    ScopedEnv home("HOME", "/home/m");
+    EXPECT_EQ(StartFolder(folder), folder);
+    ASSERT_EQ(::rmdir(folder.c_str()), 0);
+    EXPECT_EQ(StartFolder(folder), "/home/m");
+    EXPECT_EQ(StartFolder(path), "/home/m") << "a file is no folder";
+    EXPECT_EQ(StartFolder(""), "/home/m");
+    ScopedEnv noHome("HOME", nullptr);
+    EXPECT_EQ(StartFolder(""), "");
 }
 
 TEST(SettingsFile, WarningsOfTheFileCarryItsPath) {

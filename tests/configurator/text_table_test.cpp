@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -273,7 +274,7 @@ TEST(TextTable, LanguageFileFlagStartsCleared) {
     EXPECT_TRUE(table.LanguageFileLoaded());
 }
 
-TEST(Languages, IdsMapToColumnControlLanguageHelpAndDecimalSeparator) {
+TEST(Languages, IdsMapToColumnControlLanguageHelpSeparatorAndQtLocale) {
     struct Case {
         int id;
         Column column;
@@ -281,21 +282,22 @@ TEST(Languages, IdsMapToColumnControlLanguageHelpAndDecimalSeparator) {
         std::string helpFolder;
         char decimalSeparator;
         std::string text3;  // "Break!" in the id's language
+        std::string qtLocale;  // of Qt's own texts; none for English
     };
     const std::vector<Case> cases = {
-        {49, kGerman, 1, "Deutsch", ',', "Abbruch!"},
-        {43, kGerman, 1, "Deutsch", ',', "Abbruch!"},
-        {41, kGerman, 1, "Deutsch", ',', "Abbruch!"},
-        {33, kFrench, 2, "English", ',', "Interrompu !"},
-        {55, kPortuguese, 3, "English", ',', "Interrompido!"},
-        {351, kPortuguese, 3, "English", ',', "Interrompido!"},
-        {46, kSwedish, 0, "English", ',', "Avbrutet!"},
-        {7, kRussian, 4, "English", ',', "Прервано!"},
-        {1, kEnglish, 0, "English", '.', "Break!"},
-        {44, kEnglish, 0, "English", '.', "Break!"},
-        {0, kEnglish, 0, "English", '.', "Break!"},
-        {-49, kEnglish, 0, "English", '.', "Break!"},
-        {4900, kEnglish, 0, "English", '.', "Break!"},
+        {49, kGerman, 1, "Deutsch", ',', "Abbruch!", "de"},
+        {43, kGerman, 1, "Deutsch", ',', "Abbruch!", "de"},
+        {41, kGerman, 1, "Deutsch", ',', "Abbruch!", "de"},
+        {33, kFrench, 2, "English", ',', "Interrompu !", "fr"},
+        {55, kPortuguese, 3, "English", ',', "Interrompido!", "pt_BR"},
+        {351, kPortuguese, 3, "English", ',', "Interrompido!", "pt_BR"},
+        {46, kSwedish, 0, "English", ',', "Avbrutet!", "sv"},
+        {7, kRussian, 4, "English", ',', "Прервано!", "ru"},
+        {1, kEnglish, 0, "English", '.', "Break!", ""},
+        {44, kEnglish, 0, "English", '.', "Break!", ""},
+        {0, kEnglish, 0, "English", '.', "Break!", ""},
+        {-49, kEnglish, 0, "English", '.', "Break!", ""},
+        {4900, kEnglish, 0, "English", '.', "Break!", ""},
     };
     const TextTable table;
     for (const Case& c : cases) {
@@ -305,7 +307,19 @@ TEST(Languages, IdsMapToColumnControlLanguageHelpAndDecimalSeparator) {
         EXPECT_EQ(HelpFolderOf(c.id), c.helpFolder);
         EXPECT_EQ(DecimalSeparator(c.id), c.decimalSeparator);
         EXPECT_EQ(Text(table, 3, c.id), c.text3);
+        EXPECT_EQ(QtTranslationLocale(c.id), c.qtLocale);
     }
+}
+
+TEST(Languages, DesktopLocaleGivesTheButtonOfItsLanguage) {
+    const std::vector<std::pair<std::string, std::optional<int>>> cases = {
+        {"de_DE", 49},       {"de_AT.UTF-8", 49}, {"de-CH", 49},       {"DE", 49},
+        {"en_US", 1},        {"en_GB@euro", 1},   {"fr_CA", 33},       {"pt_BR", 55},
+        {"pt_PT", 55},       {"sv_SE.UTF-8", 46}, {"ru_RU", 7},        {"ru", 7},
+        {"it_IT", std::nullopt}, {"C", std::nullopt}, {"", std::nullopt}, {"_DE", std::nullopt},
+        {"deu_DE", std::nullopt},
+    };
+    for (const auto& [locale, id] : cases) EXPECT_EQ(LanguageIdOfLocale(locale), id) << '"' << locale << '"';
 }
 
 TEST(Languages, ButtonsSetTheIdsOfTheFirstStartDialog) {

@@ -39,7 +39,7 @@ protected:
         DialogOptions o;
         o.programPath = (work_ / "MERIDEX").string();
         o.messageBox = [](const QString& text, const QString&) { ADD_FAILURE() << "message box: " << text.toStdString(); };
-        o.askFileName = [this](bool, const QString&, const QString&) {
+        o.askFileName = [this](QWidget*, bool, const FileDialogRequest&) {
             return QString::fromStdString((work_ / "modules.MDX").string());
         };
         auto d = std::make_unique<CMERIDEXDlg>(std::move(o));

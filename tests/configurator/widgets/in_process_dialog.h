@@ -106,7 +106,7 @@ protected:
             else
                 ADD_FAILURE() << text.toStdString();
         };
-        o.askFileName = [this](bool, const QString&, const QString&) { return fileName_; };
+        o.askFileName = [this](QWidget*, bool, const FileDialogRequest&) { return fileName_; };
         o.askSearchBaudrate = [this] { return searchBaudIndex_; };
         dialog_ = std::make_unique<CMERIDEXDlg>(std::move(o));
         dialog_->show();

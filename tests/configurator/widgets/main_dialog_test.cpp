@@ -9,11 +9,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 #include <chrono>
 #include <fstream>
 
@@ -21,8 +26,10 @@
 #include "configurator/devices/analog_parameters.h"
 #include "configurator/shell/about_dialog.h"
 #include "configurator/shell/automation.h"
+#include "configurator/shell/language_dialog.h"
 #include "configurator/shell/languages.h"
 #include "configurator/shell/main_dialog.h"
+#include "configurator/shell/qt_texts.h"
 #include "platform/com/create.h"
 #include "platform/com/ptr.h"
 #include "platform/com/registry.h"
@@ -89,9 +96,16 @@ protected:
         o.programPath = scratch_.File("MERIDEX");
         o.iniPath = scratch_.File("MERIDEX.INI");
         o.messageBox = [this](const QString& text, const QString&) { messages_.push_back(text.toStdString()); };
-        o.askLanguage = [this](const TextTable&, int) {
-            ++languageQuestions_;
-            return 7;
+        if (!languageDialog_)
+            o.askLanguage = [this](const TextTable&, int offered) {
+                ++languageQuestions_;
+                offeredLanguage_ = offered;
+                return 7;
+            };
+        o.desktopLocale = desktopLocale_;
+        o.askFileName = [this](QWidget*, bool, const FileDialogRequest& request) {
+            fileDialogFolders_.push_back(request.folder.toStdString());
+            return QString::fromStdString(chosenFile_);
         };
         if (noControl_) o.createControl = [](std::string*) { return Control(); };
         auto d = std::make_unique<CMERIDEXDlg>(std::move(o));
@@ -109,6 +123,12 @@ protected:
         return true;
     }
 
+    // MERIDEX.INI as the dialog left it.
+    profile::IniFile SavedIni() {
+        std::ifstream in(scratch_.File("MERIDEX.INI"));
+        return profile::IniFile::Parse(std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+
     static std::string Status(const CMERIDEXDlg& d) { return d.StatusText().toStdString(); }
     static std::string Caption(QGroupBox* g) { return g->title().toStdString(); }
 
@@ -118,6 +138,11 @@ protected:
     std::unique_ptr<sim::test::SimProcess> sim_;
     std::vector<std::string> messages_;
     int languageQuestions_ = 0;
+    int offeredLanguage_ = 0;  // the language the last question pre-selected
+    bool languageDialog_ = false;  // the real first-start dialog instead of the counting hook
+    std::string desktopLocale_ = "it_IT";
+    std::vector<std::string> fileDialogFolders_;  // the folder of each file dialog asked for
+    std::string chosenFile_;                      // what the file dialogs answer
     bool noControl_ = false;
 };
 
@@ -261,10 +286,7 @@ TEST_F(MainDialog, ClosingSavesTheSettingsWithTheChosenPortAndType) {
         EXPECT_EQ(d->findChild<QComboBox*>("baud")->currentIndex(), kBaudIndex38400);
         EXPECT_TRUE(d->RequestClose());
     }
-    const profile::IniFile ini = profile::IniFile::Parse([&] {
-        std::ifstream in(scratch_.File("MERIDEX.INI"));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }());
+    const profile::IniFile ini = SavedIni();
     EXPECT_EQ(ini.GetString("MERIDEX", "VersionsInfo"), "12");
     EXPECT_EQ(ini.GetString("MERIDEX", "CommunicationType"), "2");
     EXPECT_EQ(ini.GetString("MERIDEX", "COMPort"), "0") << "the infrared connection's own port";
@@ -285,10 +307,7 @@ TEST_F(MainDialog, ClosingKeepsAPhoneListWithoutAUsableCount) {
         auto d = Dialog();
         EXPECT_TRUE(d->RequestClose());
     }
-    const profile::IniFile ini = profile::IniFile::Parse([&] {
-        std::ifstream in(scratch_.File("MERIDEX.INI"));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }());
+    const profile::IniFile ini = SavedIni();
     EXPECT_EQ(ini.GetString("MERIDEX PhoneList", "PhoneListEntries"), "2");
     EXPECT_EQ(ini.GetString("MERIDEX PhoneList", "PhoneListNumber0"), "0891 2");
     EXPECT_EQ(ini.GetString("MERIDEX PhoneList", "PhoneListDescription1"), "Depot");
@@ -300,6 +319,7 @@ TEST_F(MainDialog, AtTheFirstStartTheMarkerIsRemovedAndTheLanguageAsked) {
     scratch_.WriteFile("MERIDEX.language", "00000=Kein ActiveX!\r\n00001=Los geht's.\r\n");
     auto d = Dialog();
     EXPECT_EQ(languageQuestions_, 1);
+    EXPECT_EQ(offeredLanguage_, 1) << "the INI's language, not the desktop's";
     EXPECT_FALSE(std::filesystem::exists(scratch_.File("MERIDEX.XYZ")));
     EXPECT_EQ(d->LanguageId(), 7);
     EXPECT_TRUE(d->Texts().LanguageFileLoaded());
@@ -312,6 +332,101 @@ TEST_F(MainDialog, AtTheFirstStartTheMarkerIsRemovedAndTheLanguageAsked) {
     EXPECT_EQ(languageQuestions_, 1) << "asked once only";
     EXPECT_EQ(again->LanguageId(), 7) << "the language is kept in the INI";
     EXPECT_TRUE(again->RequestClose());
+}
+
+// Without MERIDEX.INI the real language dialog comes up with the desktop's
+// language pre-selected; the user's choice and primary addressing are saved.
+TEST_F(MainDialog, WithoutAnIniTheLanguageIsAskedWithTheDesktopsOfferedAndPrimaryAddressing) {
+    languageDialog_ = true;
+    desktopLocale_ = "ru_RU.UTF-8";
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<MERIDEXLanguage*>(w);
+            if (dialog == nullptr || !dialog->isVisible()) continue;
+            asked = true;
+            EXPECT_TRUE(dialog->FlagButton(5)->isChecked()) << "Russian pre-selected";
+            EXPECT_EQ(dialog->focusWidget(), dialog->FlagButton(5));
+            QTest::mouseClick(dialog->FlagButton(2), Qt::LeftButton);  // French
+        }
+    });
+    {
+        auto d = Dialog();
+        ASSERT_TRUE(asked);
+        EXPECT_EQ(d->LanguageId(), 33);
+        EXPECT_EQ(d->CurrentSettings().addressType, kPrimaryAddress);
+        EXPECT_TRUE(d->findChild<QLineEdit*>("primaryAddress")->isVisible()) << "the primary address field is offered";
+        EXPECT_TRUE(d->RequestClose());
+    }
+    const profile::IniFile ini = SavedIni();
+    EXPECT_EQ(ini.GetString("MERIDEX", "Language"), "33");
+    EXPECT_EQ(ini.GetString("MERIDEX", "AddressType"), "3");
+
+    // A locale the program has no texts for offers the German default.
+    std::filesystem::remove(scratch_.File("MERIDEX.INI"));
+    languageDialog_ = false;
+    desktopLocale_ = "it_IT";
+    auto d = Dialog();
+    EXPECT_EQ(languageQuestions_, 1);
+    EXPECT_EQ(offeredLanguage_, 49);
+    EXPECT_TRUE(d->RequestClose());
+}
+
+// Qt's own texts follow the program's language and change with it.
+TEST_F(MainDialog, QtsStandardButtonsSpeakTheProgramsLanguage) {
+    const auto cancelText = [] {
+        QDialogButtonBox box(QDialogButtonBox::Cancel);
+        return box.button(QDialogButtonBox::Cancel)->text().toStdString();
+    };
+    const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!QFile::exists(translations + "/qtbase_de.qm") || !QFile::exists(translations + "/qtbase_ru.qm"))
+        GTEST_SKIP() << "Qt's translations are not installed in " << translations.toStdString()
+                     << " (Debian: qt6-translations-l10n)";
+    scratch_.WriteFile("MERIDEX.INI", "[MERIDEX]\r\nVersionsInfo=12\r\nLanguage=49\r\n");
+    {
+        auto d = Dialog();
+        EXPECT_EQ(cancelText(), "Abbrechen");
+        EXPECT_TRUE(d->RequestClose());
+    }
+    EXPECT_TRUE(UseQtTranslation(7));
+    EXPECT_EQ(cancelText(), "Отмена") << "the German translation is replaced, not stacked";
+    EXPECT_FALSE(UseQtTranslation(46)) << "Qt has no Swedish";
+    EXPECT_EQ(cancelText(), "Cancel");
+    WriteIni("");  // English
+    auto d = Dialog();
+    EXPECT_EQ(cancelText(), "Cancel");
+    EXPECT_TRUE(d->RequestClose());
+}
+
+// The file dialogs start where the last file was chosen, across starts.
+TEST_F(MainDialog, FileDialogsStartInTheFolderLastUsed) {
+    WriteIni("");
+    const std::string homeFolder = scratch_.File("home");
+    const std::string lists = scratch_.File("lists");
+    std::filesystem::create_directory(homeFolder);
+    std::filesystem::create_directory(lists);
+    ScopedEnv home("HOME", homeFolder);
+    {
+        auto d = Dialog();
+        d->OpenDeviceList();  // cancelled
+        chosenFile_ = lists + "/devices.MDX";
+        d->SaveDeviceList();
+        d->OpenDeviceList();
+        EXPECT_TRUE(d->RequestClose());
+    }
+    EXPECT_EQ(fileDialogFolders_, (std::vector<std::string>{homeFolder, homeFolder, lists}));
+    EXPECT_EQ(SavedIni().GetString("Folders", "LastFolder"), lists);
+    {
+        auto d = Dialog();
+        d->OpenDeviceList();
+        EXPECT_EQ(fileDialogFolders_.back(), lists) << "kept in MERIDEX.INI";
+        EXPECT_TRUE(d->RequestClose());
+    }
+    std::filesystem::remove_all(lists);
+    auto d = Dialog();
+    d->OpenDeviceList();
+    EXPECT_EQ(fileDialogFolders_.back(), homeFolder) << "a folder that is gone";
+    EXPECT_TRUE(d->RequestClose());
 }
 
 TEST_F(MainDialog, AnAutomationClientKeepsTheDialogAliveByHidingIt) {

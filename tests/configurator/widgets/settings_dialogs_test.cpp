@@ -396,6 +396,42 @@ TEST(LanguageDialogTest, ClosingWithoutAChoiceKeepsTheGivenIdAndThereIsNoCancel)
     EXPECT_EQ(dialog.LanguageId(), 43);
 }
 
+// The language it was opened with is pre-selected (an id sharing a column
+// selects that column's flag) and has the focus, so that Space takes it.
+TEST(LanguageDialogTest, TheGivenLanguageIsPreSelected) {
+    const TextTable texts;
+    const std::pair<int, int> cases[] = {{7, 5}, {43, 1}, {1, 0}, {351, 3}};
+    for (const auto& [id, index] : cases) {
+        MERIDEXLanguage dialog(texts, id);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(dialog.FlagButton(i)->isChecked(), i == index) << id << " " << i;
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        EXPECT_EQ(QApplication::focusWidget(), dialog.FlagButton(index)) << id;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_EQ(dialog.result(), QDialog::Accepted) << id;
+        EXPECT_EQ(dialog.LanguageId(), kLanguageButtons[index].languageId) << id;
+    }
+}
+
+TEST(LanguageDialogTest, OpensCentredOnTheScreenOrOnItsShownParent) {
+    const TextTable texts;
+    const auto centreOf = [](const QWidget& w) { return w.frameGeometry().center(); };
+    const auto near = [](QPoint a, QPoint b) { return (a - b).manhattanLength() <= 2; };
+    QWidget parent;
+    {
+        // A parent not shown yet (the main dialog at start): the screen.
+        MERIDEXLanguage dialog(texts, 49, &parent);
+        dialog.show();
+        const QPoint screen = dialog.screen()->availableGeometry().center();
+        EXPECT_TRUE(near(centreOf(dialog), screen)) << centreOf(dialog).x() << "," << centreOf(dialog).y();
+    }
+    parent.setGeometry(20, 30, 500, 400);
+    parent.show();
+    MERIDEXLanguage dialog(texts, 49, &parent);
+    dialog.show();
+    EXPECT_TRUE(near(centreOf(dialog), centreOf(parent))) << centreOf(dialog).x() << "," << centreOf(dialog).y();
+}
+
 // ---- Settings dialog -----------------------------------------------------------
 
 class SettingsDialogTest : public ::testing::Test {
