@@ -22,7 +22,7 @@ ensure_packages() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev fonts-dejavu-core libtomlplusplus-dev libmosquitto-dev libsystemd-dev)
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-translations-l10n fonts-dejavu-core libtomlplusplus-dev libmosquitto-dev libsystemd-dev)
 TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth groff-base mosquitto mosquitto-clients python3 python3-jsonschema python3-paho-mqtt systemd)
 BENCH_PACKAGES=(libbenchmark-dev valgrind mosquitto)
 

@@ -41,7 +41,8 @@ std::string Usage() {
            "  MBUS_REGISTRY   the component registry in which the control is registered\n"
            "                  (default ~/.config/mbus/registry; register it with regsvr)\n"
            "  MERIDEX.language beside the program replaces the German texts;\n"
-           "  MERIDEX.XYZ beside the program asks for the language at the next start.\n";
+           "  MERIDEX.XYZ beside the program asks for the language at the next start,\n"
+           "  as a start without the settings file does.\n";
 }
 
 int CMERIDEXApp::Run(int argc, char** argv) {
