@@ -177,7 +177,8 @@ void CMERIDEXDlg::LoadTexts() {
             options_.desktopLocale.empty() ? QLocale::system().name().toStdString() : options_.desktopLocale;
         languageId_ = LanguageIdOfLocale(locale).value_or(languageId_);
     }
-    // The marker file asks once more, with the INI's language offered.
+    // The marker file asks once more, offering the INI's language (the
+    // desktop's at a first start).
     const std::string marker = options_.programPath.empty() ? std::string()
                                                             : WithExtension(options_.programPath, ".XYZ");
     std::error_code ec;
