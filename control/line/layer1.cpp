@@ -322,13 +322,15 @@ void MBLayer1::SendJob() {
             });
             if (failed) CloseIfLost();
         }
-        // Until everything has left the port.
+        // Until everything has left the port, looked at every 0.2 ms: a
+        // frame takes milliseconds on the line, and spinning through them
+        // would cost a core while every request goes out.
         for (;;) {
             const Clock::time_point looked = Clock::now();
             bool empty = true;
             if (!WithPort([&](serial::SerialPort& p) { empty = p.OutputEmpty(); }) || empty) break;
             lineEnd = std::max(lineEnd, looked);
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         // The line's echo of our own frame is discarded during the dead time.
         if (echoOption.load() == 0) DiscardEcho(lineEnd + std::chrono::milliseconds(timings.deadTime));
@@ -339,12 +341,15 @@ void MBLayer1::SendJob() {
 }
 
 void MBLayer1::DiscardEcho(Clock::time_point until) {
-    // Everything there now is read; reads go on, yielding between them,
-    // until the dead time has passed. Bytes of a read that ended after
-    // that may have arrived after it (this thread may run late on a busy
-    // host): they are the start of the answer and kept for the reception,
-    // less a leading piece that is the end of the request itself (its echo,
-    // read late). No answer begins with the request's last byte 16h.
+    // Everything there now is read; reads go on until the dead time has
+    // passed, a millisecond apart and only yielding in its last millisecond,
+    // so that the border between echo and answer stays as sharp as the host
+    // allows without spinning through the whole frame. Bytes of a read that
+    // ended after that may have arrived after it (this thread may run late
+    // on a busy host): they are the start of the answer and kept for the
+    // reception, less a leading piece that is the end of the request itself
+    // (its echo, read late). No answer begins with the request's last byte
+    // 16h.
     std::vector<uint8_t> kept;
     uint8_t scratch[256];
     for (bool first = true;; first = false) {
@@ -358,7 +363,9 @@ void MBLayer1::DiscardEcho(Clock::time_point until) {
             kept = std::move(got);
             break;
         }
-        std::this_thread::yield();
+        const Clock::time_point next = Clock::now() + std::chrono::milliseconds(1);
+        if (next < until) std::this_thread::sleep_until(next);
+        else std::this_thread::yield();
     }
     std::size_t echo = std::min<std::size_t>(kept.size(), static_cast<std::size_t>(std::max(sendCount, 0)));
     for (; echo > 0; --echo)

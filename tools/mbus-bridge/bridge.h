@@ -63,7 +63,9 @@ private:
     bool WritePortMap();
     void OpenBuses();
     void CloseBuses();
-    void Step(Bus& bus);
+    // Moves the bus's job on; true when the bus is free (and, with
+    // `startNext`, the next job started if one is due).
+    bool Step(Bus& bus, bool startNext = true);
     void StartNext(Bus& bus);
     void FinishRead(Bus& bus);
     void FinishSearch(Bus& bus);

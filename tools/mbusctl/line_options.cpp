@@ -78,6 +78,7 @@ MeterConversation ConversationWith(const std::string& address) {
     a.resize(16, 'F');
     for (char& ch : a) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     c.address = 253;
+    c.secondary = a;
     c.startLine = "8||";
     c.start = "8||Standard: " + a.substr(0, 8) + "," + a.substr(8, 4) + "," + a.substr(12, 2) + "," + a.substr(14, 2) +
               "|\r\n";

@@ -61,6 +61,7 @@ struct MeterConversation {
     std::string startLine;  // its log line: "3|9||" or "8||"
     int address = 0;        // where the requests go: the primary address or 253
     std::string end;        // the last line, CR LF included: the deselection, or empty
+    std::string secondary;  // the 16 digits selected (F a wildcard), or empty for a primary address
 };
 MeterConversation ConversationWith(const std::string& address);
 

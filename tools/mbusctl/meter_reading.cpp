@@ -39,6 +39,22 @@ std::string Problem(const std::string& address, const std::vector<std::unique_pt
     return {};
 }
 
+// The answer telegram of a log entry of `readLine` (the line, "|", a time
+// stamp of 14 digits, "|", the status bytes: status, decoder, received, C,
+// A, CI, then the telegram), or null when the entry is another line's or
+// holds no long-frame answer.
+std::unique_ptr<MBTelegram> LoggedAnswer(const std::string& entry, const std::string& readLine) {
+    if (entry.compare(0, readLine.size(), readLine) != 0 || entry.size() < readLine.size() + 16 + 12) return nullptr;
+    const std::string tail = entry.substr(readLine.size() + 16);
+    std::vector<uint8_t> bytes;
+    for (std::size_t k = 0; k + 1 < tail.size(); k += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoi(tail.substr(k, 2), nullptr, 16)));
+    if (bytes[0] != 3) return nullptr;
+    auto t = std::make_unique<MBTelegram>();
+    t->InterpretAnswer(3, bytes[3], bytes[4], bytes[5], bytes.data() + 6, static_cast<int>(bytes.size()) - 6);
+    return t;
+}
+
 }  // namespace
 
 std::string Slave::SecondaryAddress(const ControlClient& c) const {
@@ -89,20 +105,52 @@ Readout MeterRead::Collect(const ControlClient& c) const {
             if ((entry.compare(0, 2, "8|") == 0 || entry.compare(0, 2, "5|") == 0) && result == 4 && received)
                 garbled = true;
         }
-        // The read's line, "|", a time stamp of 14 digits, "|", the status
-        // bytes (status, decoder, received, C, A, CI) and the telegram.
-        if (entry.compare(0, readLine_.size(), readLine_) != 0 || entry.size() < readLine_.size() + 16 + 12) continue;
-        const std::string tail = entry.substr(readLine_.size() + 16);
-        std::vector<uint8_t> bytes;
-        for (std::size_t k = 0; k + 1 < tail.size(); k += 2)
-            bytes.push_back(static_cast<uint8_t>(std::stoi(tail.substr(k, 2), nullptr, 16)));
-        if (bytes[0] != 3) continue;  // no long-frame answer
-        auto t = std::make_unique<MBTelegram>();
-        t->InterpretAnswer(3, bytes[3], bytes[4], bytes[5], bytes.data() + 6, static_cast<int>(bytes.size()) - 6);
-        readout.telegrams.push_back(std::move(t));
+        if (auto t = LoggedAnswer(entry, readLine_)) readout.telegrams.push_back(std::move(t));
     }
     readout.problem = Problem(address_, readout.telegrams, started, garbled);
     return readout;
+}
+
+void MeterRead::Begin(const ControlClient& c) {
+    c.Put("LOGMaxEntries", 100000);
+    c.Call("LOGReset");
+    const std::string& s = conversation_.secondary;
+    if (s.empty())
+        c.Call("APPSNDNKE", {conversation_.address});
+    else
+        c.Call("APPSelect", {0, s.substr(0, 8), s.substr(8, 4), s.substr(12, 2), s.substr(14, 2)});
+    phase_ = Phase::Start;
+    repeats_ = 0;
+}
+
+bool MeterRead::Advance(const ControlClient& c) {
+    if (phase_ == Phase::Done) return true;
+    const int result = c.Long("APPReceiveTest").value_or(4);
+    if (result == kTransactionRunning) return false;
+    if (phase_ == Phase::Read) {
+        // Only a fresh long frame counts: after a fault the last answer is
+        // an older one.
+        bool more = false;
+        if (result == 3 && repeats_ < c.Long("SCRAutoREQUD2on1F").value_or(0)) {
+            const int upper = c.Long("LOGUpperBound").value_or(-1);
+            const auto t = LoggedAnswer(c.Text("LOGRetrieveRawDataHex", {upper, 0}).value_or(""), readLine_);
+            more = t && t->moreRecordsFollow;
+        }
+        if (!more) {
+            phase_ = Phase::Done;
+            return true;
+        }
+        ++repeats_;
+    }
+    // Whatever the start got, the read follows, as in the script: Collect
+    // tells an unacknowledged start from a meter that did not answer.
+    phase_ = Phase::Read;
+    c.Call("APPREQUD2", {conversation_.address});
+    return false;
+}
+
+void MeterRead::End(const ControlClient& c) const {
+    if (!conversation_.secondary.empty()) c.Call("APPDeSelect");
 }
 
 void StartSearch(const ControlClient& c, bool primary) {

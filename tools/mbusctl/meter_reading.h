@@ -55,11 +55,30 @@ public:
     // `problem` says why not.
     Readout Collect(const ControlClient& c) const;
 
+    // The same conversation as single transactions that the caller drives,
+    // so that one who looks often follows the line at its own pace rather
+    // than at the script step's. Begin clears the log and posts SND_NKE or
+    // the selection; Advance, called until it gives true, posts each next
+    // request once the running one has ended: REQ_UD2, again as long as the
+    // answer announces more data (up to SCRAutoREQUD2on1F times, as a
+    // script does). The log then holds what Collect reads, in the same
+    // shape as after Start. End posts the deselection where there is one;
+    // the channel is free again when APPReceiveTest is no longer 255.
+    void Begin(const ControlClient& c);
+    bool Advance(const ControlClient& c);
+    void End(const ControlClient& c) const;
+
 private:
+    enum class Phase { Start, Read, Done };
     std::string address_;
     MeterConversation conversation_;
     std::string readLine_;
+    Phase phase_ = Phase::Done;
+    int repeats_ = 0;
 };
+
+// APPReceiveTest while a transaction runs.
+constexpr int kTransactionRunning = 255;
 
 // Starts the slave search on the channel (its log cleared, so that the
 // probes can be counted); SCRStatus is nonzero until it ends.
