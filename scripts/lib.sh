@@ -23,7 +23,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-translations-l10n fonts-dejavu-core libtomlplusplus-dev libmosquitto-dev libsystemd-dev)
-TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth groff-base mosquitto mosquitto-clients python3 python3-jsonschema python3-paho-mqtt systemd)
+TEST_PACKAGES=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth groff-base mosquitto mosquitto-clients openssl python3 python3-jsonschema python3-paho-mqtt systemd)
 BENCH_PACKAGES=(libbenchmark-dev valgrind mosquitto)
 
 # Configures (when needed) and builds a preset; extra arguments go to the build.

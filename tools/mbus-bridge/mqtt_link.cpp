@@ -1,6 +1,7 @@
 #include "tools/mbus-bridge/mqtt_link.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -178,7 +179,14 @@ void MqttLink::OnConnect(struct mosquitto*, void* self, int rc) {
     auto* link = static_cast<MqttLink*>(self);
     const std::string broker = link->config_.host + ":" + std::to_string(link->config_.port);
     if (rc != 0) {
-        Log::Error("MQTT broker " + broker + " refused the connection: " + mosquitto_connack_string(rc));
+        // MQTT 5 brokers answer with a reason code, 3.1.1 ones with a
+        // CONNACK code of their own numbering.
+        const bool v5 = link->config_.protocol == 5;
+        std::string why = v5 ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc);
+        const bool credentials = v5 ? rc == MQTT_RC_BAD_USERNAME_OR_PASSWORD || rc == MQTT_RC_NOT_AUTHORIZED
+                                    : rc == CONNACK_REFUSED_BAD_USERNAME_PASSWORD || rc == CONNACK_REFUSED_NOT_AUTHORIZED;
+        if (credentials) why += "; check username and the password in password_file or password_env";
+        Log::Error("MQTT broker " + broker + " refused the connection: " + why);
         return;
     }
     link->connected_.store(true);

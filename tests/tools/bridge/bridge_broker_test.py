@@ -85,14 +85,20 @@ def wait_until(condition, what, timeout=WAIT, details=lambda: "", alive=lambda: 
 class Broker:
     """mosquitto with a configuration of its own; its log goes to a file."""
 
-    def __init__(self, directory):
+    def __init__(self, directory, secured=""):
+        """secured: the settings of a second listener, which gets a port
+        of its own (self.secured_port), with a configuration per listener."""
         self.port = free_port()
+        self.secured_port = free_port() if secured else None
         self.config = directory / "mosquitto.conf"
         self.log = directory / "mosquitto.log"
-        self.config.write_text(f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                               "log_dest stderr\nconnection_messages true\n"
-                               # as the test's own user, which keeps the parent-death signal
-                               f"user {getpass.getuser()}\n")
+        text = ("per_listener_settings true\n" if secured else "") + \
+            f"listener {self.port} 127.0.0.1\nallow_anonymous true\npersistence false\n" \
+            "log_dest stderr\nconnection_messages true\n" \
+            f"user {getpass.getuser()}\n"  # as the test's own user, which keeps the parent-death signal
+        if secured:
+            text += f"listener {self.secured_port} 127.0.0.1\n{secured}"
+        self.config.write_text(text)
         self.process = None
 
     def start(self):
@@ -261,12 +267,13 @@ def toml_config(port, buses, offline_after=2, client_id="bridge-under-test", qos
 class Setup:
     """What a test starts, stopped again (also on failure) in reverse order."""
 
-    def __init__(self, add_cleanup):
+    def __init__(self, add_cleanup, secured=None):
+        """secured(directory) gives the settings of a second listener."""
         self._add_cleanup = add_cleanup
         temp = tempfile.TemporaryDirectory(prefix="bridge-broker-test-")
         add_cleanup(temp.cleanup)
         self.directory = Path(temp.name)
-        self.broker = Broker(self.directory)
+        self.broker = Broker(self.directory, secured(self.directory) if secured else "")
         add_cleanup(self.broker.stop)
         self.broker.start()
         self.sims = {}
@@ -285,8 +292,10 @@ class Setup:
         self.sims[link] = sim
         return sim
 
-    def start_bridge(self, buses, **options):
-        self.bridge.config.write_text(toml_config(self.broker.port, buses, **options))
+    def start_bridge(self, buses, mqtt_lines="", port=None, **options):
+        """mqtt_lines: more keys of [mqtt]; port: the broker's port to use."""
+        text = toml_config(port or self.broker.port, buses, **options)
+        self.bridge.config.write_text(text.replace("[mqtt]\n", "[mqtt]\n" + mqtt_lines, 1))
         self.bridge.start()
         self._add_cleanup(self._bridge_left_no_sanitizer_report)
         self._add_cleanup(self._stop_bridge)
@@ -634,6 +643,52 @@ class BrokerAndBus(unittest.TestCase):
         self.assertIn("interval", self.s.bridge.text()[-2000:])
         self.s.wait(lambda: len(self.s.states("heat", since)) >= 2, "readings going on")
         self.assertEqual(self.s.bridge.stop(), 0, self.s.bridge.text())
+
+
+def tls_and_password(directory):
+    """A CA and a certificate of the broker for 127.0.0.1 made with openssl,
+    and a password file of the user "meter-reader": a listener's settings."""
+    def run(*args):
+        subprocess.run(args, cwd=directory, check=True, capture_output=True, timeout=60)
+    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.crt",
+        "-subj", "/CN=bridge test CA", "-days", "2")
+    run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", "broker.key", "-out", "broker.csr",
+        "-subj", "/CN=127.0.0.1")
+    (directory / "san.ext").write_text("subjectAltName=IP:127.0.0.1\n")
+    run("openssl", "x509", "-req", "-in", "broker.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
+        "-out", "broker.crt", "-days", "2", "-extfile", "san.ext")
+    run("mosquitto_passwd", "-c", "-b", "passwd", "meter-reader", "right horse battery")
+    (directory / "passwd").chmod(0o600)
+    return (f"allow_anonymous false\npassword_file {directory / 'passwd'}\ncafile {directory / 'ca.crt'}\n"
+            f"certfile {directory / 'broker.crt'}\nkeyfile {directory / 'broker.key'}\n")
+
+
+class SecuredBroker(unittest.TestCase):
+    """A listener with TLS by the broker's own CA, a user and a password;
+    the test's subscriber listens on the other, open one."""
+
+    def setUp(self):
+        self.s = Setup(self.addCleanup, secured=tls_and_password)
+
+    def start(self, password):
+        secret = self.s.directory / "secret"
+        secret.write_text(password + "\n")
+        secret.chmod(0o600)
+        sim = self.s.sim(HEAT)
+        self.s.start_bridge([("b1", sim.link, 1, [("1", "heat")])], port=self.s.broker.secured_port,
+                            mqtt_lines=f'tls = true\nca_file = "{self.s.directory / "ca.crt"}"\n'
+                                       f'username = "meter-reader"\npassword_file = "{secret}"\n')
+
+    def test_tls_with_a_user_and_a_password_from_a_file(self):
+        self.start("right horse battery")
+        self.s.state_after("heat")
+        self.assertEqual(self.s.subscriber.last("mbus/bridge/availability").payload, "online")
+
+    def test_a_wrong_password_is_reported_and_nothing_published(self):
+        self.start("wrong horse")
+        self.s.wait(lambda: "refused the connection" in self.s.bridge.text(), "the refusal in the bridge's log")
+        self.assertIn("not authori", self.s.bridge.text().lower())
+        self.assertEqual(self.s.subscriber.messages("mbus/heat/state"), [])
 
 
 class Configuration(unittest.TestCase):
