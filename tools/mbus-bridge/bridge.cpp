@@ -410,6 +410,14 @@ void Bridge::FinishSearch(Bus& bus) {
     Select(bus);
     bus.job = Bus::Job::None;
     control_.Put("COMRetries", bus.config.retries + 1);
+    if (bus.keeper->CheckLost()) {
+        // What a search on a lost line did not find is not gone from the
+        // bus: it runs again once the line is back.
+        SetBusOnline(bus, false);
+        bus.scanWanted = true;
+        Log::Warning(bus.config.name + ": the line was lost during the search; it runs again when the line is back");
+        return;
+    }
     if (bus.config.rescanHours > 0) bus.nextScan = Clock::now() + std::chrono::hours(bus.config.rescanHours);
     const std::vector<cli::Slave> slaves = cli::SearchResult(control_);
     int added = 0;

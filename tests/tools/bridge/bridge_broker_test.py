@@ -565,6 +565,22 @@ class BrokerAndBus(unittest.TestCase):
                 for meter in {"heat", "water"} - meters:
                     self.assertEqual(self.s.states(meter, since), [], f"{meter} read on \"{command}\"")
 
+    def test_a_scan_command_finds_a_meter_added_to_the_bus(self):
+        sim = self.start([HEAT], [])
+        self.s.wait(lambda: self.states_of("11111111"), "a state of the heat meter the search found")
+        sim.kill()
+        sim.start(HEAT, WATER)
+        self.assertEqual(self.states_of("22222222"), [])
+        self.s.subscriber.publish("mbus/command/scan", "b1")
+        water = self.s.wait(lambda: self.states_of("22222222"), "a state of the water meter after the scan")[-1]
+        self.assertEqual(water["name"], water["secondaryAddress"])
+
+    def states_of(self, identification):
+        """The states of the meter with this identification, whatever its topic."""
+        return [json.loads(m.payload) for m in self.s.subscriber.messages()
+                if m.topic.endswith("/state") and m.payload and
+                json.loads(m.payload).get("identification") == identification]
+
     def test_a_converter_unplugged_and_plugged_in_again(self):
         sim = self.start([HEAT], [("1", "heat")])
         self.s.state_after("heat")
