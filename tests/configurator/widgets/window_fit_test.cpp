@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QStyleOption>
 #include <QTextDocument>
+#include <QVBoxLayout>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -209,14 +210,57 @@ std::vector<std::string> FitProblems(const QWidget& window) {
     return problems;
 }
 
-std::string LanguageName(int languageId) {
-    static const char* const kNames[] = {"English", "German", "French", "Portuguese", "Swedish", "Russian"};
-    return kNames[ColumnOfLanguage(languageId)];
-}
-
 // Lets the window lay itself out (and fit itself to its page).
 void Settle() {
     for (int i = 0; i < 3; ++i) QApplication::processEvents();
+}
+
+// The checks themselves find what they are for: a window whose widgets are
+// set too narrow, and two widgets of a layout moved onto each other.
+TEST(FitProblems, NameTheCutWidgetsWithTheirWidthsAndTheOverlaps) {
+    QDialog window;
+    window.setWindowTitle(QStringLiteral("Fit"));
+    auto* layout = new QVBoxLayout(&window);
+    auto* group = new QGroupBox(QStringLiteral("A group with a caption far longer than its box"));
+    auto* inner = new QVBoxLayout(group);
+    auto* label = new QLabel(QStringLiteral("A label longer than its room"));
+    auto* button = new QPushButton(QStringLiteral("A button longer than its room"));
+    button->setObjectName("narrowButton");
+    auto* check = new QCheckBox(QStringLiteral("A check box longer than its room"));
+    auto* box = new QComboBox;
+    box->addItems({QStringLiteral("short"), QStringLiteral("an entry far longer than the box")});
+    for (QWidget* w : std::initializer_list<QWidget*>{label, button, check, box}) {
+        w->setMaximumWidth(60);
+        inner->addWidget(w);
+    }
+    group->setMaximumWidth(120);
+    layout->addWidget(group);
+    auto* first = new QPushButton(QStringLiteral("1"));
+    auto* second = new QPushButton(QStringLiteral("2"));
+    first->setObjectName("first");
+    second->setObjectName("second");
+    layout->addWidget(first);
+    layout->addWidget(second);
+    window.resize(400, 400);
+    window.show();
+    Settle();
+    second->move(first->pos());  // as a layout gone wrong would place it
+
+    std::string all;
+    for (const std::string& problem : FitProblems(window)) all += problem + "\n";
+    for (const char* expected :
+         {"QGroupBox \"A group with a caption far longer than its box\" is cut: its text is ",
+          "QLabel \"A label longer than its room\" is cut", "QPushButton narrowButton is cut",
+          "QCheckBox \"A check box longer than its room\" is cut",
+          "QComboBox \"an entry far longer than the box\" is cut", "QPushButton first and QPushButton second overlap"})
+        EXPECT_NE(all.find(expected), std::string::npos) << expected << " not in:\n" << all;
+    EXPECT_EQ(all.find("\"short\""), std::string::npos) << all;
+    EXPECT_EQ(all.find("window title"), std::string::npos) << all;
+}
+
+std::string LanguageName(int languageId) {
+    static const char* const kNames[] = {"English", "German", "French", "Portuguese", "Swedish", "Russian"};
+    return kNames[ColumnOfLanguage(languageId)];
 }
 
 void ExpectFits(const QWidget& window, int languageId, const std::string& what) {
