@@ -5,21 +5,14 @@
 // top of each other; and the main window follows its page, within the
 // desktop's width, and gives the Read button the focus after a job.
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLayout>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QStyle>
-#include <QStyleOption>
-#include <QTextDocument>
 #include <QVBoxLayout>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,185 +23,11 @@
 #include "configurator/shell/phone_dialogs.h"
 #include "configurator/shell/search_baudrate_dialog.h"
 #include "configurator/shell/settings_dialog.h"
+#include "tests/configurator/widgets/fit_check.h"
 #include "tests/configurator/widgets/in_process_dialog.h"
 
 namespace mbus::meridex::test {
 namespace {
-
-// ---- What does not fit ------------------------------------------------------
-
-std::string Name(const QWidget& w, const QString& text) {
-    const QString name = w.objectName().isEmpty() ? QStringLiteral("\"%1\"").arg(text) : w.objectName();
-    return std::string(w.metaObject()->className()) + " " + name.toStdString();
-}
-
-std::string TooNarrow(const QWidget& w, const QString& text, int needed, int room) {
-    std::ostringstream out;
-    out << Name(w, text) << " is cut: its text is " << needed << " px wide, its room " << room << " px";
-    return out.str();
-}
-
-// The width a text takes in a widget's font; a '&' marks a shortcut where
-// the widget shows shortcuts.
-int TextWidth(const QWidget& w, const QString& text, bool mnemonic) {
-    return w.fontMetrics().size(mnemonic ? Qt::TextShowMnemonic : 0, text).width();
-}
-
-void CheckLabel(const QLabel& label, std::vector<std::string>& problems) {
-    const QString text = label.text();
-    if (text.isEmpty()) return;
-    if (label.wordWrap()) {
-        const int needed = label.heightForWidth(label.width());
-        if (needed > label.height()) {
-            std::ostringstream out;
-            out << Name(label, text) << " is cut: its wrapped text is " << needed << " px high at a width of "
-                << label.width() << " px, its room " << label.height() << " px";
-            problems.push_back(out.str());
-        }
-        return;
-    }
-    int needed = 0;
-    if (label.textFormat() == Qt::RichText || (label.textFormat() == Qt::AutoText && Qt::mightBeRichText(text))) {
-        QTextDocument document;
-        document.setDefaultFont(label.font());
-        document.setDocumentMargin(0);
-        document.setHtml(text);
-        needed = static_cast<int>(document.idealWidth());
-    } else {
-        needed = TextWidth(label, text, label.buddy() != nullptr);
-    }
-    // A framed label without an indent of its own indents by half an 'x'.
-    const int indent = label.indent() >= 0         ? label.indent()
-                       : label.frameWidth() > 0 ? label.fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2
-                                                 : 0;
-    const int room = label.contentsRect().width() - 2 * label.margin() - indent;
-    if (needed > room) problems.push_back(TooNarrow(label, text, needed, room));
-}
-
-void CheckButton(const QAbstractButton& button, std::vector<std::string>& problems) {
-    const QString text = button.text();
-    if (text.isEmpty()) return;
-    QStyle::SubElement contents;
-    if (qobject_cast<const QPushButton*>(&button) != nullptr)
-        contents = QStyle::SE_PushButtonContents;
-    else if (qobject_cast<const QCheckBox*>(&button) != nullptr)
-        contents = QStyle::SE_CheckBoxContents;
-    else if (qobject_cast<const QRadioButton*>(&button) != nullptr)
-        contents = QStyle::SE_RadioButtonContents;
-    else
-        return;  // tool buttons show pictures
-    QStyleOptionButton option;
-    option.initFrom(&button);
-    option.text = text;
-    if (const auto* push = qobject_cast<const QPushButton*>(&button); push != nullptr && push->autoDefault())
-        option.features |= QStyleOptionButton::AutoDefaultButton;
-    int room = button.style()->subElementRect(contents, &option, &button).width();
-    if (!button.icon().isNull()) room -= button.iconSize().width() + 4;
-    const int needed = TextWidth(button, text, true);
-    if (needed > room) problems.push_back(TooNarrow(button, text, needed, room));
-}
-
-void CheckGroupBox(const QGroupBox& group, std::vector<std::string>& problems) {
-    if (group.title().isEmpty()) return;
-    QStyleOptionGroupBox option;
-    option.initFrom(&group);
-    option.text = group.title();
-    option.textAlignment = group.alignment();
-    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-    if (group.isCheckable()) option.subControls |= QStyle::SC_GroupBoxCheckBox;
-    const QRect label = group.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, &group);
-    // The caption keeps the same distance from the frame's right end as
-    // from its left.
-    const int room = group.width() - 2 * label.left();
-    const int needed = TextWidth(group, group.title(), true);
-    if (needed > room) problems.push_back(TooNarrow(group, group.title(), needed, room));
-}
-
-void CheckComboBox(const QComboBox& box, std::vector<std::string>& problems) {
-    QStyleOptionComboBox option;
-    option.initFrom(&box);
-    option.editable = box.isEditable();
-    option.frame = box.hasFrame();
-    option.subControls = QStyle::SC_All;
-    // The box draws its text one pixel inside the edit field at each side,
-    // clipped there.
-    const int room =
-        box.style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, &box).width() - 2;
-    // Whichever entry is chosen shows in the box: its ink must fit.
-    for (int i = 0; i < box.count(); ++i) {
-        const QString entry = box.itemText(i);
-        int needed = box.fontMetrics().boundingRect(entry).width();
-        if (!box.itemIcon(i).isNull()) needed += box.iconSize().width() + 4;
-        if (needed > room) {
-            problems.push_back(TooNarrow(box, entry, needed, room) + " (entry " + std::to_string(i) + ")");
-            return;  // one entry names the fault
-        }
-    }
-}
-
-// Whether a layout or one of its inner layouts places the widget.
-bool Places(const QLayout& layout, const QWidget* widget) {
-    for (int i = 0; i < layout.count(); ++i) {
-        QLayoutItem* item = layout.itemAt(i);
-        if (item->widget() == widget) return true;
-        if (item->layout() != nullptr && Places(*item->layout(), widget)) return true;
-    }
-    return false;
-}
-
-// Widgets that a layout places do not overlap, and none reaches beyond its
-// parent. (Widgets placed by hand, such as invisible click areas, may lie
-// over others.)
-void CheckSiblings(const QWidget& parent, std::vector<std::string>& problems) {
-    if (parent.layout() == nullptr) return;
-    std::vector<const QWidget*> shown;
-    for (const QObject* o : parent.children())
-        if (const auto* w = qobject_cast<const QWidget*>(o);
-            w != nullptr && !w->isWindow() && w->isVisible() && Places(*parent.layout(), w))
-            shown.push_back(w);
-    const QString parentName = parent.objectName();
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        const QRect a = shown[i]->geometry();
-        if (!parent.rect().contains(a)) {
-            std::ostringstream out;
-            out << Name(*shown[i], {}) << " reaches beyond " << Name(parent, {}) << ": it ends at x " << a.right()
-                << ", y " << a.bottom() << ", its parent is " << parent.width() << " x " << parent.height();
-            problems.push_back(out.str());
-        }
-        for (std::size_t j = i + 1; j < shown.size(); ++j) {
-            const QRect b = shown[j]->geometry();
-            if (!a.intersects(b)) continue;
-            std::ostringstream out;
-            out << Name(*shown[i], {}) << " and " << Name(*shown[j], {}) << " overlap: x " << a.left() << ".."
-                << a.right() << " and " << b.left() << ".." << b.right() << ", y " << a.top() << ".." << a.bottom()
-                << " and " << b.top() << ".." << b.bottom();
-            problems.push_back(out.str());
-        }
-    }
-}
-
-// Every fault of the visible widgets of a window.
-std::vector<std::string> FitProblems(const QWidget& window) {
-    std::vector<std::string> problems;
-    const int titleRoom = TitleBarWidth(window);
-    if (titleRoom > window.width()) {
-        std::ostringstream out;
-        out << "the window title \"" << window.windowTitle().toStdString() << "\" needs " << titleRoom
-            << " px, the window is " << window.width() << " px wide";
-        problems.push_back(out.str());
-    }
-    QList<const QWidget*> widgets{&window};
-    for (const QWidget* w : window.findChildren<const QWidget*>()) widgets.push_back(w);
-    for (const QWidget* w : widgets) {
-        if (!w->isVisible() || (w != &window && w->isWindow())) continue;
-        if (const auto* label = qobject_cast<const QLabel*>(w)) CheckLabel(*label, problems);
-        if (const auto* button = qobject_cast<const QAbstractButton*>(w)) CheckButton(*button, problems);
-        if (const auto* group = qobject_cast<const QGroupBox*>(w)) CheckGroupBox(*group, problems);
-        if (const auto* box = qobject_cast<const QComboBox*>(w)) CheckComboBox(*box, problems);
-        CheckSiblings(*w, problems);
-    }
-    return problems;
-}
 
 // Lets the window lay itself out (and fit itself to its page).
 void Settle() {
@@ -263,16 +82,15 @@ std::string LanguageName(int languageId) {
     return kNames[ColumnOfLanguage(languageId)];
 }
 
-void ExpectFits(const QWidget& window, int languageId, const std::string& what) {
+void ExpectFitsIn(int languageId, const QWidget& window, const std::string& what) {
     Settle();
-    for (const std::string& problem : FitProblems(window))
-        ADD_FAILURE() << LanguageName(languageId) << ", " << what << ": " << problem;
+    ExpectFits(window, LanguageName(languageId) + ", " + what);
 }
 
 // A dialog shown at the size it takes by itself.
 void ExpectDialogFits(QDialog& dialog, int languageId, const std::string& what) {
     dialog.show();
-    ExpectFits(dialog, languageId, what);
+    ExpectFitsIn(languageId, dialog, what);
     dialog.hide();
 }
 
@@ -301,14 +119,14 @@ class EveryLanguage : public WindowFit, public ::testing::WithParamInterface<int
 TEST_P(EveryLanguage, PagesAndDialogsShowTheirTextsWhole) {
     const int id = GetParam();
     StartBus(kModules, "AddressType=3\r\nPrimAddress=1\r\n", id);
-    ExpectFits(*dialog_, id, "main window, no module read");
+    ExpectFitsIn(id, *dialog_, "main window, no module read");
     const std::pair<int, const char*> pages[] = {{1, "Pulse page"}, {2, "Control page"}, {3, "Analog page"}};
     for (auto [address, page] : pages) {
         ReadModule(address);
-        ExpectFits(*dialog_, id, std::string("main window, ") + page);
+        ExpectFitsIn(id, *dialog_, std::string("main window, ") + page);
     }
     dialog_->SetAddressType(kDeviceList);
-    ExpectFits(*dialog_, id, "main window, device list");
+    ExpectFitsIn(id, *dialog_, "main window, device list");
 
     const TextTable& texts = dialog_->Texts();
     SettingsChoice choice;
@@ -359,7 +177,7 @@ TEST_F(WindowFit, StaysWithinTheAvailableWidthAndScrollsThePage) {
     StartBus(kModules, "AddressType=3\r\nPrimAddress=3\r\n", 7);
     ReadModule(3);
     EXPECT_LE(WindowSize().width(), 700);
-    ExpectFits(*dialog_, 7, "main window at 700 px, Analog page");
+    ExpectFitsIn(7, *dialog_, "main window at 700 px, Analog page");
 }
 
 TEST_F(WindowFit, ReadButtonHasTheFocusAfterAJob) {
