@@ -498,7 +498,7 @@ void ModulePages::BuildAnalogInput(AnalogInputWidgets& w, int captionText, bool 
         g->addWidget(fields[i], i, 1, 1, 3);
         if (isTemperature) g->addWidget(new QLabel(T(kTextDegrees)), i, 4);
     }
-    g->addWidget(w.minMax, 4, 0, 1, 4);
+    g->addWidget(w.minMax, 4, 0, 1, 4, Qt::AlignLeft);
     g->addWidget(w.unit, 5, 0, 1, 4);
     g->addWidget(w.param, 6, 0);
     int column = 1;

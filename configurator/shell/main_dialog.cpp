@@ -543,10 +543,13 @@ void CMERIDEXDlg::FitWindowLater() { QTimer::singleShot(0, this, &CMERIDEXDlg::F
 // The window takes the size its layout asks for, so it shrinks as well as
 // grows with the page, but never more than the available area's width
 // (less the window frame): a wider page scrolls, and a horizontal scroll
-// bar then takes room below it.
+// bar then takes room below it. While what it shows keeps its size, a size
+// the user gave the window stays.
 void CMERIDEXDlg::FitWindow() {
     layout()->activate();
     QSize size = sizeHint();
+    if (size == fittedHint_) return;
+    fittedHint_ = size;
     const QRect area = options_.availableArea(*this);
     if (area.isValid()) {
         const int frame = frameGeometry().width() - geometry().width();

@@ -14,6 +14,7 @@
 
 #include <QDialog>
 #include <QRect>
+#include <QSize>
 #include <QTimer>
 #include <functional>
 #include <string>
@@ -236,6 +237,7 @@ private:
     DeviceList devices_;
     int searchBaudIndex_ = 1;
     bool ended_ = false;
+    QSize fittedHint_;  // the size hint the window was last fitted to
 
     // Widgets.
     QGroupBox* connectionGroup_ = nullptr;

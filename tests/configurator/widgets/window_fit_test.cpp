@@ -127,6 +127,8 @@ TEST_P(EveryLanguage, PagesAndDialogsShowTheirTextsWhole) {
     }
     dialog_->SetAddressType(kDeviceList);
     ExpectFitsIn(id, *dialog_, "main window, device list");
+    dialog_->SetCommunicationType(kModemDialUp);
+    ExpectFitsIn(id, *dialog_, "main window, modem connection");
 
     const TextTable& texts = dialog_->Texts();
     SettingsChoice choice;
