@@ -48,7 +48,10 @@ TEST(FitProblems, NameTheCutWidgetsWithTheirWidthsAndTheOverlaps) {
     auto* check = new QCheckBox(QStringLiteral("A check box longer than its room"));
     auto* box = new QComboBox;
     box->addItems({QStringLiteral("short"), QStringLiteral("an entry far longer than the box")});
-    for (QWidget* w : std::initializer_list<QWidget*>{label, button, check, box}) {
+    auto* wrapped = new QLabel(QStringLiteral("A wrapped label of many words in a low room"));
+    wrapped->setWordWrap(true);
+    wrapped->setMaximumHeight(10);
+    for (QWidget* w : std::initializer_list<QWidget*>{label, button, check, box, wrapped}) {
         w->setMaximumWidth(60);
         inner->addWidget(w);
     }
@@ -71,7 +74,9 @@ TEST(FitProblems, NameTheCutWidgetsWithTheirWidthsAndTheOverlaps) {
          {"QGroupBox \"A group with a caption far longer than its box\" is cut: its text is ",
           "QLabel \"A label longer than its room\" is cut", "QPushButton narrowButton is cut",
           "QCheckBox \"A check box longer than its room\" is cut",
-          "QComboBox \"an entry far longer than the box\" is cut", "QPushButton first and QPushButton second overlap"})
+          "QComboBox \"an entry far longer than the box\" is cut",
+          "QLabel \"A wrapped label of many words in a low room\" is cut: its wrapped text is ",
+          "QPushButton first and QPushButton second overlap"})
         EXPECT_NE(all.find(expected), std::string::npos) << expected << " not in:\n" << all;
     EXPECT_EQ(all.find("\"short\""), std::string::npos) << all;
     EXPECT_EQ(all.find("window title"), std::string::npos) << all;
