@@ -488,9 +488,6 @@ void ModulePages::BuildAnalogInput(AnalogInputWidgets& w, int captionText, bool 
                                                               : kTextWriteRelay1));
     const int labels[] = {kTextValue, kTextMin, kTextMax, kTextAverage};
     QLineEdit* fields[] = {w.value, w.min, w.max, w.average};
-    // The unit or sensor box has a row of its own, so that its longest
-    // entry does not widen the value columns; the parameters a, b and c are
-    // as wide as their ten characters.
     for (int i = 0; i < 4; ++i) {
         // Values show with their decimals ("-1234567,89"): room for a large one.
         fields[i]->setMinimumWidth(fields[i]->fontMetrics().horizontalAdvance("-0000000000.00") + 12);
@@ -498,6 +495,9 @@ void ModulePages::BuildAnalogInput(AnalogInputWidgets& w, int captionText, bool 
         g->addWidget(fields[i], i, 1, 1, 3);
         if (isTemperature) g->addWidget(new QLabel(T(kTextDegrees)), i, 4);
     }
+    // The unit or sensor box has a row of its own, so that its longest
+    // entry does not widen the value columns; the parameters a, b and c are
+    // as wide as their ten characters.
     g->addWidget(w.minMax, 4, 0, 1, 4, Qt::AlignLeft);
     g->addWidget(w.unit, 5, 0, 1, 4);
     g->addWidget(w.param, 6, 0);

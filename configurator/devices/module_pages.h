@@ -100,9 +100,8 @@ public:
 
     // Shows the groups of a page type; only the page shown counts for the
     // pages' size, so a small page after a large one makes them smaller.
-    // `label` replaces the marker "<!!>"
-    // of the captions: the version text ("1.3", shown as "V:1.3" and two
-    // blanks) or nothing when empty.
+    // `label` replaces the marker "<!!>" of the captions: the version text
+    // ("1.3", shown as "V:1.3" and two blanks) or nothing when empty.
     void ShowPage(PageType page, const std::string& versionText);
     // Shows the marker "Err " in place of the version label in one
     // group's caption (a Control relay with two differing readings).

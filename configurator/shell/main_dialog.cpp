@@ -23,8 +23,8 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QStyle>
 #include <QShortcut>
+#include <QStyle>
 #include <QThread>
 #include <QVBoxLayout>
 #include <cstdio>
