@@ -83,8 +83,15 @@ TEST(FitProblems, NameTheCutWidgetsWithTheirWidthsAndTheOverlaps) {
 }
 
 std::string LanguageName(int languageId) {
-    static const char* const kNames[] = {"English", "German", "French", "Portuguese", "Swedish", "Russian"};
-    return kNames[ColumnOfLanguage(languageId)];
+    switch (ColumnOfLanguage(languageId)) {
+        case kGerman: return "German";
+        case kEnglish: return "English";
+        case kFrench: return "French";
+        case kPortuguese: return "Portuguese";
+        case kSwedish: return "Swedish";
+        case kRussian: return "Russian";
+    }
+    return "language " + std::to_string(languageId);
 }
 
 void ExpectFitsIn(int languageId, const QWidget& window, const std::string& what) {
