@@ -412,7 +412,7 @@ void ModulePages::BuildPulse(int input) {
     w.medium = new QComboBox;
     w.unit = new QComboBox;
     FitToContents(w.medium);
-    w.unit->setMinimumContentsLength(18);
+    FitToContents(w.unit);
     w.counter = Field(18);
     w.numerator = Field(3);
     w.denominator = Field(3);
@@ -495,14 +495,19 @@ void ModulePages::BuildAnalogInput(AnalogInputWidgets& w, int captionText, bool 
         g->addWidget(fields[i], i, 1, 1, 3);
         if (isTemperature) g->addWidget(new QLabel(T(kTextDegrees)), i, 4);
     }
-    g->addWidget(w.minMax, 4, 0, 1, 2);
-    g->addWidget(w.unit, 4, 2, 1, 3);
-    g->addWidget(w.param, 5, 0);
-    auto* params = new QHBoxLayout;
-    for (QLineEdit* e : {w.a, w.b, w.c}) params->addWidget(e, 1);
-    g->addLayout(params, 5, 1, 1, 3);
-    g->addWidget(w.write, 6, 0, 1, 2, Qt::AlignLeft);
-    g->setRowStretch(7, 1);
+    // The unit or sensor box has a row of its own, so that its longest
+    // entry does not widen the value columns; the parameters a, b and c are
+    // as wide as their ten characters.
+    g->addWidget(w.minMax, 4, 0, 1, 4, Qt::AlignLeft);
+    g->addWidget(w.unit, 5, 0, 1, 4);
+    g->addWidget(w.param, 6, 0);
+    int column = 1;
+    for (QLineEdit* e : {w.a, w.b, w.c}) {
+        e->setMaximumWidth(e->fontMetrics().horizontalAdvance(QString(10, QLatin1Char('0'))) + 16);
+        g->addWidget(e, 6, column++);
+    }
+    g->addWidget(w.write, 7, 0, 1, 4, Qt::AlignLeft);
+    g->setRowStretch(8, 1);
 }
 
 void ModulePages::FillLists(const Control& control, int controlLanguage) {
@@ -570,9 +575,16 @@ void ModulePages::ShowPage(PageType page, const std::string& versionText) {
         default: index = 0; break;
     }
     stack->setCurrentIndex(index);
+    // A stack is as large as its largest page unless the others ignore
+    // their size.
+    for (int i = 0; i < stack->count(); ++i) {
+        const QSizePolicy::Policy policy = i == index ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+        stack->widget(i)->setSizePolicy(policy, policy);
+    }
     pulse[0].fields->setVisible(page == kPagePulseInput1 || page == kPagePulseBoth);
     pulse[1].fields->setVisible(page == kPagePulseInput2 || page == kPagePulseBoth);
     for (QGroupBox* g : findChildren<QGroupBox*>()) SetCaption(g, versionText);
+    emit pageChanged();
 }
 
 void ModulePages::ClearReadoutFields() {

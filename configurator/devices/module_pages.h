@@ -98,9 +98,10 @@ public:
     // media entry 7).
     void FillLists(const Control& control, int controlLanguage);
 
-    // Shows the groups of a page type. `label` replaces the marker "<!!>"
-    // of the captions: the version text ("1.3", shown as "V:1.3" and two
-    // blanks) or nothing when empty.
+    // Shows the groups of a page type; only the page shown counts for the
+    // pages' size, so a small page after a large one makes them smaller.
+    // `label` replaces the marker "<!!>" of the captions: the version text
+    // ("1.3", shown as "V:1.3" and two blanks) or nothing when empty.
     void ShowPage(PageType page, const std::string& versionText);
     // Shows the marker "Err " in place of the version label in one
     // group's caption (a Control relay with two differing readings).
@@ -147,6 +148,9 @@ signals:
     // A write refused because one of its fields is no number of its range
     // (RefusedField): the message to show. Nothing was queued.
     void writeRefused(const QString& message);
+    // Another page (or another set of Pulse inputs) is shown: the pages'
+    // size hint now follows it, so the window can fit itself to it.
+    void pageChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,6 +1,8 @@
 #include "configurator/shell/about_dialog.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -8,6 +10,11 @@
 #include "configurator/shell/qt_texts.h"
 
 namespace mbus::meridex {
+
+int TitleBarWidth(const QWidget& window) {
+    constexpr int kFrameButtonsRoom = 4 * 32;  // the icon and three buttons
+    return QFontMetrics(QApplication::font()).horizontalAdvance(window.windowTitle()) + kFrameButtonsRoom;
+}
 
 CAboutDlg::CAboutDlg(const TextTable& texts, int languageId, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QTextPlain(texts, 22, languageId).remove(QStringLiteral("...")));
@@ -23,6 +30,7 @@ CAboutDlg::CAboutDlg(const TextTable& texts, int languageId, QWidget* parent) : 
     ok->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons);
+    setMinimumWidth(TitleBarWidth(*this));
 }
 
 }  // namespace mbus::meridex

@@ -1,4 +1,5 @@
-// The about box: the program's name and version.
+// The about box: the program's name and version, at least as wide as its
+// title needs.
 
 #pragma once
 
@@ -9,6 +10,12 @@
 namespace mbus::meridex {
 
 inline constexpr const char* kVersionLine = "MERIDEX Version 1.30";
+
+// The width a window's title bar needs to show the whole window title: the
+// title in the application's font and room for the frame's icon and its
+// three buttons. Qt cannot ask the window manager, so the room is a
+// generous estimate.
+int TitleBarWidth(const QWidget& window);
 
 class CAboutDlg : public QDialog {
     Q_OBJECT

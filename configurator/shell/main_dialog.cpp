@@ -20,7 +20,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
+#include <QStyle>
 #include <QThread>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -102,6 +106,40 @@ void ShowMessageBox(QWidget* parent, const QString& text, const QString& title) 
     QMessageBox::information(parent, title, text);
 }
 
+QRect ScreenArea(const QWidget& window) {
+    const QScreen* screen = window.screen();
+    return screen != nullptr ? screen->availableGeometry() : QRect();
+}
+
+// The module pages' frame: it asks for the whole page (a scroll area asks
+// for a small part of a large widget) and can be made narrower, down to a
+// scroll bar's room, when the window would not fit the screen.
+class PageScroller : public QScrollArea {
+public:
+    PageScroller() {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    QSize sizeHint() const override { return widget()->sizeHint(); }
+    QSize minimumSizeHint() const override {
+        const int bar = horizontalScrollBar()->sizeHint().height();
+        return {4 * bar, widget()->minimumSizeHint().height() + bar};
+    }
+
+protected:
+    // A scroll area does not pass its widget's new size hint on to the
+    // layout around it. The page is never squeezed below its size hint
+    // (its boxes would cut their entries): it scrolls instead.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) {
+            widget()->setMinimumWidth(widget()->sizeHint().width());
+            updateGeometry();
+        }
+        return QScrollArea::eventFilter(watched, event);
+    }
+};
+
 }  // namespace
 
 CMERIDEXDlg::CMERIDEXDlg(DialogOptions options, QWidget* parent) : QDialog(parent), options_(std::move(options)) {
@@ -125,6 +163,7 @@ CMERIDEXDlg::CMERIDEXDlg(DialogOptions options, QWidget* parent) : QDialog(paren
             dialog.exec();
             return dialog.Outcome();
         };
+    if (!options_.availableArea) options_.availableArea = ScreenArea;
     if (!options_.askSearchBaudrate)
         options_.askSearchBaudrate = [this] {
             MERIDEXSearchBaudrate dialog(texts_, languageId_, this);
@@ -334,15 +373,18 @@ void CMERIDEXDlg::BuildWidgets() {
     left->addStretch();
     pages_ = new ModulePages(texts_, languageId_);
     pages_->setObjectName("pages");
+    auto* pageFrame = new PageScroller;
+    pageFrame->setWidget(pages_);
     auto* columns = new QHBoxLayout;
     columns->addLayout(left);
-    columns->addWidget(pages_, 1);
+    columns->addWidget(pageFrame, 1);
     root->addLayout(columns, 1);
     root->addLayout(buttons);
     root->addWidget(status_);
     root->addWidget(progress_);
 
     connect(read_, &QPushButton::clicked, this, &CMERIDEXDlg::Read);
+    connect(pages_, &ModulePages::pageChanged, this, &CMERIDEXDlg::FitWindowLater);
     connect(pages_, &ModulePages::writeRequested, this, [this](const QString& records1, const QString& records2) {
         pendingRecords1_ = records1.toStdString();
         pendingRecords2_ = records2.toStdString();
@@ -472,6 +514,7 @@ void CMERIDEXDlg::ApplyCommunicationLayout() {
         w->setVisible(modem);
     phoneNumber_->setVisible(modem && !dialling);
     phoneNumberCopy_->setVisible(modem && dialling);
+    FitWindowLater();
 }
 
 void CMERIDEXDlg::ApplyAddressLayout() {
@@ -492,6 +535,31 @@ void CMERIDEXDlg::ApplyAddressLayout() {
                        static_cast<QWidget*>(deviceSave_), static_cast<QWidget*>(deviceOpen_)})
         w->setVisible(list);
     addressGroup_->setTitle(T(list ? kTextDeviceList : kTextAddress));
+    FitWindowLater();
+}
+
+void CMERIDEXDlg::FitWindowLater() { QTimer::singleShot(0, this, &CMERIDEXDlg::FitWindow); }
+
+// The window takes the size its layout asks for, so it shrinks as well as
+// grows with the page, but never more than the available area's width
+// (less the window frame): a wider page scrolls, and a horizontal scroll
+// bar then takes room below it. While what it shows keeps its size, a size
+// the user gave the window stays.
+void CMERIDEXDlg::FitWindow() {
+    layout()->activate();
+    QSize size = sizeHint();
+    if (size == fittedHint_) return;
+    fittedHint_ = size;
+    const QRect area = options_.availableArea(*this);
+    if (area.isValid()) {
+        const int frame = frameGeometry().width() - geometry().width();
+        const int room = area.width() - frame;
+        if (size.width() > room) {
+            size.setWidth(room);
+            size.rheight() += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+        }
+    }
+    resize(size.expandedTo(minimumSizeHint()));
 }
 
 void CMERIDEXDlg::SetCommunicationType(int type) {
@@ -697,7 +765,11 @@ void CMERIDEXDlg::EnableControls(bool enabled) {
                        static_cast<QWidget*>(read_), static_cast<QWidget*>(help_), static_cast<QWidget*>(menuBar_)})
         w->setEnabled(enabled);
     break_->setEnabled(true);
-    if (enabled) ApplyAddressLayout();
+    if (!enabled) return;
+    ApplyAddressLayout();
+    // Enter reads again after a job: the Read button takes the focus back
+    // from whatever button started the job.
+    read_->setFocus(Qt::OtherFocusReason);
 }
 
 void CMERIDEXDlg::ShowStatus(int textNumber, const std::string& suffix) {

@@ -13,6 +13,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QRect>
+#include <QSize>
 #include <QTimer>
 #include <functional>
 #include <string>
@@ -77,6 +79,10 @@ struct DialogOptions {
     std::function<int()> askSearchBaudrate;
     // Runs the phone list; by default CPhoneNumbers.
     std::function<PhoneListOutcome(const std::vector<PhoneListEntry>& list)> editPhoneList;
+    // The part of the desktop the window may fill; by default its screen's
+    // available geometry. The window is never made wider: wider pages
+    // scroll.
+    std::function<QRect(const QWidget& window)> availableArea;
 };
 
 // Ids of the three items of the window menu (the system menu of the
@@ -162,6 +168,11 @@ private:
     void ApplySettingsToWidgets();
     void ApplyCommunicationLayout();
     void ApplyAddressLayout();
+    // Sizes the window to what it shows (the page, the fields of the
+    // connection and address chosen), at most as wide as the available
+    // area; FitWindowLater once the event loop has laid the widgets out.
+    void FitWindow();
+    void FitWindowLater();
 
     // Fields of the dialog into the settings and the choice of a job.
     void TakeFields();
@@ -226,6 +237,7 @@ private:
     DeviceList devices_;
     int searchBaudIndex_ = 1;
     bool ended_ = false;
+    QSize fittedHint_;  // the size hint the window was last fitted to
 
     // Widgets.
     QGroupBox* connectionGroup_ = nullptr;

@@ -21,6 +21,7 @@
 #include "configurator/devices/analog_parameters_dialog.h"
 #include "configurator/shell/qt_texts.h"
 #include "configurator/shell/text_table.h"
+#include "tests/configurator/widgets/fit_check.h"
 
 // Failure messages show texts, not their UTF-16 units.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -244,25 +245,10 @@ void SaveShot(QWidget& widget, const QString& name) {
     EXPECT_TRUE(widget.grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"))) << name.toStdString();
 }
 
-// Every label and button shows its whole text: none is narrower or lower
-// than its size hint asks; a wrapped label is as high as its text needs at
-// its width.
+// Every caption shows whole and no widgets overlap (fit_check.h), and every
+// field has room for ten digits.
 void ExpectNothingCut(QWidget& dialog, const std::string& what) {
-    for (QLabel* label : dialog.findChildren<QLabel*>()) {
-        const std::string text = label->text().toStdString();
-        if (label->wordWrap()) {
-            EXPECT_LE(label->heightForWidth(label->width()), label->height()) << what << ": label " << text;
-            EXPECT_GE(label->width(), label->minimumWidth()) << what << ": label " << text;
-            continue;
-        }
-        EXPECT_LE(label->sizeHint().width(), label->width()) << what << ": label " << text;
-        EXPECT_LE(label->sizeHint().height(), label->height()) << what << ": label " << text;
-    }
-    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
-        const std::string name = button->text().toStdString();
-        EXPECT_LE(button->sizeHint().width(), button->width()) << what << ": button " << name;
-        EXPECT_LE(button->sizeHint().height(), button->height()) << what << ": button " << name;
-    }
+    test::ExpectFits(dialog, what);
     for (QLineEdit* edit : dialog.findChildren<QLineEdit*>()) {
         const int tenDigits = edit->fontMetrics().horizontalAdvance(QString(10, QLatin1Char('0')));
         EXPECT_LT(tenDigits, edit->width()) << what << ": field " << edit->objectName().toStdString();

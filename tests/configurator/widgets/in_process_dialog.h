@@ -19,6 +19,7 @@
 
 #include "configurator/devices/module_pages.h"
 #include "configurator/shell/main_dialog.h"
+#include "configurator/shell/qt_texts.h"
 #include "control/com/control_object.h"
 #include "control/com/identifiers.h"
 #include "platform/serial/simulated_port.h"
@@ -76,10 +77,12 @@ inline Control InProcessControl(std::string* why) {
 
 class InProcessDialog : public ::testing::Test {
 protected:
+    static constexpr int kSuccessText = 4;  // the status text of a job that succeeded
+
     // A bus with these slaves (bus description lines), port 1 leading to it,
-    // and the dialog started with these keys of MERIDEX.INI.
+    // and the dialog started in this language with these keys of MERIDEX.INI.
     void StartBus(const std::vector<std::string>& slaves,
-                  const std::string& ini = "AddressType=3\r\nPrimAddress=1\r\n") {
+                  const std::string& ini = "AddressType=3\r\nPrimAddress=1\r\n", int languageId = 1) {
         bus_->SetDefaultBaud(2400);
         bus_->SetPaced(false);
         for (const std::string& line : slaves) {
@@ -91,7 +94,8 @@ protected:
         name_ = "in-process-dialog-" + std::to_string(++serial_);
         serial::RegisterSimulatedBus(name_, bus_);
         std::ofstream(scratch_.File("ports")) << "1 = sim:" << name_ << "\n";
-        scratch_.WriteFile("MERIDEX.INI", "[MERIDEX]\r\nVersionsInfo=12\r\nLanguage=1\r\n" + ini);
+        scratch_.WriteFile("MERIDEX.INI", "[MERIDEX]\r\nVersionsInfo=12\r\nLanguage=" + std::to_string(languageId) +
+                                              "\r\n" + ini);
         StartDialog();
     }
     // The dialog (again) on the files of the test.
@@ -108,6 +112,7 @@ protected:
         };
         o.askFileName = [this](QWidget*, bool, const FileDialogRequest&) { return fileName_; };
         o.askSearchBaudrate = [this] { return searchBaudIndex_; };
+        o.availableArea = [this](const QWidget&) { return availableArea_; };
         dialog_ = std::make_unique<CMERIDEXDlg>(std::move(o));
         dialog_->show();
     }
@@ -117,7 +122,8 @@ protected:
         if (!name_.empty()) serial::UnregisterSimulatedBus(name_);
     }
 
-    // Runs a job (a read, or a write with its read) to its end.
+    // Runs a job (a read, or a write with its read) to its end, which must
+    // succeed ("Success!" in the dialog's language).
     void Run(const std::function<void()>& start) {
         start();
         ASSERT_TRUE(dialog_->Cycle().ScriptRunning());
@@ -126,7 +132,8 @@ protected:
             QTest::qWait(10);
             ASSERT_LT(std::chrono::steady_clock::now(), until) << "the job did not end";
         } while (dialog_->Cycle().ScriptRunning());
-        ASSERT_EQ(dialog_->StatusText().toStdString(), "Success!") << dialog_->LastScript();
+        ASSERT_EQ(dialog_->StatusText(), QText(dialog_->Texts(), kSuccessText, dialog_->LanguageId()))
+            << dialog_->LastScript();
     }
     void Click(QPushButton* b) {
         Run([b] { QTest::mouseClick(b, Qt::LeftButton); });
@@ -159,6 +166,7 @@ protected:
     std::vector<std::string> messages_;
     QString fileName_;         // what the file dialogs answer
     int searchBaudIndex_ = 1;  // what the baud-rate question answers
+    QRect availableArea_{0, 0, 1280, 1024};  // the desktop the window may fill
     static inline int serial_ = 0;
 };
 

@@ -31,6 +31,7 @@
 #include "configurator/shell/phone_dialogs.h"
 #include "configurator/shell/qt_texts.h"
 #include "configurator/shell/search_baudrate_dialog.h"
+#include "tests/configurator/widgets/fit_check.h"
 
 // Failure messages show texts, not their UTF-16 units.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -68,18 +69,8 @@ void ShowLaidOut(QWidget& dialog) {
     QApplication::processEvents();
 }
 
-// Every label and button shows its whole text: none is narrower or lower
-// than its size hint asks.
-void ExpectNothingCut(QWidget& dialog, const std::string& what) {
-    for (QLabel* label : dialog.findChildren<QLabel*>()) {
-        EXPECT_LE(label->sizeHint().width(), label->width()) << what << ": label " << label->text().toStdString();
-        EXPECT_LE(label->sizeHint().height(), label->height()) << what << ": label " << label->text().toStdString();
-    }
-    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
-        EXPECT_LE(button->sizeHint().width(), button->width()) << what << ": button " << button->text().toStdString();
-        EXPECT_LE(button->sizeHint().height(), button->height()) << what << ": button " << button->text().toStdString();
-    }
-}
+// Every caption shows whole and no widgets overlap (fit_check.h).
+void ExpectNothingCut(QWidget& dialog, const std::string& what) { test::ExpectFits(dialog, what); }
 
 // Types text that QTest::keyClicks cannot (it knows ASCII keys only).
 void TypeText(QWidget* widget, const QString& text) {

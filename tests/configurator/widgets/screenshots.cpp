@@ -49,6 +49,9 @@ bool MainDialogAfterRead(const std::filesystem::path& work, int language, int ad
     o.messageBox = [](const QString& text, const QString&) {
         std::fprintf(stderr, "meridex_screenshots: message: %s\n", text.toStdString().c_str());
     };
+    // The offscreen screen is 800 x 600; the pictures show the window as a
+    // common desktop does, without a scrolled page.
+    o.availableArea = [](const QWidget&) { return QRect(0, 0, 1280, 1024); };
     CMERIDEXDlg d(std::move(o));
     d.show();
     d.Read();

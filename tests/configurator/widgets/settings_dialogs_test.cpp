@@ -40,6 +40,7 @@
 #include "configurator/shell/qt_texts.h"
 #include "configurator/shell/settings_dialog.h"
 #include "platform/com/ptr.h"
+#include "tests/configurator/widgets/fit_check.h"
 #include "tests/support/scratch.h"
 
 // Failure messages show texts, not their UTF-16 units.
@@ -174,24 +175,8 @@ void ShowLaidOut(QWidget& dialog) {
     QApplication::processEvents();
 }
 
-// Every label and button shows its whole text, every group box its whole
-// title: none is narrower or lower than its size hint asks.
-void ExpectNothingCut(QWidget& dialog, const std::string& what) {
-    for (QLabel* label : dialog.findChildren<QLabel*>()) {
-        EXPECT_LE(label->sizeHint().width(), label->width()) << what << ": label " << label->text().toStdString();
-        EXPECT_LE(label->sizeHint().height(), label->height()) << what << ": label " << label->text().toStdString();
-    }
-    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>()) {
-        const std::string name = (button->text().isEmpty() ? button->objectName() : button->text()).toStdString();
-        EXPECT_LE(button->sizeHint().width(), button->width()) << what << ": button " << name;
-        EXPECT_LE(button->sizeHint().height(), button->height()) << what << ": button " << name;
-    }
-    for (QGroupBox* group : dialog.findChildren<QGroupBox*>()) {
-        EXPECT_LE(group->minimumSizeHint().width(), group->width()) << what << ": group " << group->title().toStdString();
-        const int titleWidth = group->fontMetrics().horizontalAdvance(group->title());
-        EXPECT_LT(titleWidth, group->width()) << what << ": group " << group->title().toStdString();
-    }
-}
+// Every caption shows whole and no widgets overlap (fit_check.h).
+void ExpectNothingCut(QWidget& dialog, const std::string& what) { test::ExpectFits(dialog, what); }
 
 // Types text that QTest::keyClicks cannot (it knows ASCII keys only).
 void TypeText(QWidget* widget, const QString& text) {
