@@ -152,6 +152,49 @@ std::optional<Readout> ParseAnswerLine(std::string_view line, bool duringFollowU
     return r;
 }
 
+namespace {
+
+// Who a read request's address token names.
+std::string Addressee(std::string_view token) {
+    if (token == "254") return "address 254 (optical head or broadcast)";
+    if (token == "253") return "the selected module";
+    return "primary address " + std::string(token);
+}
+
+}  // namespace
+
+std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, int manufacturerCode) {
+    static constexpr std::string_view kSelection = "8||Standard: ";
+    std::string unacknowledged;  // identification number of a selection without answer
+    for (int i = 0; i <= kMaxLogEntries; ++i) {
+        const std::string line = logEntry(i);
+        if (line.empty()) return {};
+        const std::size_t start = AfterBars(line, 5);
+        const std::string_view tail = start == std::string::npos ? std::string_view() : std::string_view(line).substr(start);
+        if (line.compare(0, kSelection.size(), kSelection) == 0) {
+            if (tail.empty()) unacknowledged = line.substr(kSelection.size(), 8);
+            continue;
+        }
+        if (line[0] != '5') continue;
+        const std::size_t tokenEnd = line.find('|', 2);
+        const std::string who = Addressee(std::string_view(line).substr(2, tokenEnd == std::string::npos ? 0 : tokenEnd - 2));
+        if (tail.empty()) {
+            if (unacknowledged.empty()) return "No answer from " + who + ".";
+            const char* chosen = manufacturerCode == 1 ? "KTR" : "VND";
+            const char* other = manufacturerCode == 1 ? "VND" : "KTR";
+            return std::string("No module acknowledged the selection of ") + unacknowledged + " under maker code " +
+                   chosen + "; a " + other + " module answers only under " + other + ": change it in Settings.";
+        }
+        if (tail.size() < kMinHeader) return "The answer from " + who + " is too short to be read.";
+        const std::string_view code = tail.substr(20, 5);
+        if (FindVariant(code) == nullptr)
+            return "The answer from " + who + " comes from " + std::string(code.substr(0, 3)) + " version " +
+                   std::string(code.substr(3)) + ", no module of this program (VND or KTR 95/05, 96/15, 97/35).";
+        return "The answer from " + who + " lacks the module's data records.";
+    }
+    return {};
+}
+
 std::string CaptionWithVersion(std::string_view text, const std::string& versionText) {
     static constexpr std::string_view kMarker = "<!!>";
     std::string out(text);

@@ -60,7 +60,7 @@ protected:
         d.programPath = scratch_.File("MERIDEX");
         d.iniPath = scratch_.File("MERIDEX.INI");
         d.createControl = [control](std::string*) { return Control(control); };
-        d.messageBox = [](const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); };
+        d.messageBox = [](const QString& text, const QString&, MessageIcon) { ADD_FAILURE() << text.toStdString(); };
         d.askSearchBaudrate = [this] {
             ++baudQuestions_;
             return searchBaudIndex_;
