@@ -158,6 +158,7 @@ namespace {
 std::string Addressee(std::string_view token) {
     if (token == "254") return "address 254 (optical head or broadcast)";
     if (token == "253") return "the selected module";
+    if (token.empty()) return "the module";
     return "primary address " + std::string(token);
 }
 
@@ -176,8 +177,10 @@ std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, i
             continue;
         }
         if (line[0] != '5') continue;
-        const std::size_t tokenEnd = line.find('|', 2);
-        const std::string who = Addressee(std::string_view(line).substr(2, tokenEnd == std::string::npos ? 0 : tokenEnd - 2));
+        // "5|" + token + "||": the address the request went to.
+        const std::size_t tokenEnd = line.size() > 2 ? line.find('|', 2) : std::string::npos;
+        const std::string who =
+            Addressee(tokenEnd == std::string::npos ? std::string_view() : std::string_view(line).substr(2, tokenEnd - 2));
         if (tail.empty()) {
             if (unacknowledged.empty()) return "No answer from " + who + ".";
             const char* chosen = manufacturerCode == 1 ? "KTR" : "VND";

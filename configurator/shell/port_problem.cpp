@@ -32,18 +32,18 @@ std::string GroupOf(const std::string& device) {
 
 PortProblem DescribePortProblem(const PortOpenFacts& f) {
     const std::string com = Com(f.port);
-    const std::string reason = f.error != 0 ? std::strerror(f.error) : std::string();
+    const std::string reason = f.error > 0 ? std::strerror(f.error) : std::string();
     if (f.lineStatus > 2)
         return {PortProblemKind::kOther, com + ": " + f.device +
-                                             " opened, but refused the line settings (2400 baud, 8 data bits, even "
-                                             "parity, 1 stop bit; line status " +
+                                             " opened, but did not take the line settings of the port test (line "
+                                             "status " +
                                              std::to_string(f.lineStatus) + ")."};
     if (f.error == EBUSY) return {PortProblemKind::kInUse, f.device + ": " + (f.detail.empty() ? reason : f.detail)};
-    if (f.error == EACCES || f.error == EPERM)
-        return {PortProblemKind::kPermission,
-                com + ": " + f.device + ": permission denied.\nAdd the user to the group " +
-                    (f.group.empty() ? kDefaultGroup : f.group) + " (sudo usermod -aG " +
-                    (f.group.empty() ? kDefaultGroup : f.group) + " $USER) and log in again."};
+    if (f.error == EACCES || f.error == EPERM) {
+        const std::string group = f.group.empty() ? kDefaultGroup : f.group;
+        return {PortProblemKind::kPermission, com + ": " + f.device + ": permission denied.\nAdd the user to the group " +
+                                                  group + " (sudo usermod -aG " + group + " $USER) and log in again."};
+    }
     // An unnamed port reaches for /dev/ttyUSB<n-1> or /dev/ttyS<n-1>; a
     // missing node, or a ttyS node without a UART behind it, means the
     // port map should name the adapter.
@@ -83,8 +83,10 @@ PortOpenFacts LookUpPortProblem(int port, int lineStatus) {
         // the port map could be missing.
         f.inMap = true;
         const std::string explained = serial::ExplainTcpPort(f.device);
-        f.error = explained == f.device ? 0 : ECONNREFUSED;
-        if (explained.size() > f.device.size() + 2) f.detail = explained.substr(f.device.size() + 2);
+        if (explained.size() > f.device.size() + 2) {
+            f.error = -1;
+            f.detail = explained.substr(f.device.size() + 2);
+        }
         return f;
     }
     // Opening the device as the control does gives the error it met.
