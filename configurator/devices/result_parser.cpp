@@ -172,6 +172,13 @@ std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, i
         if (line.empty()) return {};
         const std::size_t start = AfterBars(line, 5);
         const std::string_view tail = start == std::string::npos ? std::string_view() : std::string_view(line).substr(start);
+        // A port line ("0||COM1,..." or, with the IrDA adapter, "2||COM1,...")
+        // logs the line status: 0 when the port opened.
+        if ((line[0] == '0' || line[0] == '2') && line.compare(1, 5, "||COM") == 0 && !tail.empty() && tail != "0") {
+            const std::size_t comma = line.find(',');
+            const std::string port = line.substr(3, comma == std::string::npos ? 0 : comma - 3);
+            return port + " did not open for the script (line status " + std::string(tail) + ").";
+        }
         if (line.compare(0, kSelection.size(), kSelection) == 0) {
             if (tail.empty()) unacknowledged = line.substr(kSelection.size(), 8);
             continue;

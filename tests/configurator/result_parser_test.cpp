@@ -207,6 +207,12 @@ TEST_F(ResultParser, AFailedReadIsExplainedWhereTheLogTells) {
     const std::string port = "0||COM1,2400,8,1,E,RTS_Set,DTR_Set,TA=660,TO=100,TB=20,PartWait,Retries=40,DT=11,HS=0|";
     EXPECT_EQ(reason(0), "") << "an empty log tells nothing";
 
+    // A port that did not open for the script, though it passed the port test.
+    Log(port, {}, 2);
+    Log("5|9||", {});
+    EXPECT_EQ(reason(0), "COM1 did not open for the script (line status 2).");
+    log_.Reset();
+
     // A read request without an answer, at each kind of address.
     Log(port, {}, 0);
     Log("5|9||", {});
