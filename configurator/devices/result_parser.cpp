@@ -171,7 +171,8 @@ std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, i
         const std::string line = logEntry(i);
         if (line.empty()) return {};
         const std::size_t start = AfterBars(line, 5);
-        const std::string_view tail = start == std::string::npos ? std::string_view() : std::string_view(line).substr(start);
+        const std::string_view tail =
+            start == std::string::npos ? std::string_view() : std::string_view(line).substr(start);
         // A port line ("0||COM1,..." or, with the IrDA adapter, "2||COM1,...")
         // logs the line status: 0 when the port opened.
         if ((line[0] == '0' || line[0] == '2') && line.compare(1, 5, "||COM") == 0 && !tail.empty() && tail != "0") {
@@ -186,8 +187,9 @@ std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, i
         if (line[0] != '5') continue;
         // "5|" + token + "||": the address the request went to.
         const std::size_t tokenEnd = line.size() > 2 ? line.find('|', 2) : std::string::npos;
-        const std::string who =
-            Addressee(tokenEnd == std::string::npos ? std::string_view() : std::string_view(line).substr(2, tokenEnd - 2));
+        const std::string_view token =
+            tokenEnd == std::string::npos ? std::string_view() : std::string_view(line).substr(2, tokenEnd - 2);
+        const std::string who = Addressee(token);
         if (tail.empty()) {
             if (unacknowledged.empty()) return "No answer from " + who + ".";
             const char* chosen = manufacturerCode == 1 ? "KTR" : "VND";

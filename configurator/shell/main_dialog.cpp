@@ -355,7 +355,9 @@ void CMERIDEXDlg::BuildWidgets() {
         Read();
     });
     connect(pages_, &ModulePages::writeRefused, this,
-            [this](const QString& message) { options_.messageBox(message, QString::fromLatin1(kTitle), MessageIcon::kInformation); });
+            [this](const QString& message) {
+                options_.messageBox(message, QString::fromLatin1(kTitle), MessageIcon::kInformation);
+            });
     connect(break_, &QPushButton::clicked, this, &CMERIDEXDlg::Break);
     connect(help_, &QPushButton::clicked, this, &CMERIDEXDlg::OpenHelp);
     connect(connect_, &QPushButton::clicked, this, &CMERIDEXDlg::ConnectOrHangUp);
@@ -552,8 +554,8 @@ bool CMERIDEXDlg::PortTest() {
     if (lineStatus == 0) return true;
     const PortProblem problem = DescribePortProblem(LookUpPortProblem(port_->currentIndex() + 1, lineStatus));
     if (problem.kind == PortProblemKind::kInUse)
-        options_.messageBox(T(kTextPortFailed) + "\n" + QString::fromStdString(problem.text), QString::fromLatin1(kTitle),
-                            MessageIcon::kInformation);
+        options_.messageBox(T(kTextPortFailed) + "\n" + QString::fromStdString(problem.text),
+                            QString::fromLatin1(kTitle), MessageIcon::kInformation);
     else
         options_.messageBox(QString::fromStdString(problem.text), QString::fromLatin1(kTitle), MessageIcon::kWarning);
     return false;
@@ -620,7 +622,8 @@ void CMERIDEXDlg::ConnectOrHangUp() {
                                                                {kInitStringName, settings_.modemInitString}};
     for (const auto& [name, text] : typed) {
         if (const std::optional<std::string> refusal = ScriptTextRefusal(name, text)) {
-            options_.messageBox(QString::fromStdString(*refusal), QString::fromLatin1(kTitle), MessageIcon::kInformation);
+            options_.messageBox(QString::fromStdString(*refusal), QString::fromLatin1(kTitle),
+                                MessageIcon::kInformation);
             return;
         }
     }

@@ -41,8 +41,9 @@ PortProblem DescribePortProblem(const PortOpenFacts& f) {
     if (f.error == EBUSY) return {PortProblemKind::kInUse, f.device + ": " + (f.detail.empty() ? reason : f.detail)};
     if (f.error == EACCES || f.error == EPERM) {
         const std::string group = f.group.empty() ? kDefaultGroup : f.group;
-        return {PortProblemKind::kPermission, com + ": " + f.device + ": permission denied.\nAdd the user to the group " +
-                                                  group + " (sudo usermod -aG " + group + " $USER) and log in again."};
+        return {PortProblemKind::kPermission, com + ": " + f.device +
+                                                  ": permission denied.\nAdd the user to the group " + group +
+                                                  " (sudo usermod -aG " + group + " $USER) and log in again."};
     }
     // An unnamed port reaches for /dev/ttyUSB<n-1> or /dev/ttyS<n-1>; a
     // missing node, or a ttyS node without a UART behind it, means the
