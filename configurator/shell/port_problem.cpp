@@ -50,7 +50,8 @@ PortProblem DescribePortProblem(const PortOpenFacts& f) {
     // port map should name the adapter.
     if (!f.inMap && (NoSuchDevice(f.error) || f.error == EIO))
         return {PortProblemKind::kNotInMap,
-                com + " is not in the port map (" + f.mapPath + "), and its default device " + f.device +
+                com + " is not in the port map (" + f.mapPath + (f.mapErrors.empty() ? "" : ": " + f.mapErrors) +
+                    "), and its default device " + f.device +
                     " cannot be opened: " + reason + ".\nAdd a line \"" + std::to_string(f.port) +
                     " = /dev/ttyUSB0\" (the adapter's device) to the port map."};
     if (NoSuchDevice(f.error))
@@ -72,6 +73,8 @@ PortOpenFacts LookUpPortProblem(int port, int lineStatus) {
     f.mapPath = serial::PortMapPath();
     const serial::PortMap map = serial::ReadPortMap(f.mapPath);
     f.inMap = map.entries.count(port) != 0;
+    // One line of the message: the map's problems joined.
+    for (char c : map.errors) f.mapErrors += c == '\n' ? std::string("; ") : std::string(1, c);
     f.device = serial::DeviceOfPort(port, map);
     if (lineStatus > 2) return f;
     if (f.device.compare(0, 4, "sim:") == 0) {

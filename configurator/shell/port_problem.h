@@ -28,6 +28,7 @@ struct PortOpenFacts {
     std::string device;      // what the port map (or its default) gives
     bool inMap = false;      // the port map has an entry for the port
     std::string mapPath;     // the port-map file
+    std::string mapErrors;   // why the port map (or lines of it) could not be read
     int error = 0;           // error number of opening the device (0: it opened; -1: failed, see detail)
     std::string group;       // group owning the device, for a permission error
     std::string detail;      // what a network or simulated device said; who holds the port

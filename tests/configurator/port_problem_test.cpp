@@ -61,6 +61,15 @@ TEST(PortProblem, EachReasonHasItsKindAndNamesPortDeviceAndRemedy) {
         }
         EXPECT_NE(p.text.find("/dev/ttyUSB0"), std::string::npos) << p.text;
     }
+    // A port map that cannot be read says so where the entry was looked for.
+    PortOpenFacts f;
+    f.port = 2;
+    f.device = "/dev/ttyS1";
+    f.mapPath = "/home/u/.config/mbus/ports";
+    f.mapErrors = "is a directory";
+    f.error = ENOENT;
+    const std::string text = DescribePortProblem(f).text;
+    EXPECT_EQ(text.substr(0, text.find(',')), "COM2 is not in the port map (/home/u/.config/mbus/ports: is a directory)");
 }
 
 class PortProblemLookUp : public ::testing::Test {
