@@ -69,7 +69,8 @@ TEST(PortProblem, EachReasonHasItsKindAndNamesPortDeviceAndRemedy) {
     f.mapErrors = "is a directory";
     f.error = ENOENT;
     const std::string text = DescribePortProblem(f).text;
-    EXPECT_EQ(text.substr(0, text.find(',')), "COM2 is not in the port map (/home/u/.config/mbus/ports: is a directory)");
+    EXPECT_EQ(text.substr(0, text.find(',')),
+              "COM2 is not in the port map (/home/u/.config/mbus/ports: is a directory)");
 }
 
 class PortProblemLookUp : public ::testing::Test {
