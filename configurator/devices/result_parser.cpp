@@ -191,7 +191,9 @@ std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, i
             tokenEnd == std::string::npos ? std::string_view() : std::string_view(line).substr(2, tokenEnd - 2);
         const std::string who = Addressee(token);
         if (tail.empty()) {
-            if (unacknowledged.empty()) return "No answer from " + who + ".";
+            // Silence and answers garbled on the line (several slaves at
+            // once) leave the same entry: neither is a valid answer.
+            if (unacknowledged.empty()) return "No valid answer from " + who + ".";
             const char* chosen = manufacturerCode == 1 ? "KTR" : "VND";
             const char* other = manufacturerCode == 1 ? "VND" : "KTR";
             return std::string("No module acknowledged the selection of ") + unacknowledged + " under maker code " +

@@ -114,7 +114,7 @@ TEST_F(JobCycleTest, ReadJobEndsWithTheParsersVerdict) {
         const char* status;
     } rows[] = {{true, "", "Status 4"},
                 {false, "", "Status 5"},
-                {false, "No answer from primary address 9.", "Status 5 No answer from primary address 9."},
+                {false, "No valid answer from primary address 9.", "Status 5 No valid answer from primary address 9."},
                 {true, "ignored", "Status 4"}};
     for (const auto& r : rows) {
         host.status = 2;

@@ -216,10 +216,10 @@ TEST_F(ResultParser, AFailedReadIsExplainedWhereTheLogTells) {
     // A read request without an answer, at each kind of address.
     Log(port, {}, 0);
     Log("5|9||", {});
-    EXPECT_EQ(reason(0), "No answer from primary address 9.");
+    EXPECT_EQ(reason(0), "No valid answer from primary address 9.");
     log_.Reset();
     Log("5|254||", {});
-    EXPECT_EQ(reason(0), "No answer from address 254 (optical head or broadcast).");
+    EXPECT_EQ(reason(0), "No valid answer from address 254 (optical head or broadcast).");
 
     // A selection that no module acknowledged: the module may be of the other maker code.
     log_.Reset();
@@ -234,7 +234,7 @@ TEST_F(ResultParser, AFailedReadIsExplainedWhereTheLogTells) {
     log_.Reset();
     Log("8||Standard: 11223344,59C4,FF,FF|", Select("44 33 22 11 C4 59 95 07"));
     Log("5|253||", {});
-    EXPECT_EQ(reason(0), "No answer from the selected module.");
+    EXPECT_EQ(reason(0), "No valid answer from the selected module.");
 
     // An answer, but not a module's.
     bus_.ClearSlaves();

@@ -175,7 +175,7 @@ TEST_F(ModemSession, ALostCarrierFailsTheReadAndTheCallCanStillBeHungUp) {
     devices_->Modem()->DropCarrier();
     dialog_->Read();
     ASSERT_TRUE(WaitForScript());
-    EXPECT_EQ(Status(), "FAILED! No answer from primary address 1.");
+    EXPECT_EQ(Status(), "FAILED! No valid answer from primary address 1.");
     QTest::mouseClick(dialog_->findChild<QPushButton*>("connect"), Qt::LeftButton);
     ASSERT_TRUE(WaitForScript());
     EXPECT_EQ(dialog_->Cycle().PhoneStateValue(), kPhoneIdle);

@@ -34,7 +34,7 @@ TEST_F(ReadFailures, AReadWithoutAnswerSaysSoAndForgetsTheModuleReadBefore) {
 
     dialog_->SetPrimaryAddress("9");
     ASSERT_NO_FATAL_FAILURE(ReadToTheEnd(*dialog_));
-    EXPECT_EQ(dialog_->StatusText().toStdString(), "FAILED! No answer from primary address 9.");
+    EXPECT_EQ(dialog_->StatusText().toStdString(), "FAILED! No valid answer from primary address 9.");
     // Nothing of the module at address 1 stays on the page.
     EXPECT_EQ(Pages().Page(), kPageEmpty);
     EXPECT_EQ(dialog_->ModuleKindValue(), kModuleUnknown);
