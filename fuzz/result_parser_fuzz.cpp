@@ -1,6 +1,7 @@
 // Arbitrary bytes as a telegram log: split at line feeds into entries, the
-// answer searched for and every entry parsed as an answer line, its record
-// text split and its start used as a group caption, checking what must hold.
+// answer searched for, a failed read explained, every entry parsed as an
+// answer line, its record text split and its start used as a group caption,
+// checking what must hold.
 
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +49,16 @@ void CheckFind(const std::vector<std::string>& entries) {
         }
     }
     Check(line == expected);
+}
+
+// A failed read is explained whenever the log holds a read request.
+void CheckReason(const std::vector<std::string>& entries) {
+    const auto entry = [&](int i) {
+        return i < static_cast<int>(entries.size()) ? entries[static_cast<std::size_t>(i)] : std::string();
+    };
+    const bool request = FindAnswerLine(entry).has_value();
+    for (int code : {0, 1})
+        if (request) Check(!ReadFailureReason(entry, code).empty());
 }
 
 void CheckParse(const std::string& line) {
@@ -116,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::vector<std::string> entries = Entries(text);
     CheckFind(entries);
+    CheckReason(entries);
     for (const std::string& e : entries) {
         CheckParse(e);
         CheckSplit(e);

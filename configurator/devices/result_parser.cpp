@@ -152,6 +152,63 @@ std::optional<Readout> ParseAnswerLine(std::string_view line, bool duringFollowU
     return r;
 }
 
+namespace {
+
+// Who a read request's address token names.
+std::string Addressee(std::string_view token) {
+    if (token == "254") return "address 254 (optical head or broadcast)";
+    if (token == "253") return "the selected module";
+    if (token.empty()) return "the module";
+    return "primary address " + std::string(token);
+}
+
+}  // namespace
+
+std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, int manufacturerCode) {
+    static constexpr std::string_view kSelection = "8||Standard: ";
+    std::string unacknowledged;  // identification number of a selection without answer
+    for (int i = 0; i <= kMaxLogEntries; ++i) {
+        const std::string line = logEntry(i);
+        if (line.empty()) return {};
+        const std::size_t start = AfterBars(line, 5);
+        const std::string_view tail =
+            start == std::string::npos ? std::string_view() : std::string_view(line).substr(start);
+        // A port line ("0||COM1,..." or, with the IrDA adapter, "2||COM1,...")
+        // logs the line status: 0 when the port opened.
+        if ((line[0] == '0' || line[0] == '2') && line.compare(1, 5, "||COM") == 0 && !tail.empty() && tail != "0") {
+            const std::size_t comma = line.find(',');
+            const std::string port = line.substr(3, comma == std::string::npos ? 0 : comma - 3);
+            return port + " did not open for the script (line status " + std::string(tail) + ").";
+        }
+        if (line.compare(0, kSelection.size(), kSelection) == 0) {
+            if (tail.empty()) unacknowledged = line.substr(kSelection.size(), 8);
+            continue;
+        }
+        if (line[0] != '5') continue;
+        // "5|" + token + "||": the address the request went to.
+        const std::size_t tokenEnd = line.size() > 2 ? line.find('|', 2) : std::string::npos;
+        const std::string_view token =
+            tokenEnd == std::string::npos ? std::string_view() : std::string_view(line).substr(2, tokenEnd - 2);
+        const std::string who = Addressee(token);
+        if (tail.empty()) {
+            // Silence and answers garbled on the line (several slaves at
+            // once) leave the same entry: neither is a valid answer.
+            if (unacknowledged.empty()) return "No valid answer from " + who + ".";
+            const char* chosen = manufacturerCode == 1 ? "KTR" : "VND";
+            const char* other = manufacturerCode == 1 ? "VND" : "KTR";
+            return std::string("No module acknowledged the selection of ") + unacknowledged + " under maker code " +
+                   chosen + "; a " + other + " module answers only under " + other + ": change it in Settings.";
+        }
+        if (tail.size() < kMinHeader) return "The answer from " + who + " is too short to be read.";
+        const std::string_view code = tail.substr(20, 5);
+        if (FindVariant(code) == nullptr)
+            return "The answer from " + who + " comes from " + std::string(code.substr(0, 3)) + " version " +
+                   std::string(code.substr(3)) + ", no module of this program (VND or KTR 95/05, 96/15, 97/35).";
+        return "The answer from " + who + " lacks the module's data records.";
+    }
+    return {};
+}
+
 std::string CaptionWithVersion(std::string_view text, const std::string& versionText) {
     static constexpr std::string_view kMarker = "<!!>";
     std::string out(text);

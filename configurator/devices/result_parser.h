@@ -94,6 +94,16 @@ std::vector<RecordText> SplitRecords(std::string_view text);
 // answers the follow-up read itself, which never asks for another.
 std::optional<Readout> ParseAnswerLine(std::string_view line, bool duringFollowUp = false);
 
+// Why a read job's log holds no answer that identifies a module, as a
+// sentence for the status line behind "FAILED!"; empty when the log does
+// not tell. The log tells of a port line whose port did not open, of a
+// read request that got no answer (and of a secondary selection that no
+// module acknowledged under `manufacturerCode`, whose module may be one of
+// the other maker code) and of an answer that is no module's. It cannot
+// tell a collision of several answers from silence: the control logs
+// neither with the request.
+std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, int manufacturerCode);
+
 // A group caption: the marker "<!!>" (with the blank after it) becomes the
 // version label "V:" + version + two blanks, or goes when no version is
 // known; blanks the marker leaves at the end are dropped.

@@ -129,8 +129,12 @@ void JobCycle::Tick() {
         bool followUp = false;
         // A broken search still lists what it found; it is reported as broken all the same.
         bool ok = false;
-        if (!breakRequested_ || jobKind_ == kSearchRunning) ok = host_.ParseResults(&followUp);
-        host_.ShowStatus(breakRequested_ ? kTextBreak : ok ? kTextSuccess : kTextFailed, "");
+        std::string why;
+        if (!breakRequested_ || jobKind_ == kSearchRunning) ok = host_.ParseResults(&followUp, &why);
+        if (breakRequested_)
+            host_.ShowStatus(kTextBreak, "");
+        else
+            host_.ShowStatus(ok ? kTextSuccess : kTextFailed, ok || why.empty() ? std::string() : " " + why);
         host_.ResetProgress();
         host_.EnableControls(true);
         host_.RefreshControlPage();

@@ -84,8 +84,9 @@ public:
     virtual void EnableControls(bool enabled) = 0;
     // A status text: the text of `textNumber`, then `suffix`.
     virtual void ShowStatus(int textNumber, const std::string& suffix) = 0;
-    // The result parser; *followUp asks for one more read.
-    virtual bool ParseResults(bool* followUp) = 0;
+    // The result parser; *followUp asks for one more read. On failure *why
+    // says what went wrong, when the control's log tells (else empty).
+    virtual bool ParseResults(bool* followUp, std::string* why) = 0;
     virtual void RefreshControlPage() = 0;
     virtual void RunFollowUpRead() = 0;
     // The modem connection stands (caption "Hang Up", title with the

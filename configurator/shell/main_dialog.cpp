@@ -44,6 +44,7 @@
 #include "configurator/shell/phone_dialogs.h"
 #include "configurator/shell/phone_list.h"
 #include "configurator/shell/phone_scripts.h"
+#include "configurator/shell/port_problem.h"
 #include "configurator/shell/qt_texts.h"
 #include "configurator/shell/read_script.h"
 #include "configurator/shell/search_baudrate_dialog.h"
@@ -102,8 +103,11 @@ std::string WithExtension(const std::string& programPath, const char* extension)
 
 Control CreateRegisteredControl(std::string* why) { return Control::Create(why); }
 
-void ShowMessageBox(QWidget* parent, const QString& text, const QString& title) {
-    QMessageBox::information(parent, title, text);
+void ShowMessageBox(QWidget* parent, const QString& text, const QString& title, MessageIcon icon) {
+    if (icon == MessageIcon::kWarning)
+        QMessageBox::warning(parent, title, text);
+    else
+        QMessageBox::information(parent, title, text);
 }
 
 QRect ScreenArea(const QWidget& window) {
@@ -145,7 +149,9 @@ protected:
 CMERIDEXDlg::CMERIDEXDlg(DialogOptions options, QWidget* parent) : QDialog(parent), options_(std::move(options)) {
     if (!options_.createControl) options_.createControl = CreateRegisteredControl;
     if (!options_.messageBox)
-        options_.messageBox = [this](const QString& text, const QString& title) { ShowMessageBox(this, text, title); };
+        options_.messageBox = [this](const QString& text, const QString& title, MessageIcon icon) {
+            ShowMessageBox(this, text, title, icon);
+        };
     if (!options_.askLanguage)
         options_.askLanguage = [this](const TextTable& texts, int id) {
             MERIDEXLanguage dialog(texts, id, this);
@@ -391,7 +397,9 @@ void CMERIDEXDlg::BuildWidgets() {
         Read();
     });
     connect(pages_, &ModulePages::writeRefused, this,
-            [this](const QString& message) { options_.messageBox(message, QString::fromLatin1(kTitle)); });
+            [this](const QString& message) {
+                options_.messageBox(message, QString::fromLatin1(kTitle), MessageIcon::kInformation);
+            });
     connect(break_, &QPushButton::clicked, this, &CMERIDEXDlg::Break);
     connect(help_, &QPushButton::clicked, this, &CMERIDEXDlg::OpenHelp);
     connect(connect_, &QPushButton::clicked, this, &CMERIDEXDlg::ConnectOrHangUp);
@@ -609,10 +617,16 @@ ConnectionChoice CMERIDEXDlg::Connection() const {
 bool CMERIDEXDlg::PortTest() {
     control_.SetCOMParity(0);
     control_.APPInitCom(port_->currentIndex() + 1, 2400);
-    const bool open = control_.APPIsComOpen() == 0;
+    const int32_t lineStatus = control_.APPIsComOpen();
     control_.COMClose();
-    if (!open) options_.messageBox(T(kTextPortFailed), QString::fromLatin1(kTitle));
-    return open;
+    if (lineStatus == 0) return true;
+    const PortProblem problem = DescribePortProblem(LookUpPortProblem(port_->currentIndex() + 1, lineStatus));
+    if (problem.kind == PortProblemKind::kInUse)
+        options_.messageBox(T(kTextPortFailed) + "\n" + QString::fromStdString(problem.text),
+                            QString::fromLatin1(kTitle), MessageIcon::kInformation);
+    else
+        options_.messageBox(QString::fromStdString(problem.text), QString::fromLatin1(kTitle), MessageIcon::kWarning);
+    return false;
 }
 
 void CMERIDEXDlg::Read() {
@@ -676,7 +690,8 @@ void CMERIDEXDlg::ConnectOrHangUp() {
                                                                {kInitStringName, settings_.modemInitString}};
     for (const auto& [name, text] : typed) {
         if (const std::optional<std::string> refusal = ScriptTextRefusal(name, text)) {
-            options_.messageBox(QString::fromStdString(*refusal), QString::fromLatin1(kTitle));
+            options_.messageBox(QString::fromStdString(*refusal), QString::fromLatin1(kTitle),
+                                MessageIcon::kInformation);
             return;
         }
     }
@@ -776,7 +791,7 @@ void CMERIDEXDlg::ShowStatus(int textNumber, const std::string& suffix) {
     status_->setText(T(textNumber) + QString::fromStdString(suffix));
 }
 
-bool CMERIDEXDlg::ParseResults(bool* followUp) {
+bool CMERIDEXDlg::ParseResults(bool* followUp, std::string* why) {
     *followUp = false;
     if (cycle_.Kind() == kSearchRunning) {
         // What the search found, also after a break.
@@ -786,13 +801,24 @@ bool CMERIDEXDlg::ParseResults(bool* followUp) {
         return added > 0;
     }
     pages_->ClearReadoutFields();
-    const std::optional<std::string> line =
-        FindAnswerLine([this](int i) { return control_.LOGRetrieveCookedDataHex2(i, i); });
-    if (!line) return false;
-    const std::optional<Readout> r = ParseAnswerLine(*line, followUpRunning_);
-    if (!r || !ShowReadout(*r)) return false;
+    const auto logEntry = [this](int i) { return control_.LOGRetrieveCookedDataHex2(i, i); };
+    const std::optional<std::string> line = FindAnswerLine(logEntry);
+    const std::optional<Readout> r = line ? ParseAnswerLine(*line, followUpRunning_) : std::nullopt;
+    if (!r || !ShowReadout(*r)) {
+        // What the page showed belongs to an earlier read: it goes, so that
+        // nothing of it is taken for the module's current state.
+        ForgetModule();
+        *why = ReadFailureReason(logEntry, settings_.manufacturerCode);
+        return false;
+    }
     *followUp = r->followUp;
     return true;
+}
+
+void CMERIDEXDlg::ForgetModule() {
+    moduleKind_ = kModuleUnknown;
+    versionText_.clear();
+    pages_->ShowPage(kPageEmpty, {});
 }
 
 bool CMERIDEXDlg::ShowReadout(const Readout& r) {
@@ -844,8 +870,7 @@ QStringList CMERIDEXDlg::DeviceEntries() const {
 void CMERIDEXDlg::SelectDevice(int entry) {
     if (entry < 0) return;
     deviceList_->setCurrentIndex(entry);
-    moduleKind_ = kModuleUnknown;
-    pages_->ShowPage(kPageEmpty, {});
+    ForgetModule();
 }
 
 void CMERIDEXDlg::DeviceSearch() {
@@ -873,7 +898,7 @@ void CMERIDEXDlg::SaveDeviceList() {
     if (path.isEmpty()) return;
     std::string error;
     if (!devices_.Save(path.toStdString(), &error))
-        options_.messageBox(QString::fromStdString(error), QString::fromLatin1(kTitle));
+        options_.messageBox(QString::fromStdString(error), QString::fromLatin1(kTitle), MessageIcon::kInformation);
 }
 
 QString CMERIDEXDlg::AskFileName(QWidget* parent, bool save, FileDialogRequest request) {
@@ -888,7 +913,7 @@ void CMERIDEXDlg::OpenDeviceList() {
     if (path.isEmpty()) return;
     std::string error;
     if (!devices_.Open(path.toStdString(), &error)) {
-        options_.messageBox(QString::fromStdString(error), QString::fromLatin1(kTitle));
+        options_.messageBox(QString::fromStdString(error), QString::fromLatin1(kTitle), MessageIcon::kInformation);
         return;
     }
     ShowDeviceList(0);
@@ -985,7 +1010,7 @@ void CMERIDEXDlg::SaveSettings() {
     if (!notice.empty()) std::fprintf(stderr, "MERIDEX: %s\n", notice.c_str());
     if (problem.empty()) return;
     std::fprintf(stderr, "MERIDEX: %s\n", problem.c_str());
-    options_.messageBox(QString::fromStdString(problem), QString::fromLatin1(kTitle));
+    options_.messageBox(QString::fromStdString(problem), QString::fromLatin1(kTitle), MessageIcon::kInformation);
 }
 
 bool CMERIDEXDlg::RequestClose() {

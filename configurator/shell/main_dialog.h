@@ -46,6 +46,10 @@ namespace mbus::meridex {
 class CMERIDEXDlgAutoProxy;
 class ModulePages;
 
+// The icon of a message box: information for what is normal use (a port
+// that another program holds), warning for what the user has to fix.
+enum class MessageIcon { kInformation, kWarning };
+
 // Where the dialog finds its files and its control. The defaults are what
 // the program uses; tests point them elsewhere.
 struct DialogOptions {
@@ -58,9 +62,9 @@ struct DialogOptions {
     // Creates the control; by default by its class identifier through the
     // component registry.
     std::function<Control(std::string* why)> createControl;
-    // Shows a message box (text, title); by default QMessageBox. Tests
+    // Shows a message box (text, title, icon); by default QMessageBox. Tests
     // replace it, since a modal box would wait for a click.
-    std::function<void(const QString& text, const QString& title)> messageBox;
+    std::function<void(const QString& text, const QString& title, MessageIcon icon)> messageBox;
     // Asks for the language at the first start (no MERIDEX.INI, or the
     // marker file); by default MERIDEXLanguage. `languageId` is the one to
     // pre-select. Returns the chosen language id.
@@ -206,11 +210,13 @@ private:
     void ResetProgress() override;
     void EnableControls(bool enabled) override;
     void ShowStatus(int textNumber, const std::string& suffix) override;
-    bool ParseResults(bool* followUp) override;
+    bool ParseResults(bool* followUp, std::string* why) override;
     void RefreshControlPage() override;
     void RunFollowUpRead() override;
     void ShowPhoneConnected(bool connected) override;
 
+    // No module identified: the empty page, no version, no module kind.
+    void ForgetModule();
     // Fills the page of an identified module; false when its records do not read.
     bool ShowReadout(const Readout& r);
     void ShowDeviceList(int select);

@@ -24,6 +24,7 @@ public:
     struct ParseResult {
         bool ok;
         bool followUp;
+        std::string why = {};
     };
 
     int32_t status = 0;           // what SCRStatus answers
@@ -55,11 +56,12 @@ public:
     void ShowStatus(int textNumber, const std::string& suffix) override {
         calls.push_back("Status " + std::to_string(textNumber) + suffix);
     }
-    bool ParseResults(bool* followUp) override {
+    bool ParseResults(bool* followUp, std::string* why) override {
         calls.push_back("Parse");
-        const ParseResult r = results.empty() ? ParseResult{true, false} : results.front();
+        const ParseResult r = results.empty() ? ParseResult{true, false, {}} : results.front();
         if (!results.empty()) results.pop_front();
         *followUp = r.followUp;
+        *why = r.why;
         return r.ok;
     }
     void RefreshControlPage() override { calls.push_back("RefreshControlPage"); }
@@ -105,16 +107,21 @@ TEST_F(JobCycleTest, ReadJobStartsWithControlsDisabledAndShowsTheScriptsProgress
 }
 
 TEST_F(JobCycleTest, ReadJobEndsWithTheParsersVerdict) {
+    // A failure's reason stands behind "FAILED!"; a success shows none.
     const struct {
         bool ok;
+        const char* why;
         const char* status;
-    } rows[] = {{true, "Status 4"}, {false, "Status 5"}};
+    } rows[] = {{true, "", "Status 4"},
+                {false, "", "Status 5"},
+                {false, "No valid answer from primary address 9.", "Status 5 No valid answer from primary address 9."},
+                {true, "ignored", "Status 4"}};
     for (const auto& r : rows) {
         host.status = 2;
         cycle.StartJob("read", 5);
         cycle.Tick();
         host.Take();
-        host.results = {{r.ok, false}};
+        host.results = {{r.ok, false, r.why}};
         host.status = 0;
         cycle.Tick();
         EXPECT_EQ(host.Take(), (Calls{"StopTimer", "Parse", r.status, "ResetProgress", "Enable", "RefreshControlPage"}));

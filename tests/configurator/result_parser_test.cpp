@@ -197,6 +197,54 @@ TEST_F(ResultParser, AnotherMakerFailsEvenWithAModulesVersion) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// Why a read failed
+
+TEST_F(ResultParser, AFailedReadIsExplainedWhereTheLogTells) {
+    const auto reason = [this](int manufacturerCode) {
+        return ReadFailureReason([this](int i) { return Entry(i); }, manufacturerCode);
+    };
+    const std::string port = "0||COM1,2400,8,1,E,RTS_Set,DTR_Set,TA=660,TO=100,TB=20,PartWait,Retries=40,DT=11,HS=0|";
+    EXPECT_EQ(reason(0), "") << "an empty log tells nothing";
+
+    // A port that did not open for the script, though it passed the port test.
+    Log(port, {}, 2);
+    Log("5|9||", {});
+    EXPECT_EQ(reason(0), "COM1 did not open for the script (line status 2).");
+    log_.Reset();
+
+    // A read request without an answer, at each kind of address.
+    Log(port, {}, 0);
+    Log("5|9||", {});
+    EXPECT_EQ(reason(0), "No valid answer from primary address 9.");
+    log_.Reset();
+    Log("5|254||", {});
+    EXPECT_EQ(reason(0), "No valid answer from address 254 (optical head or broadcast).");
+
+    // A selection that no module acknowledged: the module may be of the other maker code.
+    log_.Reset();
+    Log("8||Standard: 11223344,59C4,FF,FF|", {});
+    Log("5|253||", {});
+    EXPECT_EQ(reason(0),
+              "No module acknowledged the selection of 11223344 under maker code VND; a KTR module answers only under "
+              "KTR: change it in Settings.");
+    EXPECT_NE(reason(1).find("under maker code KTR; a VND module answers only under VND"), std::string::npos);
+    // An acknowledged selection whose module then kept silent.
+    AddSlave("module=pulse man=VND primary=1 id=11223344 firmware=13");
+    log_.Reset();
+    Log("8||Standard: 11223344,59C4,FF,FF|", Select("44 33 22 11 C4 59 95 07"));
+    Log("5|253||", {});
+    EXPECT_EQ(reason(0), "No valid answer from the selected module.");
+
+    // An answer, but not a module's.
+    bus_.ClearSlaves();
+    log_.Reset();
+    AnswerOf("primary=7 id=11220000 man=QXA version=01 medium=07 records=0C1378563412", 7);
+    EXPECT_EQ(reason(0),
+              "The answer from primary address 7 comes from QXA version 01, no module of this program (VND or KTR "
+              "95/05, 96/15, 97/35).");
+}
+
 TEST_F(ResultParser, KtrAnalogShowsTheAnalogPageWithItsCaptions) {
     const std::string line = AnswerOf("module=analog man=KTR primary=3 firmware=21", 3);
     const std::optional<Readout> r = ParseAnswerLine(line);

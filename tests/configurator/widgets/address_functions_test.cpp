@@ -143,7 +143,7 @@ TEST_F(AddressFunctions, AnUnidentifiedModuleGetsNoRecordsButTheAddressIsStillQu
     // Nobody answers there: the module kept its address.
     const auto until = std::chrono::steady_clock::now() + 120s;
     while (dialog_->Cycle().ScriptRunning() && std::chrono::steady_clock::now() < until) QTest::qWait(20);
-    EXPECT_EQ(dialog_->StatusText().toStdString(), "FAILED!");
+    EXPECT_EQ(dialog_->StatusText().toStdString(), "FAILED! No valid answer from primary address 252.");
     ASSERT_TRUE(bus_->WithSlave(0, [](sim::VirtualSlave& s) { EXPECT_EQ(s.values.primaryAddress, 2); }));
 }
 

@@ -38,7 +38,9 @@ protected:
     std::unique_ptr<CMERIDEXDlg> Start() {
         DialogOptions o;
         o.programPath = (work_ / "MERIDEX").string();
-        o.messageBox = [](const QString& text, const QString&) { ADD_FAILURE() << "message box: " << text.toStdString(); };
+        o.messageBox = [](const QString& text, const QString&, MessageIcon) {
+            ADD_FAILURE() << "message box: " << text.toStdString();
+        };
         o.askFileName = [this](QWidget*, bool, const FileDialogRequest&) {
             return QString::fromStdString((work_ / "modules.MDX").string());
         };

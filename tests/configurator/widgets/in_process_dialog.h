@@ -104,7 +104,7 @@ protected:
         o.programPath = scratch_.File("MERIDEX");
         o.iniPath = scratch_.File("MERIDEX.INI");
         o.createControl = InProcessControl;
-        o.messageBox = [this](const QString& text, const QString&) {
+        o.messageBox = [this](const QString& text, const QString&, MessageIcon) {
             if (collectMessages_)
                 messages_.push_back(text.toStdString());
             else

@@ -34,6 +34,8 @@
 #include "platform/com/ptr.h"
 #include "platform/com/registry.h"
 #include "platform/profile/ini_file.h"
+#include "platform/serial/termios_port.h"
+#include "tests/platform/serial/serial_test_support.h"
 #include "tests/sim/sim_process.h"
 #include "tests/support/scratch.h"
 
@@ -95,7 +97,10 @@ protected:
         DialogOptions o;
         o.programPath = scratch_.File("MERIDEX");
         o.iniPath = scratch_.File("MERIDEX.INI");
-        o.messageBox = [this](const QString& text, const QString&) { messages_.push_back(text.toStdString()); };
+        o.messageBox = [this](const QString& text, const QString&, MessageIcon icon) {
+            messages_.push_back(text.toStdString());
+            icons_.push_back(icon);
+        };
         if (!languageDialog_)
             o.askLanguage = [this](const TextTable&, int offered) {
                 ++languageQuestions_;
@@ -137,6 +142,7 @@ protected:
     ScopedEnv ports_{"MBUS_PORT_MAP", scratch_.File("ports")};
     std::unique_ptr<sim::test::SimProcess> sim_;
     std::vector<std::string> messages_;
+    std::vector<MessageIcon> icons_;
     int languageQuestions_ = 0;
     int offeredLanguage_ = 0;  // the language the last question pre-selected
     bool languageDialog_ = false;  // the real first-start dialog instead of the counting hook
@@ -244,15 +250,42 @@ TEST_F(MainDialog, BreakDuringAReadShowsBreakAndACloseRequestIsIgnoredMeanwhile)
     EXPECT_TRUE(d->RequestClose());
 }
 
-TEST_F(MainDialog, APortThatCannotOpenShowsText75AndStartsNoJob) {
-    std::ofstream(scratch_.File("ports")) << "1 = " << scratch_.File("no-such-tty") << "\n";
+TEST_F(MainDialog, APortThatCannotOpenIsExplainedAndStartsNoJob) {
+    const std::string missing = scratch_.File("no-such-tty");
+    serial::testing::PseudoTerminal held;
+    ASSERT_TRUE(held.Ok());
+    int error = 0;
+    const auto holder = serial::OpenTermiosPort(held.SlavePath(), &error);
+    ASSERT_NE(holder, nullptr) << error;
+    std::ofstream(scratch_.File("ports")) << "1 = " << missing << "\n2 = " << held.SlavePath() << "\n";
     WriteIni("AddressType=3\r\nPrimAddress=1\r\nCOMPort=0\r\n");
     auto d = Dialog();
-    d->Read();
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0], "Unable to open serial port!\nIt may be in use by another program.");
-    EXPECT_FALSE(d->Cycle().ScriptRunning());
-    EXPECT_TRUE(d->LastScript().empty());
+    struct Case {
+        int port;
+        std::string start;
+        MessageIcon icon;
+    };
+    const Case cases[] = {
+        {1, "COM1: " + missing + " does not exist.", MessageIcon::kWarning},
+        // COM32 has no entry; its default /dev/ttyS31 is not there.
+        {32, "COM32 is not in the port map (" + scratch_.File("ports") + ")", MessageIcon::kWarning},
+        // Really in use: the program's own text, then the device and its holder.
+        {2,
+         "Unable to open serial port!\nIt may be in use by another program.\n" + held.SlavePath() +
+             ": port in use by process " + std::to_string(::getpid()),
+         MessageIcon::kInformation},
+    };
+    for (const Case& c : cases) {
+        messages_.clear();
+        icons_.clear();
+        d->SetPort(c.port);
+        d->Read();
+        ASSERT_EQ(messages_.size(), 1u) << "COM" << c.port;
+        EXPECT_EQ(messages_[0].substr(0, c.start.size()), c.start) << messages_[0];
+        EXPECT_EQ(icons_[0], c.icon) << messages_[0];
+        EXPECT_FALSE(d->Cycle().ScriptRunning());
+        EXPECT_TRUE(d->LastScript().empty());
+    }
 }
 
 TEST_F(MainDialog, WithoutTheControlTheDialogRunsAndShowsText0) {

@@ -60,7 +60,7 @@ protected:
         d.programPath = scratch_.File("MERIDEX");
         d.iniPath = scratch_.File("MERIDEX.INI");
         d.createControl = [control](std::string*) { return Control(control); };
-        d.messageBox = [](const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); };
+        d.messageBox = [](const QString& text, const QString&, MessageIcon) { ADD_FAILURE() << text.toStdString(); };
         d.askSearchBaudrate = [this] {
             ++baudQuestions_;
             return searchBaudIndex_;
@@ -175,7 +175,7 @@ TEST_F(ModemSession, ALostCarrierFailsTheReadAndTheCallCanStillBeHungUp) {
     devices_->Modem()->DropCarrier();
     dialog_->Read();
     ASSERT_TRUE(WaitForScript());
-    EXPECT_EQ(Status(), "FAILED!");
+    EXPECT_EQ(Status(), "FAILED! No valid answer from primary address 1.");
     QTest::mouseClick(dialog_->findChild<QPushButton*>("connect"), Qt::LeftButton);
     ASSERT_TRUE(WaitForScript());
     EXPECT_EQ(dialog_->Cycle().PhoneStateValue(), kPhoneIdle);

@@ -46,7 +46,7 @@ bool MainDialogAfterRead(const std::filesystem::path& work, int language, int ad
     DialogOptions o;
     o.programPath = (work / "MERIDEX").string();
     o.iniPath = (work / "MERIDEX.INI").string();
-    o.messageBox = [](const QString& text, const QString&) {
+    o.messageBox = [](const QString& text, const QString&, MessageIcon) {
         std::fprintf(stderr, "meridex_screenshots: message: %s\n", text.toStdString().c_str());
     };
     // The offscreen screen is 800 x 600; the pictures show the window as a
