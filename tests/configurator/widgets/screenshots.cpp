@@ -56,10 +56,20 @@ std::filesystem::path ShotFile(const std::filesystem::path& out, const char* wha
 }
 
 bool Save(QWidget& w, const std::filesystem::path& file) {
-    const test::WindowShot shot = test::GrabWithFrame(w, 5s);
+    test::WindowShot shot = test::GrabWithFrame(w, 5s);
+    const QRect screen = w.screen()->geometry();
+    // A window the window manager is still placing may be caught off the
+    // screen; a second look finds it in place.
+    if (!shot.Complete(screen)) shot = test::GrabWithFrame(w, 5s);
+    if (!shot.Complete(screen)) {
+        const QRect r = shot.region;
+        std::fprintf(stderr, "meridex_screenshots: %s: the window (%dx%d at %d,%d) is not wholly on the %dx%d screen\n",
+                     file.c_str(), r.width(), r.height(), r.x(), r.y(), screen.width(), screen.height());
+        return false;
+    }
     if (!shot.framed) {
         std::fprintf(stderr,
-                     "meridex_screenshots: %s: the window got no window manager's frame within 5 s; "
+                     "meridex_screenshots: %s: the window got no window manager's frame (or not its full size) within 5 s; "
                      "run under an X server with a window manager (scripts/screenshots starts Xvfb and openbox)\n",
                      file.c_str());
         return false;
