@@ -18,13 +18,13 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTest>
 #include <chrono>
 #include <filesystem>
 
 #include "configurator/devices/module_pages.h"
 #include "configurator/shell/main_dialog.h"
+#include "tests/configurator/widgets/window_shot.h"
 
 namespace mbus::meridex {
 namespace {
@@ -58,12 +58,12 @@ protected:
         } while (d.Cycle().ScriptRunning());
         EXPECT_EQ(d.StatusText().toStdString(), status) << d.LastScript();
     }
-    // What the screen shows of the window.
+    // What the screen shows of the window, with the window manager's frame
+    // when one runs (scripts/screenshots starts one; the test's bare Xvfb has none).
     void Shot(CMERIDEXDlg& d, const std::string& name) {
-        QTest::qWait(200);
-        const QPixmap pixels = d.screen()->grabWindow(d.winId());
+        const test::WindowShot shot = test::GrabWithFrame(d, 500ms);
         const std::filesystem::path file = gShots / ("session-" + std::to_string(++shots_) + "-" + name + ".png");
-        EXPECT_TRUE(pixels.save(QString::fromStdString(file.string()))) << file;
+        EXPECT_TRUE(shot.pixels.save(QString::fromStdString(file.string()))) << file;
     }
 
     std::filesystem::path work_ = std::filesystem::path(qEnvironmentVariable("MERIDEX_INI").toStdString()).parent_path();
