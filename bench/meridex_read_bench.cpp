@@ -174,7 +174,7 @@ public:
     void ResetProgress() override {}
     void EnableControls(bool) override {}
     void ShowStatus(int, const std::string&) override {}
-    bool ParseResults(bool* followUp) override {
+    bool ParseResults(bool* followUp, std::string*) override {
         const std::optional<std::string> line =
             mx::FindAnswerLine([this](int i) { return control_.LOGRetrieveCookedDataHex2(i, i); });
         if (!line) {

@@ -210,7 +210,7 @@ public:
     void ResetProgress() override {}
     void EnableControls(bool) override {}
     void ShowStatus(int, const std::string&) override {}
-    bool ParseResults(bool* followUp) override {
+    bool ParseResults(bool* followUp, std::string*) override {
         *followUp = false;
         const std::size_t added = devices_.AppendSlaveList(control_.SCRRetrieveSlaveListHex(), 0, baudIndex_);
         shown_.clear();
