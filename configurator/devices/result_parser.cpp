@@ -167,6 +167,7 @@ std::string Addressee(std::string_view token) {
 std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, int manufacturerCode) {
     static constexpr std::string_view kSelection = "8||Standard: ";
     std::string unacknowledged;  // identification number of a selection without answer
+    bool acknowledged = false;   // a selection before the request was acknowledged
     for (int i = 0; i <= kMaxLogEntries; ++i) {
         const std::string line = logEntry(i);
         if (line.empty()) return {};
@@ -181,7 +182,8 @@ std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, i
             return port + " did not open for the script (line status " + std::string(tail) + ").";
         }
         if (line.compare(0, kSelection.size(), kSelection) == 0) {
-            if (tail.empty()) unacknowledged = line.substr(kSelection.size(), 8);
+            acknowledged = !tail.empty();
+            unacknowledged = acknowledged ? std::string() : line.substr(kSelection.size(), 8);
             continue;
         }
         if (line[0] != '5') continue;
@@ -193,6 +195,12 @@ std::string ReadFailureReason(const std::function<std::string(int)>& logEntry, i
         if (tail.empty()) {
             // Silence and answers garbled on the line (several slaves at
             // once) leave the same entry: neither is a valid answer.
+            // A module that acknowledged its selection answers the request;
+            // no valid answer after it is most likely several modules
+            // answering at once (their acknowledgements overlay into one).
+            if (acknowledged)
+                return "No valid answer from " + who +
+                       ", though the selection was acknowledged: several modules may answer to it.";
             if (unacknowledged.empty()) return "No valid answer from " + who + ".";
             const char* chosen = manufacturerCode == 1 ? "KTR" : "VND";
             const char* other = manufacturerCode == 1 ? "VND" : "KTR";

@@ -229,12 +229,15 @@ TEST_F(ResultParser, AFailedReadIsExplainedWhereTheLogTells) {
               "No module acknowledged the selection of 11223344 under maker code VND; a KTR module answers only under "
               "KTR: change it in Settings.");
     EXPECT_NE(reason(1).find("under maker code KTR; a VND module answers only under VND"), std::string::npos);
-    // An acknowledged selection whose module then kept silent.
+    // An acknowledged selection without a valid answer to the read: most
+    // likely several modules answering at once.
     AddSlave("module=pulse man=VND primary=1 id=11223344 firmware=13");
     log_.Reset();
     Log("8||Standard: 11223344,59C4,FF,FF|", Select("44 33 22 11 C4 59 95 07"));
     Log("5|253||", {});
-    EXPECT_EQ(reason(0), "No valid answer from the selected module.");
+    EXPECT_EQ(reason(0),
+              "No valid answer from the selected module, though the selection was acknowledged: several modules may "
+              "answer to it.");
 
     // An answer, but not a module's.
     bus_.ClearSlaves();
