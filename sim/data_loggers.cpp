@@ -47,6 +47,11 @@ void HouseCentral::SetMemory(std::vector<uint8_t> memory) {
     memory_ = std::move(memory);
 }
 
+void HouseCentral::SetCommandAnswerDelay(serial::SimClock::duration delay) {
+    std::lock_guard lock(mutex_);
+    commandDelay_ = delay;
+}
+
 void HouseCentral::OfferFile(std::string name, std::vector<uint8_t> data) {
     std::lock_guard lock(mutex_);
     offeredName_ = std::move(name);
@@ -240,7 +245,8 @@ std::vector<serial::WireByte> HouseCentral::OnMasterBytes(const std::vector<uint
         return Bytes(Sender(bytes), at, line);
     if (bytes.size() >= 3 && bytes[0] == 0x08 && bytes[1] == 0x08 && bytes[2] == 0x08)
         return Bytes({0x1B, 0x1B, 0x1B, 0x01}, at, line);
-    if (!bytes.empty() && bytes[0] == 0x1B) return Bytes(Escaped(bytes, end, line), at, line);
+    if (!bytes.empty() && bytes[0] == 0x1B)
+        return Bytes(Escaped(bytes, end, line), std::max(at, end + commandDelay_), line);
     if (!bytes.empty() && bytes[0] == 0x43 && !offered_.empty()) {
         // A download: the offered file goes out, header first.
         StartSending(offeredName_, offered_);

@@ -41,6 +41,10 @@ public:
 
     void SetSlaveList(std::vector<Slave> slaves);
     void SetMemory(std::vector<uint8_t> memory);  // what a memory download gets
+    // How long after an escape command (1Bh 1Bh 1Bh and the command) its
+    // answer begins, at least; answers come 100 bit times and at least
+    // 20 ms after a request.
+    void SetCommandAnswerDelay(serial::SimClock::duration delay);
     // A file that a YMODEM download (the master's "C") receives.
     void OfferFile(std::string name, std::vector<uint8_t> data);
     // Faults of the next transmission: data block n (1 = the first after the
@@ -80,6 +84,7 @@ private:
     std::string offeredName_;
     std::vector<uint8_t> offered_;
     int corruptBlock_ = 0, cancelBlock_ = 0, retransmissions_ = 0;
+    serial::SimClock::duration commandDelay_{};
     // Sending: the blocks (header, data, EOT) and the one in flight.
     std::vector<std::vector<uint8_t>> blocks_;
     int next_ = -1;  // -1: not sending
