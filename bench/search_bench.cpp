@@ -54,6 +54,7 @@
 
 #include "control/com/control_object.h"
 #include "control/com/identifiers.h"
+#include "bench/line_timeline.h"
 #include "control/line/layer1.h"
 #include "sim/bus_description.h"
 #include "sim/sim_bus.h"
@@ -64,13 +65,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-// What went over the line: each master frame and what came back.
-struct Exchange {
-    std::vector<uint8_t> frame;
-    std::size_t answerBytes = 0;
-    bool garbled = false;  // bytes with framing marks: several slaves answered
-};
+using mbus::bench::Exchange;
+using mbus::bench::TracingBus;
 
 // A control object of this process (the library is linked in), or nothing.
 std::optional<mbus::cli::ControlClient> NewControl() {
@@ -81,33 +77,6 @@ std::optional<mbus::cli::ControlClient> NewControl() {
     if (factory->CreateInstance(nullptr, mbus::com::IID_IDispatch, &raw) != 0) return std::nullopt;
     return mbus::cli::ControlClient(mbus::com::ComPtr<mbus::com::IDispatch>::Adopt(raw));
 }
-
-class TracingBus final : public mbus::serial::LineDevice {
-public:
-    explicit TracingBus(std::shared_ptr<mbus::sim::SimBus> bus) : bus_(std::move(bus)) {}
-    bool Paced() const override { return bus_->Paced(); }
-    std::vector<mbus::serial::WireByte> OnMasterBytes(const std::vector<uint8_t>& bytes,
-                                                      mbus::serial::SimClock::time_point end,
-                                                      const mbus::serial::SerialConfig& line) override {
-        std::vector<mbus::serial::WireByte> answer = bus_->OnMasterBytes(bytes, end, line);
-        Exchange e;
-        e.frame = bytes;
-        e.answerBytes = answer.size();
-        e.garbled = std::any_of(answer.begin(), answer.end(), [](const auto& b) { return b.framing || b.parity; });
-        std::lock_guard lock(mutex_);
-        exchanges_.push_back(std::move(e));
-        return answer;
-    }
-    std::vector<Exchange> Exchanges() {
-        std::lock_guard lock(mutex_);
-        return exchanges_;
-    }
-
-private:
-    std::shared_ptr<mbus::sim::SimBus> bus_;
-    std::mutex mutex_;
-    std::vector<Exchange> exchanges_;
-};
 
 struct Case {
     const char* name;
@@ -125,10 +94,7 @@ struct Timeline {
 
 // The timeline of the exchanges, grouped into transactions.
 Timeline TimelineOf(const std::vector<Exchange>& ex, int baud, int retries, int searchDelay, int timeoutOffset = 50) {
-    const mbus::line::LineTimings t =
-        mbus::line::DeriveTimings(baud, 330, timeoutOffset, 4, 11, 1, mbus::line::kPlatformKind);
-    const double ch = 11 * 1000.0 / baud;
-    const double reply = mbus::sim::SimBus::kDefaultReplyDelayBits * 1000.0 / baud;
+    const mbus::bench::LineRules rules = mbus::bench::RulesFor(baud, 330, timeoutOffset, 4, 11, 1);
     Timeline tl;
     std::size_t i = 0;
     while (i < ex.size()) {
@@ -139,13 +105,7 @@ Timeline TimelineOf(const std::vector<Exchange>& ex, int baud, int retries, int 
         const bool probe = frame.size() == 5 ? frame[1] == 0x40 && frame[2] != 253 : frame.size() > 5;
         while (i < ex.size() && ex[i].frame == frame && sent < retries && !valid) {
             const Exchange& e = ex[i];
-            const double out = static_cast<double>(e.frame.size()) * ch;
-            if (e.answerBytes == 0) {
-                transaction += out + t.deadTime + t.answerTimeout;
-            } else {
-                const double in = static_cast<double>(e.answerBytes) * ch;
-                transaction += out + reply + in + t.byteTimeout + (e.garbled ? 0.0 : std::max(0.0, t.answerPart - in - 1));
-            }
+            transaction += mbus::bench::TimeOf(e, rules).ms;
             collided = collided || e.garbled;
             valid = e.answerBytes > 0 && !e.garbled;
             ++sent;
@@ -153,7 +113,7 @@ Timeline TimelineOf(const std::vector<Exchange>& ex, int baud, int retries, int 
         }
         tl.transmissions += sent;
         tl.probes += probe ? 1 : 0;
-        tl.ms += std::ceil(transaction / 100.0) * 100.0;
+        tl.ms += mbus::bench::Stepped(transaction);
         if (collided && !valid) tl.ms += searchDelay;
     }
     return tl;
@@ -198,7 +158,7 @@ int Run(const Case& c, uint32_t seed) {
     const double wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     const std::string list = control.Text("SCRRetrieveSlaveListDec").value_or("");
     const int found = static_cast<int>(list.size() / 51);
-    const Timeline tl = TimelineOf(tracing->Exchanges(), c.baud, c.retries, delay);
+    const Timeline tl = TimelineOf(tracing->Take(), c.baud, c.retries, delay);
     control.Call("APPCloseCom");
     mbus::serial::UnregisterSimulatedBus("search-bench");
 
@@ -274,7 +234,7 @@ int RunDemo(const DemoCase& c, uint32_t seed) {
     const std::string list = control.Text("SCRRetrieveSlaveListDec").value_or("");
     control.Call("APPCloseCom");
     mbus::serial::UnregisterSimulatedBus("search-bench");
-    std::vector<Exchange> exchanges = tracing->Exchanges();
+    std::vector<Exchange> exchanges = tracing->Take();
     // The echo of the master's frame is no answer.
     if (c.echo == mbus::sim::EchoMode::kFull)
         for (Exchange& e : exchanges) e.answerBytes -= std::min(e.answerBytes, e.frame.size());
