@@ -20,11 +20,15 @@
 // percentile over every reading in the measured window.
 //
 //   bridge_poll_bench [--seconds N] [--warmup N] [--baud N] [--buses N]
+//                     [--retained N] [--byte-timeout]
 //     --seconds  the measured window of each run (default 50)
 //     --warmup   seconds polled before the window opens (default 5)
 //     --baud     the buses' rate (default 2400)
 //     --buses    buses of the first run, 1..4 (default 4)
 //     --retained retained messages of the broker's load (default 20000)
+//     --byte-timeout  the buses wait the byte timeout after every answer
+//                (end_at_frame = false) instead of ending it with the
+//                frame's last byte (the default)
 //
 // Broker: that many retained state-sized messages on topics of their own
 // through the link as fast as it goes, the broker's memory before and
@@ -67,7 +71,16 @@ struct Options {
     int baud = 2400;
     int buses = 4;
     int retained = 20000;
+    bool endAtFrame = true;
 };
+
+// The line rules of the bridge's buses at a rate.
+bench::LineRules BusRules(int baud, bool endAtFrame) {
+    const engine::ConnectionParameters p;
+    bench::LineRules rules = bench::RulesFor(baud, p.TA, p.TO, p.TB, p.DT, p.fifo);
+    rules.endAtFrame = endAtFrame;
+    return rules;
+}
 
 cli::ControlClient NewControl() {
     void* raw = nullptr;
@@ -172,6 +185,7 @@ RunFigures Run(int busCount, const Options& o, int brokerPort, const std::vector
         bc.name = "bus" + std::to_string(b + 1);
         bc.device = "sim:" + names.back();
         bc.baud = o.baud;
+        bc.endAtFrame = o.endAtFrame;
         bc.interval = 1;
         for (const sim::VirtualSlave& s : slaves) {
             bridge::MeterConfig m;
@@ -197,10 +211,7 @@ RunFigures Run(int busCount, const Options& o, int brokerPort, const std::vector
         thread.join();
 
         const std::vector<bench::Received> messages = subscriber.Messages();
-        const bench::LineRules rules = [&] {
-            const engine::ConnectionParameters p;
-            return bench::RulesFor(o.baud, p.TA, p.TO, p.TB, p.DT, p.fifo);
-        }();
+        const bench::LineRules rules = BusRules(o.baud, o.endAtFrame);
         figures.ok = true;
         for (int b = 0; b < busCount; ++b) {
             const std::vector<Exchange> ex = traces[b]->Take();
@@ -342,9 +353,8 @@ void BrokerLoad(const bench::Broker& broker, int count) {
 // read's) beside the line timeline and the stepped model at the measured
 // rate; then what the same frames take by both models at every rate, and
 // so how many meters one bus reads a minute.
-void Capacity(const std::vector<Exchange>& ex, int baud) {
-    const engine::ConnectionParameters p;
-    auto rulesAt = [&](int b) { return bench::RulesFor(b, p.TA, p.TO, p.TB, p.DT, p.fifo); };
+void Capacity(const std::vector<Exchange>& ex, int baud, bool endAtFrame) {
+    auto rulesAt = [&](int b) { return BusRules(b, endAtFrame); };
     const std::vector<ReadTime> reads = ReadsOf(ex, rulesAt(baud));
     std::map<int, std::vector<double>> measured;
     std::map<int, std::pair<double, double>> model;  // line, stepped
@@ -420,13 +430,17 @@ int main(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--byte-timeout") {
+            o.endAtFrame = false;
+            continue;
+        }
         int* into = a == "--seconds" ? &o.seconds : a == "--warmup" ? &o.warmup : a == "--baud" ? &o.baud
                   : a == "--buses" ? &o.buses : a == "--retained" ? &o.retained : nullptr;
         if (into == nullptr || i + 1 >= argc || std::atoi(argv[i + 1]) <= 0) {
             std::fprintf(stderr,
                          "bridge_poll_bench: \"%s\" is not understood; options: --seconds N (window, default 50), "
                          "--warmup N (default 5), --baud N (default 2400), --buses 1..4 (default 4), --retained N "
-                         "(default 20000)\n",
+                         "(default 20000), --byte-timeout\n",
                          a.c_str());
             return 2;
         }
@@ -457,7 +471,7 @@ int main(int argc, char** argv) {
     std::snprintf(title, sizeof title, "%d bus(es) together:", o.buses);
     Print(title, all);
     Print("1 bus alone:", one);
-    Capacity(one.firstBus, o.baud);
+    Capacity(one.firstBus, o.baud, o.endAtFrame);
     if (!all.ok || !one.ok) {
         std::printf("\nFAILED: a bus published fewer than two readings in the window\n");
         return 1;
@@ -476,17 +490,16 @@ int main(int argc, char** argv) {
     std::printf("latency with one bus (%zu readings): median %.1f ms, 90th percentile %.1f ms\n", one.latencies.size(),
                 Percentile(one.latencies, 0.5), Percentile(one.latencies, 0.9));
     // Where the latency goes: the line rules' wait after the last byte
-    // (the reception ends only when no byte came for the byte timeout,
-    // which is also how a second, colliding answer is told), the rest, and
-    // the MQTT part measured on its own.
-    const engine::ConnectionParameters p;
-    const bench::LineRules rules = bench::RulesFor(o.baud, p.TA, p.TO, p.TB, p.DT, p.fifo);
+    // (with --byte-timeout the reception ends only when no byte came for
+    // the byte timeout; by default it ends with the frame's last byte), the
+    // rest, and the MQTT part measured on its own.
+    const int lineWait = o.endAtFrame ? 0 : BusRules(o.baud, false).t.byteTimeout;
     const std::vector<double> link = LinkLatencies(broker.Port(), 200);
-    std::printf("  of which: the byte timeout after the last byte %d ms (the line rules), then the engine and the "
+    std::printf("  of which: the line's wait after the last byte %d ms (%s), then the engine and the "
                 "broker: median %.1f ms beyond it, of that the MQTT part (Publish to subscriber) median %.2f ms, "
                 "90th percentile %.2f ms (%zu messages)\n",
-                rules.t.byteTimeout, Percentile(all.latencies, 0.5) - rules.t.byteTimeout, Percentile(link, 0.5),
-                Percentile(link, 0.9), link.size());
+                lineWait, o.endAtFrame ? "the answer ends with its frame" : "the byte timeout",
+                Percentile(all.latencies, 0.5) - lineWait, Percentile(link, 0.5), Percentile(link, 0.9), link.size());
     BrokerLoad(broker, o.retained);
     return 0;
 }

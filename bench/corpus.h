@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "tools/mbusctl/hex_input.h"
 
 namespace mbus::bench {

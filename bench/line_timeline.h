@@ -9,7 +9,10 @@
 //
 //   with an answer:     frame out + max(reply delay + answer in, dead time)
 //                       + byte timeout, then PartWait's rest of the answer
-//                       part (answer part - answer in - 1) when positive
+//                       part (answer part - answer in - 1) when positive;
+//                       without the byte timeout when the line ends an
+//                       answer at the end of a whole frame (COMEndAtFrame)
+//                       and the answer is one (5 bytes or more, ungarbled)
 //   without an answer:  frame out + dead time + answer timeout
 //
 // The reply delay is the simulated slaves' (100 bit times unless set); the
@@ -97,6 +100,7 @@ struct LineRules {
     int baud = 0;
     double character = 0;  // ms
     double reply = 0;      // ms
+    bool endAtFrame = false;
     mbus::line::LineTimings t;
 };
 
@@ -134,10 +138,11 @@ inline Transmission TimeOf(const Exchange& e, const LineRules& r) {
         const double in = static_cast<double>(e.answerBytes) * r.character;
         const double wait = std::max(r.reply + in, static_cast<double>(r.t.deadTime));
         const double rest = e.garbled ? 0.0 : std::max(0.0, r.t.answerPart - std::trunc(in) - 1);
-        t.ms = out + wait + r.t.byteTimeout + rest;
+        const int byteTimeout = r.endAtFrame && !e.garbled && e.answerBytes >= 5 ? 0 : r.t.byteTimeout;
+        t.ms = out + wait + byteTimeout + rest;
         std::snprintf(text, sizeof text, "%2zu B out %5.1f + reply %4.1f + %3zu B in %5.1f%s + TB %d + PartWait %3.0f",
                       e.frame.size(), out, r.reply, e.answerBytes, in, e.garbled ? " (collision)" : "",
-                      r.t.byteTimeout, rest);
+                      byteTimeout, rest);
     }
     t.parts = text;
     return t;

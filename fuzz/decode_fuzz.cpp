@@ -14,7 +14,7 @@
 #include "control/decode/answer_text.h"
 #include "control/decode/options.h"
 #include "control/decode/telegram.h"
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size < 2) return 0;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "control/decode/slave_values.h"
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "control/link/layer2.h"
 #include "control/link/radio.h"
 #include "sim/sim_bus.h"

@@ -1,6 +1,6 @@
 #include "sim/frame_cutter.h"
 
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 
 namespace mbus::sim {
 

@@ -110,7 +110,7 @@
 #include <vector>
 
 #include "control/decode/slave_values.h"
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "sim/wire.h"
 
 namespace mbus::sim {

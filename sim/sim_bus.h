@@ -60,7 +60,7 @@
 #include <vector>
 
 #include "control/decode/slave_values.h"
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "platform/serial/simulated_port.h"
 #include "sim/faults.h"
 #include "sim/frame_cutter.h"

@@ -998,6 +998,12 @@ const Member kMembers[] = {
     {279, "OPTKAPasswordOption", GP, "", I, GET(L(link::GetRadioKeys().kavosOption)),
      PUT(link::UpdateRadioKeys([&](link::RadioKeys& k) { k.kavosOption = v.number; })), nullptr},
     {280, "APPFollowingTelegram", G, "", I, &FollowingTelegram, nullptr, nullptr},
+    // An addition of this control's: 1 ends a reception at the end of a
+    // whole frame instead of after the byte timeout (MBLayer1::endAtFrame);
+    // 0 (the default) keeps the byte timeout. Acts on the open line, as the
+    // echo option does.
+    {281, "COMEndAtFrame", GP, "", I, GET(L(OnLine([](MBLayer1& l) { return l.endAtFrame.load(); }, 0))),
+     PUT(OnLine([&](MBLayer1& l) { l.endAtFrame.store(v.number != 0 ? 1 : 0); })), nullptr},
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "control/decode/options.h"
+#include "control/line/frame_shape.h"
 #include "control/line/line_texts.h"
 #include "control/line/trace.h"
 #include "platform/text/language_table.h"
@@ -408,6 +409,19 @@ void MBLayer1::ReadErrorState() {
     errorWord.fetch_or(bit);
 }
 
+namespace {
+
+// One whole frame that can end a reception early: a short, control or long
+// frame, whose lengths, checksum and stop byte leave no doubt where it ends.
+// A lone E5h or A2h could be the first byte of something longer.
+bool IsWholeFrame(const uint8_t* bytes, int count) {
+    if (count < 5) return false;
+    const int kind = ClassifyFrame({bytes, static_cast<std::size_t>(count)}).result;
+    return kind == 1 || kind == 2 || kind == 3;
+}
+
+}  // namespace
+
 void MBLayer1::ReceiveJob() {
     const bool testBreak = MBusTestOption.OPXTestOptionsEnable.load() != 0;
     const int breakOption = MBusTestOption.OPXBreakOption.load();
@@ -438,25 +452,35 @@ void MBLayer1::ReceiveJob() {
         if (errorWord.load() == 0) errorWord.fetch_or(0x001);  // Timeout
     } else {
         if (testBreak && breakOption == 2) Break();
-        int lastWaiting = -1;
+        const bool frameEnds = endAtFrame.load() != 0 && echoOption.load() == 0 && textProtocolMode.load() == 0 &&
+                               ymodemMode.load() == 0;
+        bool readFailed = false;
+        // Bytes are read as they come only when a whole frame may end the
+        // reception; otherwise all at once after the byte timeout.
+        auto readWaiting = [&](serial::SerialPort& p) {
+            const int n = ReadInput(p, receiveBuffer + count, kBufferSize - count);
+            if (n < 0) readFailed = true;
+            else count += n;
+        };
+        int lastSeen = -1;
         Clock::time_point byteDeadline{};
         for (;;) {
             ReadErrorState();
             int waiting = 0;
             WithPort([&](serial::SerialPort& p) { waiting = InputWaiting(p); });
-            if (waiting != lastWaiting) {
-                lastWaiting = waiting;
+            if (count + waiting != lastSeen) {
+                lastSeen = count + waiting;
                 byteDeadline = Clock::now() + std::chrono::milliseconds(timings.byteTimeout);
             }
             if (Clock::now() >= byteDeadline || errorWord.load() != 0) break;
+            if (frameEnds && waiting > 0 && count < kBufferSize) {
+                WithPort(readWaiting);
+                if (readFailed) break;
+                if (IsWholeFrame(receiveBuffer, count)) break;
+            }
             platform::SleepMs(1);
         }
-        bool readFailed = false;
-        WithPort([&](serial::SerialPort& p) {
-            const int n = ReadInput(p, receiveBuffer, kBufferSize);
-            readFailed = n < 0;
-            count = n > 0 ? n : 0;
-        });
+        if (!readFailed && count < kBufferSize) WithPort(readWaiting);
         if (readFailed) errorWord.fetch_or(0x001);
         ReadErrorState();
         if (errorWord.load() == 0) {

@@ -147,6 +147,12 @@ public:
     std::atomic<int32_t> ymodemMode{0};
     std::atomic<int32_t> textProtocolMode{0};
     std::atomic<int32_t> echoOption{0};
+    // 1: a reception ends as soon as its bytes form one whole short, control
+    // or long frame (lengths, checksum and stop byte right) instead of after
+    // the byte timeout; the wait mode's listening for a second answer still
+    // follows. Only without the echo and outside the text and YMODEM modes,
+    // where an answer's first bytes are the frame's.
+    std::atomic<int32_t> endAtFrame{0};
     std::atomic<int32_t> zeroPreamble{0};
 
     // When the last send ended (steady clock, nanoseconds).

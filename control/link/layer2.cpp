@@ -9,7 +9,7 @@
 #include "control/decode/options.h"
 #include "control/line/trace.h"
 #include "control/link/error_texts.h"
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "control/link/radio.h"
 #include "platform/text/language_table.h"
 

@@ -8,7 +8,7 @@
 #include "control/com/script_parser.h"
 #include "control/decode/options.h"
 #include "control/engine/locks.h"
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "sim/bus_description.h"
 #include "tests/sim/sim_test_support.h"
 

@@ -9,7 +9,7 @@
 
 #include "control/decode/answer_text.h"
 #include "control/decode/options.h"
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "sim/bus_description.h"
 #include "sim/modules.h"
 #include "sim/sim_bus.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "sim/bus_description.h"
 #include "sim/sim_bus.h"
 #include "tests/sim/sim_test_support.h"

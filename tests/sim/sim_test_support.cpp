@@ -1,6 +1,6 @@
 #include "tests/sim/sim_test_support.h"
 
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 
 namespace mbus::sim::test {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "control/decode/slave_values.h"
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "tests/sim/sim_test_support.h"
 
 namespace mbus::sim::test {

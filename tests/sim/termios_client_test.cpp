@@ -17,7 +17,7 @@
 #include <string>
 #include <thread>
 
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "tests/sim/sim_process.h"
 #include "tests/sim/sim_test_support.h"
 

@@ -222,6 +222,7 @@ void Bridge::OpenBuses() {
         line.port = bus.port;
         line.baud = bus.config.baud;
         line.echo = bus.config.echo;
+        line.endAtFrame = bus.config.endAtFrame ? 1 : 0;
         line.retries = bus.config.retries;
         cli::ApplyScanDefaults(control_, false, line.baud, line.retries + 1, -1);
         tools::KeptLine kept;

@@ -187,6 +187,7 @@ const Field<BusConfig> kBusFields[] = {
     {.key = "device", .member = &BusConfig::device, .check = CheckDevice},
     {.key = "baud", .member = &BusConfig::baud, .choices = kBaudRates},
     {.key = "echo", .member = &BusConfig::echo, .words = kEchoWords},
+    {.key = "end_at_frame", .member = &BusConfig::endAtFrame},
     {.key = "retries", .member = &BusConfig::retries, .min = 0, .max = 9},
     {.key = "interval", .member = &BusConfig::interval, .min = 1, .max = 604800},
     {.key = "scan", .member = &BusConfig::scan, .words = kScanWords},

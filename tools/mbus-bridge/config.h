@@ -27,6 +27,9 @@
 //                                number of the port map ("3")
 //   baud = 2400                  300 600 1200 2400 4800 9600 19200 38400
 //   echo = "none"                "none" | "full" | "partial"
+//   end_at_frame = true          an answer ends with the last byte of a
+//                                whole frame; false: after the byte timeout
+//                                (57 ms at 2400 baud) that follows any answer
 //   retries = 2                  repetitions of a request, 0..9
 //   interval = 300               seconds between rounds, 1..604800
 //   scan = "secondary"           "none" (default) | "primary" | "secondary"
@@ -92,6 +95,7 @@ struct BusConfig {
     std::string device;  // path, "tcp:HOST:PORT", or a port number's digits
     int baud = 2400;
     int echo = 0;        // 0 none, 1 full, 2 partial
+    bool endAtFrame = true;
     int retries = 2;
     int interval = 300;  // seconds
     ScanMode scan = ScanMode::None;

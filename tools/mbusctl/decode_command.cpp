@@ -13,7 +13,7 @@
 #include "control/decode/answer_text.h"
 #include "control/decode/options.h"
 #include "control/decode/telegram.h"
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "tools/mbusctl/hex_input.h"
 #include "tools/mbusctl/line_options.h"
 #include "tools/mbusctl/output.h"

@@ -202,7 +202,10 @@ int OpenLine(const ControlClient& control, const LineOptions& line, int baud) {
     if (!line.trace.empty()) control.Put("APPDebugFileName", line.trace);
     control.Call("COMOpen");
     const int status = control.Long("COMIsOpen").value_or(-1);
-    if (status == 0) control.Put("COMEchoOption", line.echo);
+    if (status == 0) {
+        control.Put("COMEchoOption", line.echo);
+        control.Put("COMEndAtFrame", line.endAtFrame);
+    }
     return status;
 }
 

@@ -18,6 +18,9 @@ struct LineOptions {
     int baud = 2400;
     int parity = 1;  // 0 none, 1 even, 2 odd
     int echo = 0;    // echo of the level converter: 0 none, 1 full, 2 partial
+    // 1: an answer ends with the last byte of a whole frame rather than after
+    // the byte timeout (the line's COMEndAtFrame).
+    int endAtFrame = 0;
     // Repetitions of a request without a valid answer after its first
     // transmission.
     int retries = 2;

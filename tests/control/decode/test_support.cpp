@@ -2,7 +2,7 @@
 
 #include "control/decode/options.h"
 #include "control/decode/text_tables.h"
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "tools/mbusctl/hex_input.h"
 
 namespace mbus::test {

@@ -233,6 +233,44 @@ TEST(LineTransfer, BytesAfterTheTelegramAreACollisionInPartAndFullWait) {
     }
 }
 
+TEST(LineTransfer, AWholeFrameEndsTheReceptionWhenEndAtFrameIsOn) {
+    // A small RSP_UD, then one byte 30 ms later: inside the byte timeout of
+    // 56 ms (FIFO on at 2400 baud), after the frame's stop byte.
+    const std::vector<uint8_t> frame{0x68, 0x03, 0x03, 0x68, 0x08, 0x05, 0x72, 0x7F, 0x16};
+    std::vector<uint8_t> badSum = frame;
+    badSum[7] = 0x7E;
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> answer;
+        int endAtFrame, waitMode, echoOption;
+        std::size_t received;
+        uint16_t errors;
+    } cases[] = {
+        {"off: the byte timeout takes the late byte in", frame, 0, line::kNoWait, 0, 10, 0},
+        {"on: the frame alone", frame, 1, line::kNoWait, 0, 9, 0},
+        {"on, PartWait: the late byte is still a collision", frame, 1, line::kPartWait, 0, 9, 0x040},
+        {"on, echo kept: the echo comes first, byte timeout", frame, 1, line::kNoWait, 1, 15, 0},
+        {"on: a wrong checksum ends nothing", badSum, 1, line::kNoWait, 0, 10, 0},
+        {"on: a lone E5h ends nothing", {0xE5}, 1, line::kNoWait, 0, 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeLine fake("endatframe");
+        fake.device->echo = c.echoOption != 0;
+        MBLayer1 l;
+        ASSERT_EQ(l.CInit(1, 2400, 8, 1, 1, 0, 0, 0, 0), 1);
+        l.MInit(330, 50, 1, 11, c.waitMode, 1);
+        l.endAtFrame = c.endAtFrame;
+        l.echoOption = c.echoOption;
+        FakeDevice::Answer a{c.answer, 30ms};
+        a.late = {0x16};
+        a.lateDelay = 60ms;
+        fake.device->answers.push_back(a);
+        EXPECT_EQ(Exchange(l, kReqUd2).size(), c.received);
+        EXPECT_EQ(l.errorWord.load(), c.errors);
+    }
+}
+
 TEST(LineTransfer, EchoIsDiscardedOrKeptByTheEchoOption) {
     FakeLine fake("echo");
     fake.device->echo = true;

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 #include "control/link/radio.h"
 #include "tests/control/radio/radio_encrypt.h"
 

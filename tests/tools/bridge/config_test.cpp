@@ -301,6 +301,7 @@ TEST(BridgeConfig, TheExampleFileParsesToItsStructure) {
     EXPECT_EQ(cellar.device, "/dev/ttyUSB0");
     EXPECT_EQ(cellar.baud, 2400);
     EXPECT_EQ(cellar.echo, 0);
+    EXPECT_TRUE(cellar.endAtFrame);
     EXPECT_EQ(cellar.retries, 2);
     EXPECT_EQ(cellar.interval, 300);
     EXPECT_EQ(cellar.scan, ScanMode::Secondary);
@@ -333,7 +334,8 @@ TEST(BridgeConfig, EveryKeyReachesItsField) {
         "key_file = \"/c/key\"\nusername = \"meters\"\npassword_env = \"MBUS_PASSWORD\"\nclient_id = \"b-2\"\n"
         "base_topic = \"home/mbus\"\nqos = 2\nkeepalive = 30\nprotocol = \"3.1.1\"\ndiscovery = false\n"
         "discovery_prefix = \"ha\"\n[bridge]\noffline_after = 7\n"
-        "[[bus]]\nname = \"b\"\ndevice = \"/dev/ttyS1\"\nbaud = 38400\necho = \"partial\"\nretries = 0\n"
+        "[[bus]]\nname = \"b\"\ndevice = \"/dev/ttyS1\"\nbaud = 38400\necho = \"partial\"\nend_at_frame = false\n"
+        "retries = 0\n"
         "interval = 60\nscan = \"primary\"\nrescan_hours = 0\n",
         &error);
     ASSERT_TRUE(config) << error.Text();
@@ -347,6 +349,7 @@ TEST(BridgeConfig, EveryKeyReachesItsField) {
     EXPECT_EQ(std::tie(b.name, b.device, b.baud, b.echo, b.retries, b.interval, b.rescanHours),
               std::make_tuple("b", "/dev/ttyS1", 38400, 2, 0, 60, 0));
     EXPECT_EQ(b.scan, ScanMode::Primary);
+    EXPECT_FALSE(b.endAtFrame);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "control/link/frame_shape.h"
+#include "control/line/frame_shape.h"
 
 namespace mbus {
 namespace {

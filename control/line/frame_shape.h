@@ -1,7 +1,8 @@
 // Classification of one complete M-Bus frame (E5h, A2h, short, control,
 // long and extended long frame) into its result code, C, A and CI, with the
-// error bits of a malformed frame. Wrappers, escapes and the line's echo are
-// handled by the reception of the link layer, which builds on this.
+// error bits of a malformed frame. The line uses it to see that an answer is
+// complete; wrappers, escapes and the line's echo are handled by the
+// reception of the link layer, which builds on it too.
 
 #pragma once
 
