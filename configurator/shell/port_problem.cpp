@@ -6,10 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/serial/port_map.h"
 #include "platform/serial/serial_port.h"
-#include "platform/serial/simulated_port.h"
-#include "platform/serial/tcp_port.h"
 #include "platform/serial/termios_port.h"
 
 namespace mbus::meridex {
@@ -67,32 +64,15 @@ PortProblem DescribePortProblem(const PortOpenFacts& f) {
 }
 
 PortOpenFacts LookUpPortProblem(int port, int lineStatus) {
+    // Ports whose settings were refused had opened: their device is not asked.
     PortOpenFacts f;
+    static_cast<serial::PortFacts&>(f) = serial::LookUpPort(port, lineStatus <= 2);
     f.port = port;
     f.lineStatus = lineStatus;
-    f.mapPath = serial::PortMapPath();
-    const serial::PortMap map = serial::ReadPortMap(f.mapPath);
-    f.inMap = map.entries.count(port) != 0;
-    // One line of the message: the map's problems joined.
-    for (char c : map.errors) f.mapErrors += c == '\n' ? std::string("; ") : std::string(1, c);
-    f.device = serial::DeviceOfPort(port, map);
     if (lineStatus > 2) return f;
-    if (f.device.compare(0, 4, "sim:") == 0) {
-        f.error = serial::FindSimulatedBus(f.device.substr(4)) ? 0 : ENOENT;
-        if (f.error != 0) f.detail = "no simulated bus of that name in this program";
-        return f;
-    }
-    if (serial::IsTcpDevice(f.device)) {
-        // What the failed connection said; a network device is no adapter
-        // the port map could be missing.
-        f.inMap = true;
-        const std::string explained = serial::ExplainTcpPort(f.device);
-        if (explained.size() > f.device.size() + 2) {
-            f.error = -1;
-            f.detail = explained.substr(f.device.size() + 2);
-        }
-        return f;
-    }
+    // A network device is no adapter the port map could be missing.
+    if (f.kind == serial::PortFacts::Kind::kNetwork) f.inMap = true;
+    if (f.kind != serial::PortFacts::Kind::kTerminal) return f;
     // Opening the device as the control does gives the error it met.
     serial::OpenTermiosPort(f.device, &f.error);
     if (f.error == EBUSY) f.detail = serial::PortInUseText(f.device);

@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "platform/serial/serial_port.h"
+
 namespace mbus::meridex {
 
 enum class PortProblemKind {
@@ -22,16 +24,12 @@ enum class PortProblemKind {
     kOther,        // any other refusal
 };
 
-// What is known about a port that did not open.
-struct PortOpenFacts {
+// What is known about a port that did not open: the port map's facts,
+// with `error` the error number of opening the device (0: it opened; -1:
+// failed, see `detail`, which also names who holds a port in use).
+struct PortOpenFacts : serial::PortFacts {
     int port = 0;            // 1..32 (COM1..COM32)
-    std::string device;      // what the port map (or its default) gives
-    bool inMap = false;      // the port map has an entry for the port
-    std::string mapPath;     // the port-map file
-    std::string mapErrors;   // why the port map (or lines of it) could not be read
-    int error = 0;           // error number of opening the device (0: it opened; -1: failed, see detail)
     std::string group;       // group owning the device, for a permission error
-    std::string detail;      // what a network or simulated device said; who holds the port
     int lineStatus = 2;      // the control's line status: 2 not opened, 3..10 settings refused
 };
 

@@ -39,12 +39,37 @@ std::unique_ptr<SerialPort> OpenPort(int number, int* error) {
     return OpenTermiosPort(device, error);
 }
 
+PortFacts LookUpPort(int number, bool askDevice) {
+    PortFacts f;
+    f.mapPath = PortMapPath();
+    const PortMap map = ReadPortMap(f.mapPath);
+    f.inMap = map.entries.count(number) != 0;
+    for (char c : map.errors) f.mapErrors += c == '\n' ? std::string("; ") : std::string(1, c);
+    f.device = DeviceOfPort(number, map);
+    constexpr std::string_view kSimPrefix = "sim:";
+    if (f.device.compare(0, kSimPrefix.size(), kSimPrefix) == 0) {
+        f.kind = PortFacts::Kind::kSimulated;
+        if (askDevice && !FindSimulatedBus(f.device.substr(kSimPrefix.size()))) {
+            f.error = ENOENT;
+            f.detail = "no such simulated bus in this program";
+        }
+    } else if (IsTcpDevice(f.device)) {
+        f.kind = PortFacts::Kind::kNetwork;
+        // "DEVICE: why" when the connection failed, the device alone when not.
+        const std::string explained = askDevice ? ExplainTcpPort(f.device) : f.device;
+        if (explained.size() > f.device.size() + 2) {
+            f.error = -1;
+            f.detail = explained.substr(f.device.size() + 2);
+        }
+    }
+    return f;
+}
+
 std::string ExplainPort(int number) {
     if (number < 1 || number > 999) return "no port number";
-    const std::string device = DeviceOfPort(number, ReadPortMap(PortMapPath()));
-    if (device.compare(0, 4, "sim:") == 0)
-        return FindSimulatedBus(device.substr(4)) ? device : device + ": no such simulated bus in this program";
-    if (IsTcpDevice(device)) return ExplainTcpPort(device);
+    const PortFacts f = LookUpPort(number, true);
+    const std::string& device = f.device;
+    if (f.kind != PortFacts::Kind::kTerminal) return f.detail.empty() ? device : device + ": " + f.detail;
     struct stat st;
     if (::stat(device.c_str(), &st) != 0) return device + ": " + std::strerror(errno);
     if (PortLockHolder(device) >= 0) return device + ": " + PortInUseText(device);

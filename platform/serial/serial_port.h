@@ -83,6 +83,27 @@ public:
 // failure returns null and sets *error to the platform error number.
 std::unique_ptr<SerialPort> OpenPort(int number, int* error);
 
+// What the port map says of port `number`, and what its device tells
+// without being opened as a terminal.
+struct PortFacts {
+    enum class Kind { kTerminal, kSimulated, kNetwork };
+    std::string device;     // what the port map (or its default) gives
+    Kind kind = Kind::kTerminal;
+    bool inMap = false;     // the port map has an entry for the port
+    std::string mapPath;    // the port-map file
+    std::string mapErrors;  // why the port map (or lines of it) could not be read, on one line
+    // Only when the device was asked: ENOENT for a simulated bus that this
+    // program does not have, -1 for a network device that did not connect;
+    // `detail` says why. A terminal device is not opened here: 0.
+    int error = 0;
+    std::string detail;
+};
+
+// Reads the port map for port `number`; with `askDevice`, asks a simulated
+// or network device whether it is there (a network device is connected to
+// once, which may take its connection timeout).
+PortFacts LookUpPort(int number, bool askDevice);
+
 // The device behind port `number` and what can be told from outside about
 // why it might not open: "/dev/ttyUSB0: port in use by process 1234",
 // "/dev/ttyUSB3: No such file or directory", "tcp:gw:10001: connection

@@ -238,8 +238,9 @@ std::string PortAndDevice(int port) { return "port " + std::to_string(port) + " 
 
 std::string PortProblem(int port) {
     std::string why = serial::ExplainPort(port);
-    const std::string device = DeviceOf(port);
-    const bool file = device.compare(0, 4, "sim:") != 0 && !serial::IsTcpDevice(device);
+    const serial::PortFacts facts = serial::LookUpPort(port, false);
+    const std::string& device = facts.device;
+    const bool file = facts.kind == serial::PortFacts::Kind::kTerminal;
     if (file && why == device && ::access(device.c_str(), R_OK | W_OK) != 0) {
         const int error = errno;
         why += std::string(": ") + std::strerror(error);
