@@ -10,7 +10,6 @@
 
 #include "mbus_version.h"
 #include "platform/files/writable.h"
-#include "platform/serial/port_map.h"
 #include "platform/serial/serial_port.h"
 #include "tools/mbusctl/control_client.h"
 
@@ -226,15 +225,14 @@ bool OpenControlLine(const ControlClient& control, const LineOptions& line, int 
 
 namespace {
 
-// The device the port map gives a port number.
-std::string DeviceOf(int port) { return serial::DeviceOfPort(port, serial::ReadPortMap(serial::PortMapPath())); }
-
 constexpr const char* kDialoutHint =
     " (serial devices belong to the group dialout: sudo usermod -aG dialout $USER, then log in again)";
 
 }  // namespace
 
-std::string PortAndDevice(int port) { return "port " + std::to_string(port) + " (" + DeviceOf(port) + ")"; }
+std::string PortAndDevice(int port) {
+    return "port " + std::to_string(port) + " (" + serial::LookUpPort(port, false).device + ")";
+}
 
 std::string PortProblem(int port) {
     std::string why = serial::ExplainPort(port);
